@@ -1,0 +1,106 @@
+// QuorvanTOFCamera: the one object through which a caller drives a camera.
+//
+//   QuorvanTOFCamera camera;
+//   camera.open(Connection::USB, 0);
+//   camera.start(FrameType::DEPTH);
+//   QuorvanFrameBuffer* frame = camera.requestFrame(200);
+//   ... frame->getData(FrameType::DEPTH) ...
+//   camera.releaseFrame(frame);
+//   camera.stop();
+//   camera.close();
+//
+// Lifecycle calls (open, start, stop, close, destruction) come from one thread
+// at a time; requestFrame/releaseFrame and the controls may be called from
+// other threads while streaming.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "quorvan/backend_factory.h"
+#include "quorvan/device.h"
+#include "quorvan/frame_buffer.h"
+#include "quorvan/sensor.h"
+#include "quorvan/types.h"
+
+namespace Quorvan {
+
+struct FramePool;
+struct LinkNode;
+
+class QuorvanTOFCamera {
+public:
+    QuorvanTOFCamera();
+    explicit QuorvanTOFCamera(std::shared_ptr<BackendFactory> factory);
+    ~QuorvanTOFCamera();
+    QuorvanTOFCamera(const QuorvanTOFCamera&) = delete;
+    QuorvanTOFCamera& operator=(const QuorvanTOFCamera&) = delete;
+
+    TofErrorCode open(Connection connection, int32_t index);
+    TofErrorCode openWithFile(const char* path, int32_t index);
+    TofErrorCode openPostHandle();
+    TofErrorCode start(FrameType type);
+    TofErrorCode stop();
+    TofErrorCode close();
+    TofErrorCode setOutputType(FrameType type);
+
+    TofErrorCode setControl(CameraCtrl control, int32_t value);
+    TofErrorCode getControl(CameraCtrl control, int32_t* value);
+    TofErrorCode setControlExt(CameraCtrl control, const char* text);
+    TofErrorCode getControlExt(CameraCtrl control, const char** text);
+    CameraInfo getCameraInfo() const;
+
+    // Oldest ready frame, or null after `timeout` ms (negative: no limit).
+    QuorvanFrameBuffer* requestFrame(int16_t timeout);
+    TofErrorCode releaseFrame(QuorvanFrameBuffer* buffer);
+
+    bool getRawImages(const uint8_t* cache, int16_t* raw);
+    bool getPhaseImage(const uint8_t* cache, float* depth, float* amplitude, float* confidence);
+
+    // Called by a sensor backend from its open().
+    void reportSensorSize(uint32_t width, uint32_t height);
+    void reportSampleFormat(uint32_t bit_width, uint32_t bpp);
+
+    // True while `buffer` belongs to the current pool and is held by a
+    // consumer (between requestFrame and releaseFrame). Language bindings use
+    // it to refuse stale frame handles instead of reading freed memory.
+    bool isFrameHeld(const QuorvanFrameBuffer* buffer) const;
+    // Changes whenever the pool (and with it every frame buffer) is replaced.
+    uint64_t poolGeneration() const;
+    // Smoothed delivered frame rate as measured by the capture thread.
+    float measuredFps() const;
+
+private:
+    void captureThread();
+    TofErrorCode analysisFrame(uint8_t* cache, LinkNode* node);
+    float updateFps();
+    void adjustFrameRate();
+    void destroyDevice();
+
+    std::shared_ptr<BackendFactory> factory;
+    CameraInfo info{};
+    PlaneDescriptor raw_descriptor{};
+    PlaneDescriptor depth_descriptor{};
+    std::unique_ptr<QuorvanTOFSensor> sensor;
+    std::unique_ptr<QuorvanDevice> device;
+    std::unique_ptr<FramePool> pool;
+    uint64_t pool_generation = 0;
+    std::thread capture_thread;
+    std::atomic<bool> stopped{true};
+    int32_t platform = 0;
+    // Written by the application, read by the capture thread once per frame.
+    std::atomic<int32_t> skip_frame{0};
+    std::atomic<int32_t> skip_frame_loop{1};
+    std::atomic<bool> auto_frame_rate{true};
+    // Capture-thread state.
+    int32_t skip_counter = 0;
+    float frame_interval = 0.0f;
+    float fps_weight = 0.1f;
+    std::atomic<float> fps{0.0f};
+    int32_t frame_count = 0;
+    int64_t last_frame_time = 0;
+};
+
+}  // namespace Quorvan

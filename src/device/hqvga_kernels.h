@@ -1,0 +1,32 @@
+// Per-frame arithmetic of the 240x180 device: sample conversion, raw unpack
+// and the four-phase depth computation. Results are defined bit for bit;
+// faster variants must reproduce them exactly.
+#pragma once
+
+#include <cstdint>
+
+namespace Quorvan {
+namespace hqvga {
+
+constexpr int kWidth = 240;
+constexpr int kHeight = 180;
+constexpr int kPixels = kWidth * kHeight;  // samples per phase image
+constexpr int kPhases = 4;
+
+// Low 11 bits of (raw >> shift) as a two's-complement value, times 16.
+inline int16_t convertSample(uint16_t raw, uint8_t shift) {
+    return static_cast<int16_t>(static_cast<int16_t>(static_cast<uint16_t>((raw >> shift) << 5)) >>
+                                1);
+}
+
+// Interleaves the four phase images row by row (P0 row k, P1 row k, P2 row k,
+// P3 row k, ...) into a 240x720 plane of converted samples.
+void unpackRaw(const uint16_t* cache, int16_t* raw, uint8_t shift);
+
+// Depth in millimetres, amplitude and confidence (identical) for each pixel.
+// Range 2000 selects the alternate phase pairing.
+void computeDepth(const uint16_t* cache, float* depth, float* amplitude, float* confidence,
+                  int32_t range, float modulation_frequency, uint8_t shift);
+
+}  // namespace hqvga
+}  // namespace Quorvan
