@@ -1,0 +1,47 @@
+// The factory a camera uses unless it is handed another. Each backend is
+// created here, so a build or host without one simply answers null and the
+// camera reports the open as failed.
+#include "quorvan/backend_factory.h"
+
+#include "csi/host_platform.h"
+#include "csi/kernel_interface.h"
+
+namespace Quorvan {
+
+namespace {
+
+class DefaultBackendFactory final : public BackendFactory {
+public:
+    int32_t detectPlatform() override { return detectHostPlatform(linuxKernel()); }
+
+    std::unique_ptr<QuorvanTOFSensor> createCSISensor([[maybe_unused]] const char* node_path,
+                                                      [[maybe_unused]] int32_t platform) override {
+        return nullptr;  // CSI backend: not part of this build yet.
+    }
+
+    std::unique_ptr<QuorvanTOFSensor> createUSBSensor([[maybe_unused]] const char* config_path,
+                                                      [[maybe_unused]] uint32_t index) override {
+        return nullptr;  // USB evaluation-kit backend: not part of this build yet.
+    }
+
+    std::unique_ptr<QuorvanDevice> createHQVGADevice([[maybe_unused]] int32_t platform,
+                                                     [[maybe_unused]] float modulation_frequency,
+                                                     [[maybe_unused]] int32_t range,
+                                                     [[maybe_unused]] uint8_t sample_shift) override {
+        return nullptr;  // 240x180 device: not part of this build yet.
+    }
+
+    std::unique_ptr<QuorvanDevice> createVGADevice([[maybe_unused]] int32_t platform,
+                                                   [[maybe_unused]] int32_t width,
+                                                   [[maybe_unused]] int32_t height) override {
+        return nullptr;  // 640x480 device: not part of this build yet.
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<BackendFactory> defaultBackendFactory() {
+    return std::make_shared<DefaultBackendFactory>();
+}
+
+}  // namespace Quorvan

@@ -1,0 +1,32 @@
+// Which single-board host this process runs on. The CSI capture path and the
+// 240x180 device's raw sample shift differ per host, so the camera detects the
+// board once and hands the value to every backend it creates.
+#pragma once
+
+#include <cstdint>
+
+#include "csi/kernel_interface.h"
+
+namespace Quorvan {
+
+enum HostPlatform : int32_t {
+    OTHER = 0,
+    JETSON_TX1_NANO = 2,
+    JETSON_XAVIER_ORIN = 3,
+    RASPBERRY_PI = 5,
+    RASPBERRY_PI_5 = 6,
+    RADXA_ROCK = 7,
+};
+
+// Consumers branch on groups as well as single boards.
+inline bool isJetsonPlatform(int32_t platform) { return platform >= 2 && platform <= 4; }
+inline bool isMediaControllerPlatform(int32_t platform) { return platform >= 5 && platform <= 7; }
+
+// Reads the device-tree model text and classifies it. Never fails: a missing,
+// unreadable, empty or unknown model gives OTHER.
+int32_t detectHostPlatform(KernelInterface& kernel);
+
+// The classification alone, for an already-read model text.
+int32_t classifyHostModel(const char* model);
+
+}  // namespace Quorvan
