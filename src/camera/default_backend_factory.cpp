@@ -5,6 +5,7 @@
 
 #include "csi/host_platform.h"
 #include "csi/kernel_interface.h"
+#include "device/hqvga_device.h"
 
 namespace Quorvan {
 
@@ -24,11 +25,11 @@ public:
         return nullptr;  // USB evaluation-kit backend: not part of this build yet.
     }
 
-    std::unique_ptr<QuorvanDevice> createHQVGADevice([[maybe_unused]] int32_t platform,
-                                                     [[maybe_unused]] float modulation_frequency,
-                                                     [[maybe_unused]] int32_t range,
-                                                     [[maybe_unused]] uint8_t sample_shift) override {
-        return nullptr;  // 240x180 device: not part of this build yet.
+    std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t platform, float modulation_frequency,
+                                                     int32_t range,
+                                                     uint8_t sample_shift) override {
+        return std::make_unique<QuorvanDeviceHQVGA>(platform, modulation_frequency, range,
+                                                    sample_shift);
     }
 
     std::unique_ptr<QuorvanDevice> createVGADevice([[maybe_unused]] int32_t platform,
