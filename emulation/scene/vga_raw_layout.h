@@ -11,11 +11,14 @@
 // one frequency (5 x (height + 1) rows), double-frequency mode two, the
 // second frequency's blocks after the first's (10 x (height + 1) rows).
 //
-// Samples are unsigned 12-bit values right-aligned in 16 bits. A phase
-// sample of a pixel at true distance d is
-//     level + a * cos(phi + k * pi / 2),   phi = 2 * pi * d / unambiguous range,
-// so phi = atan2(s3 - s1, s0 - s2) and a = |(s0 - s2, s3 - s1)| / 2. The gray
-// image holds `level`, the mean intensity (modulated light plus ambient).
+// Samples are 12-bit values right-aligned in 16 bits. Phase samples are
+// offset binary around 2048: a pixel at true distance d gives
+//     2048 + a * cos(phi + k * pi / 2),   phi = 2 * pi * d / unambiguous range,
+// a differential correlation value (ambient light cancels) clipped to the
+// sensor's signed 11-bit range, so phi = atan2(s3 - s1, s0 - s2) and
+// a = |(s0 - s2, s3 - s1)| / 2. A phase sample at either clipping limit (1024
+// or 3071) marks its pixel saturated. The gray image holds the intensity,
+// ambient light plus a, clipped to 4095.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +29,10 @@ namespace vga_layout {
 constexpr int32_t kBlocksPerFrequency = 5;
 constexpr int32_t kPhaseBlocks = 4;
 constexpr int32_t kGrayBlock = 4;  // index within a frequency's blocks
-constexpr uint16_t kMaxSample = 4095;
+constexpr int32_t kPhaseBias = 2048;
+constexpr int32_t kSaturatedLow = kPhaseBias - 1024;
+constexpr int32_t kSaturatedHigh = kPhaseBias + 1023;
+constexpr int32_t kMaxSample = 4095;
 
 // Unambiguous ranges in millimetres. Double mode pairs 1500 mm and 1125 mm
 // (4:3), whose wraps only line up again after 4500 mm.

@@ -6,6 +6,7 @@
 #include "csi/host_platform.h"
 #include "csi/kernel_interface.h"
 #include "device/hqvga_device.h"
+#include "device/vga_device.h"
 
 namespace Quorvan {
 
@@ -32,10 +33,9 @@ public:
                                                     sample_shift);
     }
 
-    std::unique_ptr<QuorvanDevice> createVGADevice([[maybe_unused]] int32_t platform,
-                                                   [[maybe_unused]] int32_t width,
-                                                   [[maybe_unused]] int32_t height) override {
-        return nullptr;  // 640x480 device: not part of this build yet.
+    std::unique_ptr<QuorvanDevice> createVGADevice(int32_t platform, int32_t width,
+                                                   int32_t height) override {
+        return std::make_unique<QuorvanDeviceVGA>(platform, width, height);
     }
 };
 
