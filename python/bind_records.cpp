@@ -1,0 +1,31 @@
+// QuorvanFormat and QuorvanInfo: value copies of the native records. No
+// constructor is exposed; writing a property changes only the Python copy.
+#include <pybind11/pybind11.h>
+
+#include "bindings.h"
+#include "quorvan/types.h"
+
+namespace Quorvan::python {
+
+namespace py = pybind11;
+
+void init_records(py::module_& m) {
+    py::class_<FrameDataFormat> format(m, "QuorvanFormat");
+    py::class_<CameraInfo> info(m, "QuorvanInfo");
+
+    format.def_readwrite("width", &FrameDataFormat::width)
+        .def_readwrite("height", &FrameDataFormat::height)
+        .def_readwrite("timestamp", &FrameDataFormat::timestamp)
+        .def_readwrite("type", &FrameDataFormat::type);
+
+    info.def_readwrite("index", &CameraInfo::index)
+        .def_readwrite("connect", &CameraInfo::connect)
+        .def_readwrite("device_type", &CameraInfo::device_type)
+        .def_readwrite("type", &CameraInfo::type)
+        .def_readwrite("width", &CameraInfo::width)
+        .def_readwrite("height", &CameraInfo::height)
+        .def_readwrite("bit_width", &CameraInfo::bit_width)
+        .def_readwrite("bpp", &CameraInfo::bpp);
+}
+
+}  // namespace Quorvan::python

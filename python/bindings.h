@@ -1,0 +1,14 @@
+// One binding function per area; module.cpp calls them in the order in which
+// the module's attributes appear.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace Quorvan::python {
+
+void init_enums(pybind11::module_& m);
+void init_records(pybind11::module_& m);
+void init_frames(pybind11::module_& m);
+void init_camera(pybind11::module_& m);
+
+}  // namespace Quorvan::python

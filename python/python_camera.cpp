@@ -1,0 +1,87 @@
+#include "python_camera.h"
+
+#include <algorithm>
+
+namespace Quorvan::python {
+
+py::object FrameObjectRegistry::find(const QuorvanFrameBuffer* buffer, uint64_t pool_generation) {
+    if (pool_generation != pool_generation_) {
+        entries_.clear();
+        pool_generation_ = pool_generation;
+    }
+    auto entry = std::find_if(entries_.begin(), entries_.end(),
+                              [buffer](const Entry& e) { return e.buffer == buffer; });
+    if (entry == entries_.end()) {
+        return py::none();
+    }
+    return entry->object();  // None once the Python object has died
+}
+
+void FrameObjectRegistry::remember(const QuorvanFrameBuffer* buffer, const py::object& object) {
+    auto entry = std::find_if(entries_.begin(), entries_.end(),
+                              [buffer](const Entry& e) { return e.buffer == buffer; });
+    if (entry != entries_.end()) {
+        entry->object = py::weakref(object);
+    } else {
+        entries_.push_back(Entry{buffer, py::weakref(object)});
+    }
+}
+
+PythonCamera::PythonCamera() : camera_(std::make_shared<QuorvanTOFCamera>()) {}
+
+TofErrorCode PythonCamera::open(Connection mode, int32_t index) {
+    return camera_->open(mode, index);
+}
+
+TofErrorCode PythonCamera::openWithFile(const char* path, int32_t index) {
+    return camera_->openWithFile(path, index);
+}
+
+TofErrorCode PythonCamera::close() { return camera_->close(); }
+
+TofErrorCode PythonCamera::start(FrameType type) { return camera_->start(type); }
+
+TofErrorCode PythonCamera::stop() { return camera_->stop(); }
+
+TofErrorCode PythonCamera::setControl(CameraCtrl control, int32_t value) {
+    return camera_->setControl(control, value);
+}
+
+int32_t PythonCamera::getControl(CameraCtrl control) {
+    // The status is dropped on purpose: Python callers get the value only, and
+    // a failed read leaves the holder at 0 unless the failing path wrote it.
+    int32_t value = 0;
+    camera_->getControl(control, &value);
+    return value;
+}
+
+CameraInfo PythonCamera::getCameraInfo() const { return camera_->getCameraInfo(); }
+
+py::object PythonCamera::requestFrame(int16_t timeout) {
+    QuorvanFrameBuffer* buffer = camera_->requestFrame(timeout);
+    if (buffer == nullptr) {
+        return py::none();
+    }
+    const uint64_t pool_generation = camera_->poolGeneration();
+    py::object known = frames_.find(buffer, pool_generation);
+    if (!known.is_none()) {
+        return known;
+    }
+    try {
+        py::object fresh = py::cast(makeFrameHandle(camera_, buffer, pool_generation));
+        frames_.remember(buffer, fresh);
+        return fresh;
+    } catch (...) {
+        // Without a Python object nobody could ever give this buffer back, and
+        // the pool would be a frame short for the rest of the stream.
+        camera_->releaseFrame(buffer);
+        throw;
+    }
+}
+
+TofErrorCode PythonCamera::releaseFrame(const FrameHandle* frame) {
+    QuorvanFrameBuffer* buffer = frame != nullptr ? frame->bufferFor(*camera_) : nullptr;
+    return camera_->releaseFrame(buffer);
+}
+
+}  // namespace Quorvan::python

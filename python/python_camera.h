@@ -1,0 +1,61 @@
+// The camera as Python sees it: owns one native camera and remembers the
+// Python objects of the frames it has handed out, so requesting a buffer whose
+// Python object is still alive returns that same object.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "frame_handle.h"
+#include "quorvan/camera.h"
+
+namespace Quorvan::python {
+
+namespace py = pybind11;
+
+// Weak references to the Python frame objects of one pool. A pool has three
+// buffers, so a short list beats a map. Touched only with the interpreter
+// lock held.
+class FrameObjectRegistry {
+public:
+    // The live Python object of `buffer` in pool `pool_generation`, or None.
+    // Asking about a newer pool forgets every object of the older one.
+    py::object find(const QuorvanFrameBuffer* buffer, uint64_t pool_generation);
+    void remember(const QuorvanFrameBuffer* buffer, const py::object& object);
+
+private:
+    struct Entry {
+        const QuorvanFrameBuffer* buffer;
+        py::weakref object;
+    };
+    std::vector<Entry> entries_;
+    uint64_t pool_generation_ = 0;
+};
+
+class PythonCamera {
+public:
+    PythonCamera();
+
+    TofErrorCode open(Connection mode, int32_t index);
+    TofErrorCode openWithFile(const char* path, int32_t index);
+    TofErrorCode close();
+    TofErrorCode start(FrameType type);
+    TofErrorCode stop();
+    TofErrorCode setControl(CameraCtrl control, int32_t value);
+    int32_t getControl(CameraCtrl control);
+    CameraInfo getCameraInfo() const;
+    // A RawData or DepthData object, or None when no frame came in time.
+    py::object requestFrame(int16_t timeout);
+    TofErrorCode releaseFrame(const FrameHandle* frame);
+
+private:
+    // Shared only so that frame handles can hold weak references; this object
+    // is the one owner, and the camera goes when it goes.
+    std::shared_ptr<QuorvanTOFCamera> camera_;
+    FrameObjectRegistry frames_;
+};
+
+}  // namespace Quorvan::python
