@@ -3,6 +3,7 @@
 // camera reports the open as failed.
 #include "quorvan/backend_factory.h"
 
+#include "csi/csi_sensor.h"
 #include "csi/host_platform.h"
 #include "csi/kernel_interface.h"
 #include "device/hqvga_device.h"
@@ -18,7 +19,7 @@ public:
 
     std::unique_ptr<QuorvanTOFSensor> createCSISensor([[maybe_unused]] const char* node_path,
                                                       [[maybe_unused]] int32_t platform) override {
-        return nullptr;  // CSI backend: not part of this build yet.
+        return std::make_unique<QuorvanTOFCSISensor>(node_path, platform, linuxKernel());
     }
 
     std::unique_ptr<QuorvanTOFSensor> createUSBSensor([[maybe_unused]] const char* config_path,

@@ -1,0 +1,51 @@
+// Routines that move one driver buffer into the camera's raw cache, undoing
+// the line layout the host's capture driver uses. Each host's driver pads or
+// packs lines differently; the cache always receives rows of width 16-bit
+// samples back to back.
+//
+// Common contract: `source` holds `length` readable bytes (what is mapped,
+// not what the driver claims), `cache` holds `capacity` writable bytes.
+// Output goes to cache + offset and `offset` (bytes) advances past it, so
+// consecutive calls lay sub-frames one after another. No routine reads at or
+// past `length` or writes at or past `capacity`; output that would not fit is
+// dropped and the offset stops at `capacity`.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Quorvan {
+
+using LineCopyRoutine = void (*)(const uint8_t* source, size_t length, uint32_t width,
+                                 uint8_t* cache, size_t capacity, size_t& offset);
+
+// Drivers that align lines to 512 bytes: 480 bytes (240 samples) of each
+// 512-byte line are kept.
+constexpr size_t kPaddedLineStride = 512;
+constexpr size_t kPaddedLinePayload = 480;
+// A 240x180 frame in 512-byte lines; only this buffer size takes that route.
+constexpr size_t kPaddedFrameLength = kPaddedLineStride * 180;
+
+void copyPaddedLines(const uint8_t* source, size_t length, uint32_t width, uint8_t* cache,
+                     size_t capacity, size_t& offset);
+
+// The Xavier/Orin receiver delivers lines in 960-byte pairs. Each block is
+// rebuilt as bytes 0..447, then 896..927, then 448..927; bytes 928..959 are
+// never used, so the first line of a pair ends with the second line's last
+// 32 bytes.
+constexpr size_t kLinePairBlock = 960;
+
+void copyLinePairs(const uint8_t* source, size_t length, uint32_t width, uint8_t* cache,
+                   size_t capacity, size_t& offset);
+
+// Y12P lines as the Pi 5 receiver writes them: two samples in three bytes
+// (high bytes first, then both low nibbles), each line padded to a multiple
+// of 16 bytes. Every sample becomes (high byte << 4) | low nibble.
+void unpackPacked12Lines(const uint8_t* source, size_t length, uint32_t width, uint8_t* cache,
+                         size_t capacity, size_t& offset);
+
+// Samples already laid out as the cache wants them.
+void copyPlain(const uint8_t* source, size_t length, uint32_t width, uint8_t* cache,
+               size_t capacity, size_t& offset);
+
+}  // namespace Quorvan
