@@ -40,6 +40,10 @@ PhaseLayout hqvgaPhaseLayout(double modulation_hz) {
     return PhaseLayout{{3.0 * kPi / 2.0, kPi, kPi / 2.0, 0.0}};
 }
 
+double deterministicUniform(uint64_t seed, uint64_t counter) {
+    return static_cast<double>(mix(mix(seed) ^ counter) >> 11) * (1.0 / 9007199254740992.0);
+}
+
 double deterministicGaussian(uint64_t seed, uint64_t frame_index, uint32_t image_index,
                              uint32_t pixel) {
     // Sum of four 16-bit uniforms (Irwin-Hall), scaled to unit variance: one

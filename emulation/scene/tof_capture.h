@@ -68,7 +68,7 @@ inline int decodeSensorWord(uint16_t word) {
 struct CaptureSettings {
     double modulation_hz = kFrequency37_5MHz;
     // Peak sample of a white (reflectivity 1) target facing the camera at 1 m.
-    double signal_gain = 1500.0;
+    double signal_gain = 2800.0;
     // Ambient light in sample units; it only feeds the shot noise.
     double ambient = 40.0;
     // Shot noise standard deviation is noise_scale * sqrt(ambient + a).
@@ -117,6 +117,8 @@ private:
     std::vector<float> noise_sigma_;
 };
 
+// A uniform value in [0, 1) that depends only on its arguments.
+double deterministicUniform(uint64_t seed, uint64_t counter);
 // A standard normal value that depends only on its arguments.
 double deterministicGaussian(uint64_t seed, uint64_t frame_index, uint32_t image_index,
                              uint32_t pixel);

@@ -1,0 +1,190 @@
+#include "emulated_kit.h"
+
+#include <cstdio>
+
+#include "sample_packing.h"
+#include "scene/tof_capture.h"
+
+namespace Quorvan {
+namespace evk {
+
+std::unique_ptr<EmulatedKit> EmulatedKit::create(const KitConfig& config, uint32_t buffer_count,
+                                                 std::string* error) {
+    auto scene = emulation::makeScene(config.scene, config.scene_parameters, error);
+    if (!scene)
+        return nullptr;
+    auto renderer = makeFrameRenderer(RendererInputs{config, *scene}, error);
+    if (!renderer)
+        return nullptr;
+    if (config.frame_rate > 0.0) {
+        // The host tells frames apart by a timestamp step of 6 ms or more.
+        const double needed_ms =
+            (renderer->imagesPerFrame() - 1.0) * config.subframe_interval_ms +
+            ImageSchedule::kFrameBlankingMs;
+        if (1000.0 / config.frame_rate < needed_ms) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "frame_rate: %g is too fast for %u images %u ms apart (at most %g)",
+                          config.frame_rate, renderer->imagesPerFrame(),
+                          config.subframe_interval_ms, 1000.0 / needed_ms);
+            *error = text;
+            return nullptr;
+        }
+    }
+    return std::unique_ptr<EmulatedKit>(new EmulatedKit(config, std::move(renderer), buffer_count));
+}
+
+EmulatedKit::EmulatedKit(const KitConfig& config, std::unique_ptr<FrameRenderer> renderer,
+                         uint32_t buffer_count)
+    : config_(config),
+      renderer_(std::move(renderer)),
+      faults_(config.faults, config.seed),
+      pixels_(renderer_->width() * renderer_->height()),
+      image_bytes_(pixels_ * bytesPerSample(config.bits_per_pixel)),
+      schedule_(config.frame_rate, renderer_->imagesPerFrame(), config.subframe_interval_ms),
+      slots_(buffer_count) {
+    for (auto& slot : slots_) {
+        slot.bytes.resize(image_bytes_);
+        slot.scratch.resize(pixels_);
+    }
+}
+
+int EmulatedKit::init() {
+    if (config_.faults.fail_init)
+        return QUORVAN_EVK_DEVICE_FAILURE;
+    std::lock_guard<std::mutex> lock(mutex_);
+    initialised_ = true;
+    return QUORVAN_EVK_OK;
+}
+
+void EmulatedKit::getConfig(QuorvanCameraConfig* config) const {
+    *config = QuorvanCameraConfig{};
+    config->width = renderer_->width();
+    config->height = renderer_->height();
+    config->bits_per_pixel = static_cast<uint8_t>(config_.bits_per_pixel);
+}
+
+int EmulatedKit::start() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!initialised_ || streaming_)
+        return QUORVAN_EVK_BAD_STATE;
+    streaming_ = true;
+    ++generation_;
+    schedule_.restart(Clock::now());
+    capture_calls_ = 0;
+    images_delivered_ = 0;
+    gap_applied_before_ = 0;
+    return QUORVAN_EVK_OK;
+}
+
+int EmulatedKit::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        streaming_ = false;
+        ++generation_;
+    }
+    stream_changed_.notify_all();
+    return QUORVAN_EVK_OK;
+}
+
+bool EmulatedKit::waitUntil(std::unique_lock<std::mutex>& lock, Clock::time_point deadline,
+                            uint64_t generation) {
+    return stream_changed_.wait_until(lock, deadline,
+                                      [&] { return generation_ != generation; });
+}
+
+int EmulatedKit::waitForDueImage(std::unique_lock<std::mutex>& lock, int32_t timeout_ms,
+                                 uint64_t generation, ScheduledImage* image) {
+    const auto limit = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    for (;;) {
+        const auto now = Clock::now();
+        *image = schedule_.next(now);
+        if (image->due <= now)
+            return QUORVAN_EVK_OK;
+        const bool limited = timeout_ms >= 0 && limit < image->due;
+        if (limited && now >= limit)
+            return QUORVAN_EVK_TIMEOUT;
+        if (waitUntil(lock, limited ? limit : image->due, generation))
+            return QUORVAN_EVK_NOT_STARTED;
+    }
+}
+
+int EmulatedKit::capture(QuorvanImage* image, int32_t timeout_ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!streaming_)
+        return QUORVAN_EVK_NOT_STARTED;
+    const uint64_t generation = generation_;
+    if (faults_.captureTimesOut(++capture_calls_)) {
+        // The image that was due never arrives.
+        schedule_.next(Clock::now());
+        schedule_.consume();
+        if (timeout_ms >= 0) {
+            const auto wait = std::chrono::milliseconds(faults_.timeoutWaitMs(timeout_ms));
+            return waitUntil(lock, Clock::now() + wait, generation) ? QUORVAN_EVK_NOT_STARTED
+                                                                    : QUORVAN_EVK_TIMEOUT;
+        }
+    }
+    const uint64_t number = images_delivered_ + 1;
+    if (faults_.gapBefore(number) && gap_applied_before_ != number) {
+        schedule_.insertGap(config_.faults.gap_ms);
+        gap_applied_before_ = number;
+    }
+    ScheduledImage due;
+    const int waited = waitForDueImage(lock, timeout_ms, generation, &due);
+    if (waited != QUORVAN_EVK_OK)
+        return waited;
+
+    std::size_t slot_index = 0;
+    while (slot_index < slots_.size() && slots_[slot_index].in_use)
+        ++slot_index;
+    if (slot_index == slots_.size())
+        return QUORVAN_EVK_NO_BUFFER;
+    Slot& slot = slots_[slot_index];
+    slot.in_use = true;
+    // Register changes take effect at the next frame, as on the sensor.
+    if (due.image_index == 0)
+        frame_modulation_hz_ = modulationFromRegister();
+    const ImageRequest request{due.frame_index, due.image_index, frame_modulation_hz_};
+    schedule_.consume();
+    const uint64_t sequence = ++images_delivered_;
+    const bool wrong_size = faults_.imageHasWrongSize(sequence);
+    lock.unlock();
+
+    // The slot is ours alone until it is released, so render without the lock.
+    const uint16_t* words = renderer_->renderImage(request, slot.scratch.data());
+    packSamples(words, pixels_, config_.bits_per_pixel, slot.bytes.data());
+
+    *image = QuorvanImage{};
+    image->slot = slot_index;
+    image->timestamp = due.timestamp_ms;
+    image->sequence = sequence;
+    image->size = wrong_size ? image_bytes_ - 2 : image_bytes_;
+    image->data = slot.bytes.data();
+    image->owner = reinterpret_cast<uintptr_t>(this);
+    return QUORVAN_EVK_OK;
+}
+
+int EmulatedKit::release(const QuorvanImage& image) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (image.owner != reinterpret_cast<uintptr_t>(this) || image.slot >= slots_.size())
+        return QUORVAN_EVK_INVALID_ARGUMENT;
+    Slot& slot = slots_[image.slot];
+    if (!slot.in_use || image.data != slot.bytes.data())
+        return QUORVAN_EVK_INVALID_ARGUMENT;
+    slot.in_use = false;
+    return QUORVAN_EVK_OK;
+}
+
+int EmulatedKit::writeRegister(uint32_t address, uint32_t value) {
+    if (address == kModulationRegister && (value == kModulation75MHz || value == kModulation37_5MHz))
+        modulation_register_.store(value);
+    return QUORVAN_EVK_OK;
+}
+
+double EmulatedKit::modulationFromRegister() const {
+    return modulation_register_.load() == kModulation75MHz ? emulation::kFrequency75MHz
+                                                           : emulation::kFrequency37_5MHz;
+}
+
+}  // namespace evk
+}  // namespace Quorvan

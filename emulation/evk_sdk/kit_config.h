@@ -1,0 +1,53 @@
+// The emulated kit's configuration: what it looks like, how fast it runs and
+// which faults it injects. Read from a `key = value` text file (see
+// README.md beside this file); defaults describe the built-in kit.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "scene/scene.h"
+
+namespace Quorvan {
+namespace evk {
+
+struct KitFaults {
+    bool fail_open = false;
+    bool fail_init = false;
+    uint32_t timeout_every = 0;      // every Nth capture call times out (0: never)
+    double timeout_probability = 0;  // or each call with this probability
+    int32_t timeout_wait_ms = -1;    // how long an injected timeout blocks; -1: the caller's timeout
+    uint32_t wrong_size_every = 0;   // every Nth image reports a size two bytes short
+    uint32_t gap_every = 0;          // every Nth image follows a timestamp gap
+    uint32_t gap_ms = 20;
+};
+
+struct KitConfig {
+    std::string geometry = "240x180";
+    // Renderer-specific options, from keys of the form geometry.<name>.
+    std::map<std::string, std::string> geometry_options;
+    uint32_t bits_per_pixel = 12;
+    double frame_rate = 30.0;  // camera frames per second; 0 means unpaced
+    uint32_t subframe_interval_ms = 1;
+    std::string scene = "default";
+    emulation::SceneParameters scene_parameters;
+    double horizontal_fov_deg = emulation::kDefaultHorizontalFovDeg;
+    double signal_gain = 2800.0;
+    double ambient = 40.0;
+    bool noise = false;
+    double noise_scale = 0.35;
+    uint64_t seed = 1;
+    KitFaults faults;
+};
+
+// Parses configuration text. On failure returns false and sets *error to
+// "line N: <problem>".
+bool parseKitConfig(const std::string& text, KitConfig* config, std::string* error);
+
+// Reads and parses a file. On failure returns false and sets *error to one
+// line naming the file and the problem.
+bool loadKitConfig(const std::string& path, KitConfig* config, std::string* error);
+
+}  // namespace evk
+}  // namespace Quorvan
