@@ -29,6 +29,7 @@ namespace Quorvan {
 
 struct FramePool;
 struct LinkNode;
+class FrameRateMeter;
 
 class QuorvanTOFCamera {
 public:
@@ -73,11 +74,16 @@ public:
     float measuredFps() const;
 
 private:
+    // Reaches the pool's node census from tests; no production caller.
+    friend class CameraTestAccess;
+
     void captureThread();
     TofErrorCode analysisFrame(uint8_t* cache, LinkNode* node);
     float updateFps();
     void adjustFrameRate();
     void destroyDevice();
+    TofErrorCode installAndOpenSensor(std::unique_ptr<QuorvanTOFSensor> created);
+    bool isStreaming() const { return capture_thread.joinable(); }
 
     std::shared_ptr<BackendFactory> factory;
     CameraInfo info{};
@@ -86,7 +92,7 @@ private:
     std::unique_ptr<QuorvanTOFSensor> sensor;
     std::unique_ptr<QuorvanDevice> device;
     std::unique_ptr<FramePool> pool;
-    uint64_t pool_generation = 0;
+    std::atomic<uint64_t> pool_generation{0};
     std::thread capture_thread;
     std::atomic<bool> stopped{true};
     int32_t platform = 0;
@@ -96,11 +102,9 @@ private:
     std::atomic<bool> auto_frame_rate{true};
     // Capture-thread state.
     int32_t skip_counter = 0;
-    float frame_interval = 0.0f;
-    float fps_weight = 0.1f;
+    std::unique_ptr<FrameRateMeter> rate_meter;
+    // Written by the capture thread, read by measuredFps from any thread.
     std::atomic<float> fps{0.0f};
-    int32_t frame_count = 0;
-    int64_t last_frame_time = 0;
 };
 
 }  // namespace Quorvan

@@ -1,0 +1,107 @@
+// The three-frame queue between the capture thread and its consumers.
+//
+// Drop policy: the capture thread never waits for a slow consumer. It fills a
+// free node when there is one; otherwise it takes back the OLDEST frame of the
+// ready list and overwrites it, so the ready list always holds the newest
+// frames. Only when consumers hold every node does it poll (a 20 ms wait for a
+// ready frame, then a 1 ms pause), checking its stop flag between turns.
+//
+// Hand-over: a node is in exactly one place at a time: the free list (a
+// stack), the ready list (a FIFO), held by the capture thread while it fills
+// it, or held by a consumer between request and release. A consumer-held node
+// carries the `held` mark, so a release of anything else is refused instead of
+// corrupting the lists.
+//
+// Stop semantics: stopping the capture thread leaves the pool as it is;
+// frames already held or ready stay valid until the pool is replaced.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "quorvan/device.h"
+#include "quorvan/frame_buffer.h"
+#include "quorvan/types.h"
+
+namespace Quorvan {
+
+struct LinkNode {
+    LinkNode* next = nullptr;  // guarded by FrameQueue::queue_mutex
+    std::unique_ptr<QuorvanFrameBuffer> buffer;
+    bool held = false;  // held by a consumer; guarded by FrameQueue::queue_mutex
+};
+
+// Node counts by place, for diagnostics and tests.
+struct NodeCensus {
+    int free = 0;
+    int ready = 0;
+    int consumer_held = 0;
+    int total = 0;
+    bool lists_consistent = true;  // no node listed twice, tail matches the list
+};
+
+struct FrameQueue {
+    // Guards free_head, ready_head, ready_tail and every node's `next` and
+    // `held`. Never held together with FramePool::pool_mutex.
+    mutable std::mutex queue_mutex;
+    LinkNode* free_head = nullptr;
+    LinkNode* ready_head = nullptr;
+    LinkNode* ready_tail = nullptr;
+    // Every node in creation order; fixed after construction, so searching it
+    // needs no lock.
+    std::vector<std::unique_ptr<LinkNode>> nodes;
+
+    // The list operations below expect queue_mutex to be held.
+    LinkNode* popFree();
+    void pushFree(LinkNode* node);
+    void appendReady(LinkNode* node);
+    LinkNode* popReady();
+
+    LinkNode* findNode(const QuorvanFrameBuffer* buffer) const;
+};
+
+struct FramePool {
+    // `capture` describes one whole capture (height already multiplied by the
+    // sub-frame count); `plane` sizes the node buffers for capture.type.
+    FramePool(const CameraInfo& capture, const PlaneDescriptor& plane);
+
+    PlaneDescriptor descriptor{};
+    std::unique_ptr<FrameQueue> queue;
+    std::unique_ptr<CacheData> cache;
+    uint8_t node_count = 3;
+
+    // Guards ready_count and goes with frame_ready. Never held together with
+    // queue_mutex: every path drops one before taking the other.
+    std::mutex pool_mutex;
+    std::condition_variable frame_ready;
+    int32_t ready_count = 0;
+    int32_t ready_limit = 3;
+
+    // Capture thread: a free node, or null when there is none.
+    LinkNode* takeFreeNode();
+    // Capture thread: the oldest ready frame, waiting until `deadline`; null
+    // when nothing became ready.
+    LinkNode* reclaimOldestReady(std::chrono::steady_clock::time_point deadline);
+    // Capture thread: a filled node joins the ready list and wakes consumers.
+    void publish(LinkNode* node);
+    // Capture thread: a node that produced no frame goes back to the free list.
+    void recycle(LinkNode* node);
+
+    // Consumer: oldest ready frame; negative timeout waits without limit.
+    QuorvanFrameBuffer* request(int16_t timeout_ms);
+    // Consumer: QuorvanUnkownError unless `buffer` is held by a consumer.
+    TofErrorCode release(const QuorvanFrameBuffer* buffer);
+    bool isHeld(const QuorvanFrameBuffer* buffer) const;
+
+    NodeCensus census() const;
+
+private:
+    // Claims one counted ready frame and unlinks it; pool_mutex is released.
+    LinkNode* unlinkClaimedFrame();
+};
+
+}  // namespace Quorvan
