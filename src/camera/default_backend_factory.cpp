@@ -7,6 +7,7 @@
 #include "csi/host_platform.h"
 #include "csi/kernel_interface.h"
 #include "device/hqvga_device.h"
+#include "device/usb_sensor.h"
 #include "device/vga_device.h"
 
 namespace Quorvan {
@@ -24,7 +25,7 @@ public:
 
     std::unique_ptr<QuorvanTOFSensor> createUSBSensor([[maybe_unused]] const char* config_path,
                                                       [[maybe_unused]] uint32_t index) override {
-        return nullptr;  // USB evaluation-kit backend: not part of this build yet.
+        return std::make_unique<QuorvanTOFUSBSensor>(config_path, index);
     }
 
     std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t platform, float modulation_frequency,

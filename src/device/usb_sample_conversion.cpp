@@ -1,0 +1,60 @@
+#include "device/usb_sample_conversion.h"
+
+#include <cstring>
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "samples are read in host order, which must be little-endian");
+
+namespace Quorvan {
+namespace usb {
+
+namespace {
+
+// memcpy keeps unaligned input legal; compilers turn it into a plain load.
+inline uint16_t loadSample(const uint8_t* in, size_t i) {
+    uint16_t sample;
+    std::memcpy(&sample, in + 2 * i, sizeof sample);
+    return sample;
+}
+
+}  // namespace
+
+void convert8BitSamples(const uint8_t* in, uint16_t* out, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<uint16_t>(in[i] << 4);
+}
+
+void copy12BitSamples(const uint8_t* in, uint16_t* out, size_t count) {
+    std::memcpy(out, in, count * sizeof(uint16_t));
+}
+
+void shiftWideSamplesRight(const uint8_t* in, uint16_t* out, size_t count, unsigned shift) {
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<uint16_t>(loadSample(in, i) >> shift);
+}
+
+void shiftNarrowSamplesLeft(const uint8_t* in, uint16_t* out, size_t count, unsigned shift) {
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<uint16_t>(loadSample(in, i) << shift);
+}
+
+bool convertSamples(const uint8_t* in, uint16_t* out, size_t count, uint32_t bit_width,
+                    uint32_t bytes_per_sample) {
+    if (bytes_per_sample == 1 && bit_width == 8) {
+        convert8BitSamples(in, out, count);
+    } else if (bytes_per_sample == 2 && bit_width == 12) {
+        copy12BitSamples(in, out, count);
+    } else if (bytes_per_sample == 2 && bit_width > 12) {
+        // Anything past 16 bits cannot come in two bytes; shifting it all
+        // out gives zeros rather than undefined behaviour.
+        shiftWideSamplesRight(in, out, count, bit_width - 12 > 16 ? 16 : bit_width - 12);
+    } else if (bytes_per_sample == 2) {
+        shiftNarrowSamplesLeft(in, out, count, 12 - bit_width);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace usb
+}  // namespace Quorvan
