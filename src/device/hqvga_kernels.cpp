@@ -1,41 +1,55 @@
 #include "device/hqvga_kernels.h"
 
-#include <cmath>
+#include "device/hqvga_kernels_variants.h"
 
 namespace Quorvan {
 namespace hqvga {
+namespace {
+
+const KernelVariant kVariants[] = {
+    {"portable", variants::depthPortable, variants::unpackPortable},
+#if defined(__x86_64__)
+    {"avx2", variants::depthAvx2, variants::unpackAvx2},
+    {"avx512", variants::depthAvx512, variants::unpackAvx512},
+#endif
+};
+
+// The table is ordered so that each variant needs everything the one before
+// it needs; the runnable ones are therefore a prefix.
+int countRunnableVariants() {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    if (!__builtin_cpu_supports("avx2"))
+        return 1;
+    if (!__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512bw") ||
+        !__builtin_cpu_supports("avx512vl") || !__builtin_cpu_supports("avx512dq"))
+        return 2;
+    return 3;
+#else
+    return 1;
+#endif
+}
+
+}  // namespace
+
+KernelVariantList runnableKernelVariants() {
+    static const int count = countRunnableVariants();
+    return {kVariants, count};
+}
+
+const KernelVariant& selectedKernelVariant() {
+    const KernelVariantList list = runnableKernelVariants();
+    return list.items[list.count - 1];
+}
 
 void unpackRaw(const uint16_t* cache, int16_t* raw, uint8_t shift) {
-    for (int row = 0; row < kHeight; ++row) {
-        for (int column = 0; column < kWidth; ++column) {
-            for (int phase = 0; phase < kPhases; ++phase) {
-                const uint16_t sample = cache[phase * kPixels + row * kWidth + column];
-                raw[(row * kPhases + phase) * kWidth + column] = convertSample(sample, shift);
-            }
-        }
-    }
+    selectedKernelVariant().unpack(cache, raw, shift);
 }
 
 void computeDepth(const uint16_t* cache, float* depth, float* amplitude, float* confidence,
                   int32_t range, float modulation_frequency, uint8_t shift) {
-    const float scale = 300000000.0f / (12.566371f * modulation_frequency);
-    const bool alternate = range == 2000;
-    for (int i = 0; i < kPixels; ++i) {
-        const int c0 = convertSample(cache[i], shift);
-        const int c1 = convertSample(cache[kPixels + i], shift);
-        const int c2 = convertSample(cache[2 * kPixels + i], shift);
-        const int c3 = convertSample(cache[3 * kPixels + i], shift);
-        const int y = alternate ? c1 - c3 : c2 - c0;
-        const int x = alternate ? c2 - c0 : c3 - c1;
-        float phase = static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
-        if (phase < 0.0f)
-            phase += 6.2831855f;
-        depth[i] = (phase * scale) * 1000.0f;
-        const float a = static_cast<float>(
-            0.5 * std::sqrt(static_cast<double>(y) * y + static_cast<double>(x) * x));
-        amplitude[i] = a;
-        confidence[i] = a;
-    }
+    selectedKernelVariant().depth(cache, depth, amplitude, confidence, range,
+                                  modulation_frequency, shift);
 }
 
 }  // namespace hqvga
