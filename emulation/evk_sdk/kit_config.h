@@ -35,7 +35,7 @@ struct KitConfig {
     double horizontal_fov_deg = emulation::kDefaultHorizontalFovDeg;
     double signal_gain = 2800.0;
     double ambient = 40.0;
-    bool noise = false;
+    bool noise = true;
     double noise_scale = 0.35;
     uint64_t seed = 1;
     KitFaults faults;

@@ -79,7 +79,7 @@ std::unique_ptr<Scene> makeDefaultScene(ParameterReader& reader) {
     scene->addSphere({-0.45, 0.25, 1.4}, 0.3, 0.45);
     scene->addBox({0.35, 0.0, 2.0}, {0.95, 0.6, 2.5}, 0.40);
     scene->addBox({-0.15, -2.0, wall_m - 0.45}, {0.15, 0.8, wall_m - 0.3}, 0.75);
-    scene->addSphere({0.2, -0.1, 0.33}, 0.1, 0.03);
+    scene->addSphere({0.2, -0.1, 0.28}, 0.05, 0.03);
     return scene;
 }
 
