@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "fakes/fake_backends.h"
+#include "quorvan/camera.h"
+
+namespace Quorvan {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct ConsumerReport {
+    uint64_t frames = 0;
+    uint64_t corrupted = 0;       // contents changed while held, or not matching the stamp
+    uint64_t out_of_order = 0;    // a consumer saw time go backwards
+    uint64_t bad_releases = 0;    // a held frame was refused, or a double release accepted
+};
+
+uint64_t stampOf(QuorvanFrameBuffer* frame) {
+    FrameDataFormat format{};
+    frame->getFormat(FrameType::RAW, format);
+    return format.timestamp;
+}
+
+uint64_t contentsOf(QuorvanFrameBuffer* frame) {
+    uint64_t sequence = 0;
+    std::memcpy(&sequence, frame->getData(FrameType::RAW), sizeof(sequence));
+    return sequence;
+}
+
+// Requests and releases frames until `running` clears, holding up to two at a
+// time and releasing them in random order; returns with nothing held.
+void consume(QuorvanTOFCamera& camera, const std::atomic<bool>& running, unsigned seed,
+             ConsumerReport& report) {
+    std::mt19937 random(seed);
+    std::vector<QuorvanFrameBuffer*> held;
+    uint64_t newest = 0;
+    auto release = [&](size_t index) {
+        QuorvanFrameBuffer* frame = held[index];
+        if (contentsOf(frame) != stampOf(frame)) ++report.corrupted;
+        if (camera.releaseFrame(frame) != QuorvanSuccess) ++report.bad_releases;
+        if (random() % 8 == 0 && camera.releaseFrame(frame) != QuorvanUnkownError) {
+            ++report.bad_releases;
+        }
+        held.erase(held.begin() + static_cast<long>(index));
+    };
+    while (running.load()) {
+        QuorvanFrameBuffer* frame = camera.requestFrame(static_cast<int16_t>(random() % 20));
+        if (frame != nullptr) {
+            ++report.frames;
+            const uint64_t stamp = stampOf(frame);
+            if (contentsOf(frame) != stamp) ++report.corrupted;
+            if (stamp < newest) ++report.out_of_order;
+            newest = stamp;
+            held.push_back(frame);
+        }
+        if (held.size() == 2 || (!held.empty() && random() % 2 == 0)) {
+            release(random() % held.size());
+        }
+    }
+    while (!held.empty()) release(held.size() - 1);
+}
+
+TEST(CameraStress, TwoConsumersAcrossStartStopCyclesLoseNoNode) {
+    auto factory = std::make_shared<fakes::FakeBackendFactory>();
+    QuorvanTOFCamera camera(factory);
+    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
+    factory->lastSensor()->frame_delay_us = 0;  // unpaced
+
+    ConsumerReport reports[2];
+    uint64_t captures_before = 0;
+    for (int cycle = 0; cycle < 8; ++cycle) {
+        ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess) << cycle;
+        std::atomic<bool> running{true};
+        std::thread consumers[2];
+        for (int i = 0; i < 2; ++i) {
+            consumers[i] = std::thread(consume, std::ref(camera), std::cref(running),
+                                       static_cast<unsigned>(cycle * 2 + i), std::ref(reports[i]));
+        }
+        // Controls change under the running capture thread.
+        const auto phase_end = Clock::now() + std::chrono::milliseconds(350);
+        int turn = 0;
+        while (Clock::now() < phase_end) {
+            camera.setControl(CameraCtrl::SKIP_FRAME_LOOP, 1 + turn % 4);
+            camera.setControl(CameraCtrl::SKIP_FRAME, turn % 3);
+            camera.setControl(CameraCtrl::AUTO_FRAME_RATE, turn % 2);
+            (void)camera.measuredFps();
+            ++turn;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        camera.setControl(CameraCtrl::SKIP_FRAME, 0);
+        // Stopping while consumers still request is allowed; starting is not.
+        if (cycle % 2 == 0) {
+            ASSERT_EQ(camera.stop(), QuorvanSuccess);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        running = false;
+        for (auto& consumer : consumers) consumer.join();
+        if (cycle % 2 == 1) {
+            ASSERT_EQ(camera.stop(), QuorvanSuccess);
+        }
+
+        const NodeCensus census = CameraTestAccess::census(camera);
+        EXPECT_TRUE(census.lists_consistent) << cycle;
+        EXPECT_EQ(census.total, 3);
+        EXPECT_EQ(census.consumer_held, 0) << cycle;
+        EXPECT_EQ(census.free + census.ready, 3) << cycle;
+        EXPECT_EQ(CameraTestAccess::readyCount(camera), census.ready) << cycle;
+        EXPECT_GT(factory->lastSensor()->frames_captured, captures_before) << cycle;
+        captures_before = factory->lastSensor()->frames_captured;
+    }
+    EXPECT_FALSE(factory->lastSensor()->frame_called_while_stopped);
+    for (const ConsumerReport& report : reports) {
+        EXPECT_GT(report.frames, 0u);
+        EXPECT_EQ(report.corrupted, 0u);
+        EXPECT_EQ(report.out_of_order, 0u);
+        EXPECT_EQ(report.bad_releases, 0u);
+    }
+    ASSERT_EQ(camera.close(), QuorvanSuccess);
+}
+
+}  // namespace
+}  // namespace Quorvan
