@@ -1,0 +1,179 @@
+"""Streams depth from a camera (by default the emulated USB evaluation kit) for
+a few seconds, prints frame rate, latency and depth statistics, and writes the
+last frame as a colour-mapped depth picture and an amplitude picture.
+
+    python examples/python/stream_depth.py --seconds 3 --output examples/output
+"""
+
+import argparse
+import pathlib
+import struct
+import sys
+import time
+import zlib
+
+import numpy as np
+
+import QuorvanDepthCamera as qdc
+
+FRAME_TIMEOUT_MS = 2000
+# Pixels this dim carry too little light for a trustworthy depth.
+MIN_AMPLITUDE = 20.0
+PICTURE_SCALE = 3
+
+
+def write_png(path, pixels):
+    """Writes an 8-bit grey (H, W) or RGB (H, W, 3) array as a PNG file."""
+    pixels = np.ascontiguousarray(pixels, dtype=np.uint8)
+    height, width = pixels.shape[:2]
+    colour_type = 2 if pixels.ndim == 3 else 0
+    rows = pixels.reshape(height, -1)
+    # Each scanline starts with filter type 0 (none).
+    scanlines = np.hstack([np.zeros((height, 1), np.uint8), rows]).tobytes()
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    header = struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0)
+    png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+           + chunk(b"IDAT", zlib.compress(scanlines, 6)) + chunk(b"IEND", b""))
+    pathlib.Path(path).write_bytes(png)
+
+
+def turbo_colours(values):
+    """Maps values in [0, 1] to RGB with a polynomial fit of the Turbo
+    colour map: near is blue, far is red, and equal steps look equal."""
+    x = np.clip(values, 0.0, 1.0)[..., None]
+    coefficients = np.array([
+        [0.13572138, 4.61539260, -42.66032258, 132.13108234, -152.94239396, 59.28637943],
+        [0.09140261, 2.19418839, 4.84296658, -14.18503333, 4.27729857, 2.82956604],
+        [0.10667330, 12.64194608, -60.58204836, 110.36276771, -89.90310912, 27.34824973],
+    ])
+    powers = x ** np.arange(6)
+    rgb = powers @ coefficients.T
+    return (np.clip(rgb, 0.0, 1.0) * 255.0 + 0.5).astype(np.uint8)
+
+
+def depth_picture(depth, valid, max_range):
+    rgb = turbo_colours(depth / max_range)
+    rgb[~valid] = 0  # no light, no depth: black
+    return enlarge(rgb)
+
+
+def amplitude_picture(amplitude):
+    # Scale to the 99th percentile so a few bright pixels do not darken all.
+    top = max(float(np.percentile(amplitude, 99)), 1e-6)
+    grey = np.sqrt(np.clip(amplitude / top, 0.0, 1.0)) * 255.0
+    return enlarge(grey.astype(np.uint8))
+
+
+def enlarge(pixels):
+    return np.repeat(np.repeat(pixels, PICTURE_SCALE, axis=0), PICTURE_SCALE, axis=1)
+
+
+def capture_latency_ms(timestamp_ms, arrival):
+    """Arrival minus capture time, when the kit's timestamps come from a
+    clock this process can read; None otherwise."""
+    for clock in (time.CLOCK_MONOTONIC, time.CLOCK_REALTIME, time.CLOCK_BOOTTIME):
+        now_ms = arrival[clock]
+        if 0 <= now_ms - timestamp_ms < 10_000:
+            return now_ms - timestamp_ms
+    return None
+
+
+def percentile_text(values):
+    if not values:
+        return "n/a"
+    samples = np.asarray(values)
+    return (f"mean {samples.mean():.1f} ms, median {np.median(samples):.1f} ms, "
+            f"95th percentile {np.percentile(samples, 95):.1f} ms")
+
+
+def stream(camera, seconds, output_dir):
+    waits, latencies = [], []
+    frames = 0
+    last = None
+    started = time.monotonic()
+    while time.monotonic() - started < seconds:
+        asked = time.monotonic()
+        frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+        arrival = {clock: time.clock_gettime(clock) * 1000.0
+                   for clock in (time.CLOCK_MONOTONIC, time.CLOCK_REALTIME, time.CLOCK_BOOTTIME)}
+        if frame is None:
+            print(f"no frame within {FRAME_TIMEOUT_MS} ms", file=sys.stderr)
+            continue
+        waits.append((time.monotonic() - asked) * 1000.0)
+        latency = capture_latency_ms(frame.getFrameFormat().timestamp, arrival)
+        if latency is not None:
+            latencies.append(latency)
+        last = (frame.getDepthData(), frame.getAmplitudeData(), frame.getConfidenceData())
+        camera.releaseFrame(frame)
+        frames += 1
+    elapsed = time.monotonic() - started
+
+    print(f"frames: {frames} in {elapsed:.2f} s = {frames / elapsed:.1f} frames per second")
+    print(f"wait in requestFrame: {percentile_text(waits)}")
+    print(f"capture to arrival: {percentile_text(latencies)}")
+    if last is None:
+        return 1
+
+    depth, amplitude, confidence = last
+    max_range = camera.getControl(qdc.TOFControl.RANGE) or 4000
+    valid = (amplitude > MIN_AMPLITUDE) & np.isfinite(depth)
+    if valid.any():
+        d = depth[valid]
+        print(f"depth of {valid.mean() * 100:.1f}% lit pixels: min {d.min():.0f} mm, "
+              f"median {np.median(d):.0f} mm, max {d.max():.0f} mm (range {max_range} mm)")
+    print(f"amplitude: mean {amplitude.mean():.1f}, max {amplitude.max():.1f}; "
+          f"confidence: mean {confidence.mean():.1f}")
+
+    output_dir.mkdir(parents=True, exist_ok=True)
+    depth_path = output_dir / "depth.png"
+    amplitude_path = output_dir / "amplitude.png"
+    write_png(depth_path, depth_picture(depth, valid, max_range))
+    write_png(amplitude_path, amplitude_picture(amplitude))
+    print(f"depth picture: {depth_path.resolve()}")
+    print(f"amplitude picture: {amplitude_path.resolve()}")
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--seconds", type=float, default=3.0)
+    parser.add_argument("--config", help="emulated kit configuration file (default: built-in kit)")
+    parser.add_argument("--csi", type=int, metavar="N", help="use the CSI camera /dev/videoN")
+    parser.add_argument("--range", type=int, choices=(2000, 4000), help="depth range in mm")
+    parser.add_argument("--output", type=pathlib.Path, default=pathlib.Path("examples/output"))
+    args = parser.parse_args()
+
+    camera = qdc.QuorvanCamera()
+    if args.csi is not None:
+        status = camera.open(qdc.TOFConnect.CSI, args.csi)
+    elif args.config:
+        status = camera.openWithFile(args.config)
+    else:
+        status = camera.open(qdc.TOFConnect.USB, 0)
+    if status != qdc.TOFErrorCode.QuorvanSuccess:
+        print(f"cannot open the camera: {status.str()}", file=sys.stderr)
+        return 1
+    info = camera.getCameraInfo()
+    print(f"camera: {info.width}x{info.height}, {info.bit_width}-bit, "
+          f"{info.connect.name} {info.index}, {info.device_type.name}")
+    if args.range:
+        camera.setControl(qdc.TOFControl.RANGE, args.range)
+
+    status = camera.start(qdc.TOFOutput.DEPTH)
+    if status != qdc.TOFErrorCode.QuorvanSuccess:
+        print(f"cannot start streaming: {status.str()}", file=sys.stderr)
+        camera.close()
+        return 1
+    try:
+        return stream(camera, args.seconds, args.output)
+    finally:
+        camera.stop()
+        camera.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
