@@ -57,6 +57,8 @@ std::unique_ptr<FrameRenderer> makeFrameRenderer(const RendererInputs& inputs, s
 // Renderers available in this build.
 std::unique_ptr<FrameRenderer> makeHqvgaFrameRenderer(const RendererInputs& inputs,
                                                       std::string* error);
+std::unique_ptr<FrameRenderer> makeVgaFrameRenderer(const RendererInputs& inputs,
+                                                    std::string* error);
 
 }  // namespace evk
 }  // namespace Quorvan

@@ -10,6 +10,11 @@ namespace {
 // One entry per sensor geometry the kit can emulate.
 const FrameRendererEntry kRenderers[] = {
     {"240x180", makeHqvgaFrameRenderer},
+    // The 640x480 sensor: output 640x480 or 320x240, single or double frequency.
+    {"640x2405", makeVgaFrameRenderer},
+    {"640x4810", makeVgaFrameRenderer},
+    {"320x1205", makeVgaFrameRenderer},
+    {"320x2410", makeVgaFrameRenderer},
 };
 
 }  // namespace

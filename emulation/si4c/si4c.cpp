@@ -109,6 +109,9 @@ bool SiSDKGetPhaseImage(SiSDKHandle handle, const uint8_t* raw, float* depth, fl
     const Quorvan::si4c::DecoderSetup setup{context->width, context->height,
                                             context->active_single, &context->calibration,
                                             &context->settings};
+    if (!Quorvan::si4c::captureMatchesMode(setup, raw)) {
+        return false;
+    }
     Quorvan::si4c::decodeCapture(setup, raw, depth, amplitude, confidence);
     return true;
 }

@@ -9,7 +9,11 @@
  * 4500 mm). Samples are 12-bit values in 16-bit little-endian words; phase
  * samples are offset binary around 2048, the gray image is the intensity.
  * SiSDKGetPhaseImage reads exactly width x rows samples for the size given to
- * SiSDKInit and the mode latched by SiSDKStart, never more.
+ * SiSDKInit and the mode latched by SiSDKStart, never more. Word 1 of each
+ * frequency's first metadata row names its unambiguous range in mm; a capture
+ * whose words do not match the latched mode (compared above their low 4 bits,
+ * which 8- and 10-bit transports lose) was taken in the other mode and is
+ * refused (false, planes untouched).
  *
  * Calibration ("cali.bin" as handed over by the caller; little-endian):
  *   offset 0   4 bytes  magic "SIC1"
@@ -63,7 +67,8 @@ void SiSDKSetConfig(SiSDKHandle handle, const char* directory);
 bool SiSDKStart(SiSDKHandle handle);
 bool SiSDKIsSingleFreq(SiSDKHandle handle);
 void SiSDKSetSingleFreq(SiSDKHandle handle, bool single);
-/* False when not started or given a null pointer; planes untouched then. */
+/* False when not started, given a null pointer or a capture of the other
+ * mode; planes untouched then. */
 bool SiSDKGetPhaseImage(SiSDKHandle handle, const uint8_t* raw, float* depth, float* amplitude,
                         float* confidence);
 /* Frees *handle and sets it to null; a null *handle (already destroyed) or a

@@ -17,6 +17,11 @@ struct DecoderSetup {
     const AlgorithmSettings* settings;
 };
 
+// True when each frequency's first metadata row names the unambiguous range
+// this mode expects (above the low 4 bits, which 8- and 10-bit transports
+// lose): a capture taken in the other mode fails here.
+bool captureMatchesMode(const DecoderSetup& setup, const uint8_t* raw);
+
 // Reads exactly width x rawRows(height, single) samples from `raw` and writes
 // width x height values to each plane.
 void decodeCapture(const DecoderSetup& setup, const uint8_t* raw, float* depth, float* amplitude,

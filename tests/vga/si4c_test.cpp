@@ -268,12 +268,34 @@ TEST(Si4cLifecycle, RefusesUntilStartedAndAcceptsRepeatedDestroy) {
     ASSERT_TRUE(SiSDKInit(handle, 8, 4));
     ASSERT_TRUE(SiSDKStart(handle));
     EXPECT_FALSE(SiSDKGetPhaseImage(handle, raw.data(), nullptr, amplitude, confidence));
+    EXPECT_FALSE(SiSDKGetPhaseImage(handle, raw.data(), depth, amplitude, confidence));
+    raw[2] = 1250 & 0xFF;  // metadata word 1: the single-mode range
+    raw[3] = 1250 >> 8;
     EXPECT_TRUE(SiSDKGetPhaseImage(handle, raw.data(), depth, amplitude, confidence));
     SiSDKDestroy(&handle);
     EXPECT_EQ(handle, nullptr);
     SiSDKDestroy(&handle);
     SiSDKDestroy(nullptr);
     EXPECT_FALSE(SiSDKCreate(nullptr));
+}
+
+TEST(Si4cLifecycle, CaptureOfTheOtherModeIsRefused) {
+    const RenderedCapture double_capture =
+        renderCapture("wall", {{"distance_mm", 2000.0}}, false, 64, 48);
+    Library library;
+    Planes planes(3072);
+    EXPECT_FALSE(library.decode(double_capture, true, planes));
+    EXPECT_EQ(planes.depth[0], -1.0f);  // untouched
+
+    // An 8-bit transport keeps only the top 8 of 12 bits; still recognised.
+    emulation::CaptureSettings settings;
+    settings.signal_gain = 400.0;
+    RenderedCapture coarse = renderCapture("wall", {{"distance_mm", 900.0}}, true, 64, 48, settings);
+    for (uint16_t& sample : coarse.raw) {
+        sample &= 0xFF0;
+    }
+    ASSERT_TRUE(library.decode(coarse, true, planes));
+    EXPECT_NEAR(centreDepth(planes, 64, 48), 900.0f, 20.0f);
 }
 
 TEST(Si4cLifecycle, ModeTakesEffectAtTheNextStart) {
