@@ -1,0 +1,24 @@
+// Scalar reference of the CSI line copy routines, written straight from the
+// definition: no bounds handling beyond it, so callers give buffers large
+// enough for everything a routine reads and writes. Offsets are in bytes,
+// except the 12-bit unpack's, which counts 16-bit samples.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Quorvan {
+namespace reference {
+
+// 512-byte lines, the first 480 bytes of each kept; reads whole lines.
+void copyPaddedLines(const uint8_t* source, size_t length, uint8_t* cache, size_t& offset);
+// 960-byte blocks rebuilt as bytes 0..447, 896..927, 448..927; reads whole blocks.
+void copyLinePairs(const uint8_t* source, size_t length, uint8_t* cache, size_t& offset);
+// Y12P lines: (b0 << 4) | (b2 & 0x0F), then (b1 << 4) | (b2 >> 4) per three
+// bytes, skipping each line's padding to a 16-byte stride.
+void unpackPacked12Lines(const uint8_t* source, size_t length, uint32_t width, uint16_t* cache,
+                         size_t& sample_offset);
+void copyPlain(const uint8_t* source, size_t length, uint8_t* cache, size_t& offset);
+
+}  // namespace reference
+}  // namespace Quorvan

@@ -1,0 +1,95 @@
+// The CSI line copy routines against their scalar reference, on random
+// buffers of the sizes the hosts deliver, two sub-frames back to back.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "csi/line_copy.h"
+#include "reference/line_copy_reference.h"
+
+namespace Quorvan {
+namespace {
+
+constexpr size_t kSlack = 4096;  // room for the reference's whole-line reads
+
+std::vector<uint8_t> randomBytes(size_t count, uint32_t seed) {
+    std::vector<uint8_t> bytes(count);
+    std::mt19937 generator(seed);
+    for (uint8_t& byte : bytes)
+        byte = static_cast<uint8_t>(generator());
+    return bytes;
+}
+
+using ReferenceByteCopy = void (*)(const uint8_t*, size_t, uint8_t*, size_t&);
+
+// Runs both routines over two consecutive sub-frames and compares the cache
+// bytes and the final offset.
+void expectSameAsReference(LineCopyRoutine routine, ReferenceByteCopy reference_routine,
+                           size_t length, uint32_t width, size_t output_per_call) {
+    const std::vector<uint8_t> first = randomBytes(length + kSlack, 1);
+    const std::vector<uint8_t> second = randomBytes(length + kSlack, 2);
+    const size_t capacity = 2 * output_per_call;
+    std::vector<uint8_t> expected(capacity + kSlack, 0xEE);
+    std::vector<uint8_t> got(capacity + kSlack, 0xEE);
+    size_t expected_offset = 0;
+    size_t got_offset = 0;
+    for (const std::vector<uint8_t>* source : {&first, &second}) {
+        reference_routine(source->data(), length, expected.data(), expected_offset);
+        routine(source->data(), length, width, got.data(), capacity, got_offset);
+    }
+    EXPECT_EQ(got_offset, expected_offset);
+    EXPECT_EQ(got_offset, capacity);
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + capacity, expected.begin()));
+    for (size_t i = capacity; i < got.size(); ++i)
+        ASSERT_EQ(got[i], 0xEE) << "wrote past the capacity at " << i;
+}
+
+TEST(LineCopyEquality, PaddedLinesMatchReference) {
+    expectSameAsReference(copyPaddedLines, reference::copyPaddedLines, kPaddedFrameLength, 240,
+                          180 * 480);
+}
+
+TEST(LineCopyEquality, LinePairsMatchReference) {
+    expectSameAsReference(copyLinePairs, reference::copyLinePairs, 90 * kLinePairBlock, 240,
+                          90 * kLinePairBlock);
+}
+
+TEST(LineCopyEquality, PlainCopyMatchesReference) {
+    expectSameAsReference(copyPlain, reference::copyPlain, 240 * 180 * 2, 240, 240 * 180 * 2);
+}
+
+// Widths with 8 bytes of line padding (240), none (320) and 2 (244). With
+// more than 8 bytes of padding the definition's last step reads past the
+// buffer, which the routine refuses to do, so such widths cannot match.
+TEST(LineCopyEquality, Packed12LinesMatchReference) {
+    for (uint32_t width : {240u, 320u, 244u}) {
+        const size_t payload = width * 3 / 2;
+        const size_t stride = (payload + 15) / 16 * 16;
+        const size_t length = stride * 180;
+        const size_t samples_per_call = static_cast<size_t>(width) * 180;
+        const std::vector<uint8_t> first = randomBytes(length + kSlack, 3);
+        const std::vector<uint8_t> second = randomBytes(length + kSlack, 4);
+        const size_t capacity = 2 * samples_per_call * 2;
+        std::vector<uint16_t> expected(capacity / 2 + kSlack, 0xEEEE);
+        std::vector<uint16_t> got(capacity / 2 + kSlack, 0xEEEE);
+        size_t expected_samples = 0;
+        size_t got_bytes = 0;
+        for (const std::vector<uint8_t>* source : {&first, &second}) {
+            reference::unpackPacked12Lines(source->data(), length, width, expected.data(),
+                                           expected_samples);
+            unpackPacked12Lines(source->data(), length, width,
+                                reinterpret_cast<uint8_t*>(got.data()), capacity, got_bytes);
+        }
+        EXPECT_EQ(got_bytes, 2 * expected_samples) << "width " << width;
+        int mismatches = 0;
+        for (size_t i = 0; i < expected_samples; ++i)
+            mismatches += got[i] != expected[i];
+        EXPECT_EQ(mismatches, 0) << "width " << width;
+        for (size_t i = capacity / 2; i < got.size(); ++i)
+            ASSERT_EQ(got[i], 0xEEEE) << "wrote past the capacity, width " << width;
+    }
+}
+
+}  // namespace
+}  // namespace Quorvan
