@@ -77,6 +77,8 @@ SimulatedBoard::SimulatedBoard(BoardOptions board_options)
     bus_text = options.sensor_bus.empty() ? traits.bus : options.sensor_bus;
     bus_number = static_cast<int>(std::strtoul(bus_text.c_str(), nullptr, 0));
     if (!options.source) options.source = std::make_shared<SceneSource>();
+    sensor_state->native_width = options.native_width;
+    sensor_state->native_height = options.native_height;
     addModel();
     addCaptureNode();
     if (isMediaControllerPlatform(options.platform)) addMediaGraph();

@@ -31,6 +31,10 @@ struct BoardOptions {
     bool adapters_in_proc = false;
     // Capabilities of the capture node; 0: what the host's receiver offers.
     uint32_t capture_capabilities = 0;
+    // The size the sensor reports at open; 640 x rows for the 640x480 sensor's
+    // raw layouts (see VgaLayoutSource).
+    uint32_t native_width = 240;
+    uint32_t native_height = 180;
 };
 
 class SimulatedBoard {

@@ -3,6 +3,7 @@
 #include "csi/csi_sensor.h"
 #include "csi/host_platform.h"
 #include "device/hqvga_device.h"
+#include "device/vga_device.h"
 
 namespace Quorvan {
 namespace simulation {
@@ -24,9 +25,10 @@ std::unique_ptr<QuorvanDevice> SimulatedBoardFactory::createHQVGADevice(
                                                 sample_shift);
 }
 
-std::unique_ptr<QuorvanDevice> SimulatedBoardFactory::createVGADevice(int32_t, int32_t,
-                                                                      int32_t) {
-    return nullptr;  // the simulated sensor is the 240x180 one
+std::unique_ptr<QuorvanDevice> SimulatedBoardFactory::createVGADevice(int32_t platform,
+                                                                      int32_t width,
+                                                                      int32_t height) {
+    return std::make_unique<QuorvanDeviceVGA>(platform, width, height);
 }
 
 }  // namespace simulation

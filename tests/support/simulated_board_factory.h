@@ -1,6 +1,6 @@
 // A BackendFactory that puts a camera on a simulated board: host detection
 // reads the board's model text, CSI sensors talk to the board's kernel, and
-// the 240x180 device is the real one.
+// the 240x180 and 640x480 devices are the real ones.
 #pragma once
 
 #include <memory>

@@ -11,7 +11,7 @@ namespace {
 
 constexpr uint32_t kMaxBuffers = 32;
 constexpr uint32_t kMinSize = 16;
-constexpr uint32_t kMaxSize = 4096;
+constexpr uint32_t kMaxSize = 8192;  // the 640x480 sensor's double layout has 4810 rows
 
 int fail(int error) {
     errno = error;

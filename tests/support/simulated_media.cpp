@@ -97,10 +97,19 @@ SimulatedSubdevice::SimulatedSubdevice(std::shared_ptr<SensorState> sensor)
     }
 }
 
+// The 640x480 sensor switches between its raw layouts (640 or 320 wide,
+// 5 or 10 x (height + 1) rows); the 240x180 sensor has its one size.
+static bool isRawLayoutOf640x480Sensor(const SensorState& sensor, uint32_t width,
+                                       uint32_t height) {
+    const bool is_640x480_sensor = sensor.native_width == 640 || sensor.native_width == 320;
+    return is_640x480_sensor && ((width == 640 && (height == 2405 || height == 4810)) ||
+                                 (width == 320 && (height == 1205 || height == 2410)));
+}
+
 int SimulatedSubdevice::setFormat(v4l2_subdev_format& requested) {
     if (requested.pad != 0) return fail(EINVAL);
     v4l2_mbus_framefmt result = requested.format;
-    if (sensor) {
+    if (sensor && !isRawLayoutOf640x480Sensor(*sensor, result.width, result.height)) {
         result.width = sensor->native_width;
         result.height = sensor->native_height;
     }

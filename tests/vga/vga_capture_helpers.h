@@ -55,19 +55,19 @@ struct DepthAccuracy {
     float max_error_mm = 0.0f;
 };
 
-// Compares depth with the truth for pixels whose true distance lies below
-// `range_mm` and whose amplitude reaches `min_amplitude`. Distances within 1%
+// Compares depth with the truth for pixels whose true distance lies from
+// `near_mm` to below `range_mm` and whose amplitude reaches `min_amplitude`. Distances within 1%
 // of the range are left out: there the phase wraps and 0 is as right as the
 // range itself.
 inline DepthAccuracy measureAccuracy(const std::vector<float>& depth,
                                      const std::vector<float>& amplitude,
                                      const emulation::GroundTruth& truth, float range_mm,
-                                     float min_amplitude) {
+                                     float min_amplitude, float near_mm = 0.0f) {
     DepthAccuracy accuracy;
     std::vector<float> errors;
     for (size_t pixel = 0; pixel < truth.distance_mm.size(); ++pixel) {
         const float expected = truth.distance_mm[pixel];
-        if (expected <= 0.0f || expected >= 0.99f * range_mm ||
+        if (expected <= near_mm || expected >= 0.99f * range_mm ||
             amplitude[pixel] < min_amplitude) {
             continue;
         }
