@@ -21,15 +21,19 @@ void PatternSource::render(uint32_t width, uint32_t height, int /*range_setting*
 
 SceneSource::SceneSource() : scene(emulation::makeScene("default", {}, nullptr)) {
     prepare(240, 180);
-    truth_amplitude = model->amplitude();
+    truth_amplitude = long_range_model->amplitude();
 }
 
 void SceneSource::prepare(uint32_t width, uint32_t height) {
-    if (model && model_width == width && model_height == height) return;
+    if (long_range_model && model_width == width && model_height == height) return;
     const auto camera = emulation::PinholeCamera::withHorizontalFov(
         static_cast<int>(width), static_cast<int>(height), emulation::kDefaultHorizontalFovDeg);
     emulation::GroundTruth view = emulation::renderGroundTruth(*scene, camera);
-    model = std::make_unique<emulation::ToFCaptureModel>(view, emulation::CaptureSettings{});
+    emulation::CaptureSettings settings;
+    settings.modulation_hz = emulation::kFrequency37_5MHz;
+    long_range_model = std::make_unique<emulation::ToFCaptureModel>(view, settings);
+    settings.modulation_hz = emulation::kFrequency75MHz;
+    short_range_model = std::make_unique<emulation::ToFCaptureModel>(view, settings);
     if (width == 240 && height == 180) truth = std::move(view);
     model_width = width;
     model_height = height;
@@ -38,11 +42,10 @@ void SceneSource::prepare(uint32_t width, uint32_t height) {
 void SceneSource::render(uint32_t width, uint32_t height, int range_setting, int phase,
                          uint16_t* samples) {
     prepare(width, height);
-    const double frequency = range_setting == SensorState::kShortRange
-                                 ? emulation::kFrequency75MHz
-                                 : emulation::kFrequency37_5MHz;
-    model->renderPhaseImage(emulation::hqvgaPhaseLayout(frequency), static_cast<uint32_t>(phase),
-                            0, samples);
+    const emulation::ToFCaptureModel& model =
+        range_setting == SensorState::kShortRange ? *short_range_model : *long_range_model;
+    model.renderPhaseImage(emulation::hqvgaPhaseLayout(model.settings().modulation_hz),
+                           static_cast<uint32_t>(phase), 0, samples);
 }
 
 }  // namespace simulation

@@ -50,7 +50,10 @@ private:
     std::unique_ptr<emulation::Scene> scene;
     emulation::GroundTruth truth;
     std::vector<float> truth_amplitude;
-    std::unique_ptr<emulation::ToFCaptureModel> model;
+    // One model per modulation frequency: the frequency sets each pixel's
+    // phase, not only the sampling order.
+    std::unique_ptr<emulation::ToFCaptureModel> long_range_model;
+    std::unique_ptr<emulation::ToFCaptureModel> short_range_model;
     uint32_t model_width = 0;
     uint32_t model_height = 0;
 };
