@@ -57,23 +57,26 @@ extern "C" {
 
 typedef void* SiSDKHandle;
 
+/* The library exports these nine functions and nothing else. */
+#define SI4C_API __attribute__((visibility("default")))
+
 /* True and *handle set when a handle was created. */
-bool SiSDKCreate(SiSDKHandle* handle);
+SI4C_API bool SiSDKCreate(SiSDKHandle* handle);
 /* Sizes the processing for an output of width x height (1 to 4096 each). */
-bool SiSDKInit(SiSDKHandle handle, int32_t width, int32_t height);
-void SiSDKSetCaliData(SiSDKHandle handle, const void* data, uint32_t length);
-void SiSDKSetConfig(SiSDKHandle handle, const char* directory);
+SI4C_API bool SiSDKInit(SiSDKHandle handle, int32_t width, int32_t height);
+SI4C_API void SiSDKSetCaliData(SiSDKHandle handle, const void* data, uint32_t length);
+SI4C_API void SiSDKSetConfig(SiSDKHandle handle, const char* directory);
 /* False unless SiSDKInit succeeded since the handle was created. */
-bool SiSDKStart(SiSDKHandle handle);
-bool SiSDKIsSingleFreq(SiSDKHandle handle);
-void SiSDKSetSingleFreq(SiSDKHandle handle, bool single);
+SI4C_API bool SiSDKStart(SiSDKHandle handle);
+SI4C_API bool SiSDKIsSingleFreq(SiSDKHandle handle);
+SI4C_API void SiSDKSetSingleFreq(SiSDKHandle handle, bool single);
 /* False when not started, given a null pointer or a capture of the other
  * mode; planes untouched then. */
-bool SiSDKGetPhaseImage(SiSDKHandle handle, const uint8_t* raw, float* depth, float* amplitude,
-                        float* confidence);
+SI4C_API bool SiSDKGetPhaseImage(SiSDKHandle handle, const uint8_t* raw, float* depth,
+                                 float* amplitude, float* confidence);
 /* Frees *handle and sets it to null; a null *handle (already destroyed) or a
  * null address is accepted and does nothing. */
-void SiSDKDestroy(SiSDKHandle* handle);
+SI4C_API void SiSDKDestroy(SiSDKHandle* handle);
 
 #ifdef __cplusplus
 }
