@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -20,7 +21,7 @@ struct ConsumerReport {
     uint64_t frames = 0;
     uint64_t corrupted = 0;       // contents changed while held, or not matching the stamp
     uint64_t out_of_order = 0;    // a consumer saw time go backwards
-    uint64_t bad_releases = 0;    // a held frame was refused, or a double release accepted
+    uint64_t bad_releases = 0;    // a held frame was refused
 };
 
 uint64_t stampOf(QuorvanFrameBuffer* frame) {
@@ -45,10 +46,9 @@ void consume(QuorvanTOFCamera& camera, const std::atomic<bool>& running, unsigne
     auto release = [&](size_t index) {
         QuorvanFrameBuffer* frame = held[index];
         if (contentsOf(frame) != stampOf(frame)) ++report.corrupted;
+        // No double releases here: once released, the node may already be
+        // held by the other consumer, and its pointer would be accepted again.
         if (camera.releaseFrame(frame) != QuorvanSuccess) ++report.bad_releases;
-        if (random() % 8 == 0 && camera.releaseFrame(frame) != QuorvanUnkownError) {
-            ++report.bad_releases;
-        }
         held.erase(held.begin() + static_cast<long>(index));
     };
     while (running.load()) {
@@ -116,6 +116,10 @@ TEST(CameraStress, TwoConsumersAcrossStartStopCyclesLoseNoNode) {
         EXPECT_GT(factory->lastSensor()->frames_captured, captures_before) << cycle;
         captures_before = factory->lastSensor()->frames_captured;
     }
+    std::printf("captures: %llu, frames consumed: %llu + %llu\n",
+                static_cast<unsigned long long>(captures_before),
+                static_cast<unsigned long long>(reports[0].frames),
+                static_cast<unsigned long long>(reports[1].frames));
     EXPECT_FALSE(factory->lastSensor()->frame_called_while_stopped);
     for (const ConsumerReport& report : reports) {
         EXPECT_GT(report.frames, 0u);
