@@ -113,6 +113,9 @@ void registerVariants() {
 }
 
 const bool kVariantsRegistered = (registerVariants(), true);
+const bool kContextAdded = (benchmark::AddCustomContext("depth_kernel_variant",
+                                                        hqvga::selectedKernelVariant().name),
+                            true);
 
 }  // namespace
 }  // namespace Quorvan

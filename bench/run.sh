@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, in their own build directory) and runs them:
+# every optimised routine beside its scalar reference in the same run, the
+# whole C++ pipeline over the unpaced emulated kit, and the Python per-frame
+# cost. Prints one line per comparison, "<name>: <ratio>x" (reference time
+# divided by optimised time, CPU time, median of three repetitions), then the
+# absolute figures.
+#
+#   bench/run.sh [--build-dir DIR] [--quick]
+#
+# --quick shortens every measurement (for smoke runs; figures are noisier).
+set -euo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build_dir="${repo}/build-bench"
+min_time=0.2
+repetitions=3
+pipeline_frames=5000
+python_frames=3000
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+        --build-dir) build_dir="$2"; shift 2 ;;
+        --quick) min_time=0.05; repetitions=1; pipeline_frames=500; python_frames=300; shift ;;
+        *) echo "usage: $0 [--build-dir DIR] [--quick]" >&2; exit 2 ;;
+    esac
+done
+
+python="${PYTHON:-python3}"
+generator=()
+command -v ninja > /dev/null && generator=(-G Ninja)
+
+echo "== building in ${build_dir}" >&2
+cmake -S "${repo}" -B "${build_dir}" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DQUORVAN_BUILD_BENCHMARKS=ON -DQUORVAN_BUILD_PYTHON=ON -DQUORVAN_BUILD_TESTS=OFF \
+    -DQUORVAN_BUILD_EXAMPLES=OFF -DQUORVAN_INSTALL_NATIVE=OFF \
+    -DPython_EXECUTABLE="$(command -v "${python}")" > "${build_dir}.configure.log" 2>&1 ||
+    { cat "${build_dir}.configure.log" >&2; exit 1; }
+cmake --build "${build_dir}" -j 2 --target quorvan_kernel_bench quorvan_pipeline_bench \
+    QuorvanDepthCamera >&2
+
+echo "== measuring (load average: $(cut -d ' ' -f 1-3 /proc/loadavg))" >&2
+kernel_json="${build_dir}/kernel_bench.json"
+"${build_dir}/bench/quorvan_kernel_bench" --benchmark_min_time="${min_time}" \
+    --benchmark_repetitions="${repetitions}" --benchmark_report_aggregates_only=true \
+    --benchmark_out="${kernel_json}" --benchmark_out_format=json > /dev/null
+pipeline_text="$("${build_dir}/bench/quorvan_pipeline_bench" --frames "${pipeline_frames}")"
+python_text="$(PYTHONPATH="${build_dir}/python${PYTHONPATH:+:${PYTHONPATH}}" \
+    "${python}" "${repo}/bench/python_frame_overhead.py" --frames "${python_frames}")"
+
+"${python}" "${repo}/bench/summarise.py" "${kernel_json}"
+echo
+echo "${pipeline_text}"
+echo "${python_text}"
