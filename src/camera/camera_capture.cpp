@@ -71,7 +71,8 @@ TofErrorCode QuorvanTOFCamera::analysisFrame(uint8_t* cache, LinkNode* node) {
     uint64_t timestamp = 0;
     // Anything but 0 is no frame: the cache then holds a stale or partial
     // capture that must not reach a consumer as a new one.
-    if (sensor->getFrame(cache, &timestamp) != QuorvanSuccess) return QuorvanUnkownError;
+    if (sensor->getFrame(cache, &timestamp) != QuorvanSuccess)
+        return QuorvanUnkownError;
     QuorvanFrameBuffer& buffer = *node->buffer;
     buffer.setTimestamp(timestamp);
 
@@ -79,17 +80,18 @@ TofErrorCode QuorvanTOFCamera::analysisFrame(uint8_t* cache, LinkNode* node) {
         advanceSkipPattern(skip_counter, skip_frame.load(std::memory_order_relaxed),
                            skip_frame_loop.load(std::memory_order_relaxed));
     skip_counter = step.counter;
-    if (step.dropped) return QuorvanSkipFrame;
+    if (step.dropped)
+        return QuorvanSkipFrame;
 
     switch (info.type) {
         case FrameType::RAW:
             device->getRawImages(cache, static_cast<int16_t*>(buffer.getData(FrameType::RAW)));
             return QuorvanSuccess;
         case FrameType::DEPTH: {
-            const bool produced = device->getPhaseImage(
-                cache, static_cast<float*>(buffer.getData(FrameType::DEPTH)),
-                static_cast<float*>(buffer.getData(FrameType::AMPLITUDE)),
-                static_cast<float*>(buffer.getData(FrameType::CONFIDENCE)));
+            const bool produced =
+                device->getPhaseImage(cache, static_cast<float*>(buffer.getData(FrameType::DEPTH)),
+                                      static_cast<float*>(buffer.getData(FrameType::AMPLITUDE)),
+                                      static_cast<float*>(buffer.getData(FrameType::CONFIDENCE)));
             return produced ? QuorvanSuccess : QuorvanUnkownError;
         }
         default:
@@ -108,16 +110,19 @@ void QuorvanTOFCamera::adjustFrameRate() {
     getControl(CameraCtrl::FRAME_RATE, &current);
     const std::optional<int32_t> target =
         frameRateCorrection(fps.load(std::memory_order_relaxed), current);
-    if (target) setControl(CameraCtrl::FRAME_RATE, *target);
+    if (target)
+        setControl(CameraCtrl::FRAME_RATE, *target);
 }
 
 QuorvanFrameBuffer* QuorvanTOFCamera::requestFrame(int16_t timeout) {
-    if (!pool) return nullptr;
+    if (!pool)
+        return nullptr;
     return pool->request(timeout);
 }
 
 TofErrorCode QuorvanTOFCamera::releaseFrame(QuorvanFrameBuffer* buffer) {
-    if (!pool) return QuorvanUnkownError;
+    if (!pool)
+        return QuorvanUnkownError;
     return pool->release(buffer);
 }
 
@@ -125,8 +130,12 @@ bool QuorvanTOFCamera::isFrameHeld(const QuorvanFrameBuffer* buffer) const {
     return pool && pool->isHeld(buffer);
 }
 
-uint64_t QuorvanTOFCamera::poolGeneration() const { return pool_generation.load(); }
+uint64_t QuorvanTOFCamera::poolGeneration() const {
+    return pool_generation.load();
+}
 
-float QuorvanTOFCamera::measuredFps() const { return fps.load(std::memory_order_relaxed); }
+float QuorvanTOFCamera::measuredFps() const {
+    return fps.load(std::memory_order_relaxed);
+}
 
 }  // namespace Quorvan

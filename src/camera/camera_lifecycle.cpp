@@ -33,7 +33,8 @@ QuorvanTOFCamera::QuorvanTOFCamera(std::shared_ptr<BackendFactory> backends)
 
 QuorvanTOFCamera::~QuorvanTOFCamera() {
     // The capture thread uses every member below; it must be gone first.
-    if (isStreaming()) stop();
+    if (isStreaming())
+        stop();
     pool.reset();
     device.reset();
     sensor.reset();
@@ -41,7 +42,8 @@ QuorvanTOFCamera::~QuorvanTOFCamera() {
 
 TofErrorCode QuorvanTOFCamera::open(Connection connection, int32_t index) {
     // The running capture thread reads from the sensor that would be replaced.
-    if (isStreaming()) return QuorvanUnkownError;
+    if (isStreaming())
+        return QuorvanUnkownError;
     info.index = static_cast<uint32_t>(index);
     info.connect = connection;
     switch (connection) {
@@ -58,7 +60,8 @@ TofErrorCode QuorvanTOFCamera::open(Connection connection, int32_t index) {
 }
 
 TofErrorCode QuorvanTOFCamera::openWithFile(const char* path, int32_t index) {
-    if (path == nullptr || isStreaming()) return QuorvanUnkownError;
+    if (path == nullptr || isStreaming())
+        return QuorvanUnkownError;
     info.index = static_cast<uint32_t>(index);
     info.connect = Connection::USB;
     return installAndOpenSensor(factory->createUSBSensor(path, static_cast<uint32_t>(index)));
@@ -75,29 +78,35 @@ TofErrorCode QuorvanTOFCamera::installAndOpenSensor(std::unique_ptr<QuorvanTOFSe
     sensor.swap(created);
     created.reset();
     const int result = sensor->open(*this);
-    if (result != QuorvanSuccess) return static_cast<TofErrorCode>(result);
+    if (result != QuorvanSuccess)
+        return static_cast<TofErrorCode>(result);
     return openPostHandle();
 }
 
-void QuorvanTOFCamera::destroyDevice() { device.reset(); }
+void QuorvanTOFCamera::destroyDevice() {
+    device.reset();
+}
 
 TofErrorCode QuorvanTOFCamera::openPostHandle() {
-    if (!sensor || isStreaming()) return QuorvanUnkownError;
+    if (!sensor || isStreaming())
+        return QuorvanUnkownError;
     const bool hqvga = info.width == kHQVGAWidth && info.height == kHQVGAHeight;
     std::unique_ptr<QuorvanDevice> created;
     if (hqvga) {
         const uint8_t shift = platform == kXavierOrinPlatform ? kXavierOrinSampleShift : 0;
-        created = factory->createHQVGADevice(platform, kInitialModulationFrequency, kInitialRange,
-                                             shift);
+        created =
+            factory->createHQVGADevice(platform, kInitialModulationFrequency, kInitialRange, shift);
     } else {
         created = factory->createVGADevice(platform, kVGAWidth, kVGAHeight);
     }
     if (!created) {
-        std::fprintf(stderr, "QuorvanTOFCamera: no processing device available for a %ux%u sensor\n",
+        std::fprintf(stderr,
+                     "QuorvanTOFCamera: no processing device available for a %ux%u sensor\n",
                      info.width, info.height);
         return QuorvanUnkownError;
     }
-    if (hqvga) sensor->subframe_count = kHQVGASubframes;
+    if (hqvga)
+        sensor->subframe_count = kHQVGASubframes;
     device.swap(created);
     created.reset();
     info.device_type = hqvga ? HQVGA : VGA;
@@ -107,18 +116,22 @@ TofErrorCode QuorvanTOFCamera::openPostHandle() {
 TofErrorCode QuorvanTOFCamera::start(FrameType type) {
     // A second start would restart the sensor under the running capture
     // thread; refuse it before touching anything.
-    if (!sensor || !device || isStreaming()) return QuorvanUnkownError;
+    if (!sensor || !device || isStreaming())
+        return QuorvanUnkownError;
 
     int32_t range = 0;
     getControl(CameraCtrl::RANGE, &range);
     setControl(CameraCtrl::RANGE, range);
 
     int result = device->configureSensor();
-    if (result != QuorvanSuccess) return static_cast<TofErrorCode>(result);
+    if (result != QuorvanSuccess)
+        return static_cast<TofErrorCode>(result);
     result = sensor->start();
-    if (result != QuorvanSuccess) return static_cast<TofErrorCode>(result);
+    if (result != QuorvanSuccess)
+        return static_cast<TofErrorCode>(result);
     result = device->startProcessing();
-    if (result != QuorvanSuccess) return static_cast<TofErrorCode>(result);
+    if (result != QuorvanSuccess)
+        return static_cast<TofErrorCode>(result);
 
     const CameraInfo format = sensor->getFormat();
     info.width = format.width;
@@ -127,7 +140,8 @@ TofErrorCode QuorvanTOFCamera::start(FrameType type) {
     info.bpp = format.bpp;
 
     const TofErrorCode output = setOutputType(type);
-    if (output != QuorvanSuccess) return output;
+    if (output != QuorvanSuccess)
+        return output;
 
     stopped.store(false);
     try {
@@ -143,15 +157,18 @@ TofErrorCode QuorvanTOFCamera::start(FrameType type) {
 
 TofErrorCode QuorvanTOFCamera::stop() {
     stopped.store(true);
-    if (!isStreaming()) return QuorvanUnkownError;
+    if (!isStreaming())
+        return QuorvanUnkownError;
     capture_thread.join();
     device->stop();
     return static_cast<TofErrorCode>(sensor->stop());
 }
 
 TofErrorCode QuorvanTOFCamera::close() {
-    if (!sensor || !device) return QuorvanUnkownError;
-    if (isStreaming()) stop();
+    if (!sensor || !device)
+        return QuorvanUnkownError;
+    if (isStreaming())
+        stop();
     device->close();
     return static_cast<TofErrorCode>(sensor->close());
 }

@@ -16,9 +16,11 @@ uint64_t planeBytes(const PlaneDescriptor& plane) {
 }  // namespace
 
 TofErrorCode QuorvanTOFCamera::setOutputType(FrameType type) {
-    if (!stopped.load()) return QuorvanUnkownError;
+    if (!stopped.load())
+        return QuorvanUnkownError;
     info.type = type;
-    if (!sensor || !device) return QuorvanUnkownError;
+    if (!sensor || !device)
+        return QuorvanUnkownError;
 
     CameraInfo capture = info;
     const uint64_t capture_height =
@@ -26,9 +28,12 @@ TofErrorCode QuorvanTOFCamera::setOutputType(FrameType type) {
     device->getFrameFormats(raw_descriptor, depth_descriptor);
 
     const PlaneDescriptor* plane = nullptr;
-    if (type == FrameType::DEPTH) plane = &depth_descriptor;
-    if (type == FrameType::RAW) plane = &raw_descriptor;
-    if (plane == nullptr) return QuorvanUnkownError;
+    if (type == FrameType::DEPTH)
+        plane = &depth_descriptor;
+    if (type == FrameType::RAW)
+        plane = &raw_descriptor;
+    if (plane == nullptr)
+        return QuorvanUnkownError;
 
     // The device reads one whole capture, as large as its raw plane, from the
     // cache the sensor's format sizes; a sensor and device that disagree

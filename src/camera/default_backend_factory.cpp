@@ -1,14 +1,13 @@
 // The factory a camera uses unless it is handed another. Each backend is
 // created here, so a build or host without one simply answers null and the
 // camera reports the open as failed.
-#include "quorvan/backend_factory.h"
-
 #include "csi/csi_sensor.h"
 #include "csi/host_platform.h"
 #include "csi/kernel_interface.h"
 #include "device/hqvga_device.h"
 #include "device/usb_sensor.h"
 #include "device/vga_device.h"
+#include "quorvan/backend_factory.h"
 
 namespace Quorvan {
 
@@ -29,8 +28,7 @@ public:
     }
 
     std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t platform, float modulation_frequency,
-                                                     int32_t range,
-                                                     uint8_t sample_shift) override {
+                                                     int32_t range, uint8_t sample_shift) override {
         return std::make_unique<QuorvanDeviceHQVGA>(platform, modulation_frequency, range,
                                                     sample_shift);
     }

@@ -14,8 +14,10 @@ const char* to_str(TofErrorCode code) {
         "Not implemented",    // 4
     };
     const int32_t value = static_cast<int32_t>(code);
-    if (value >= -2 && value <= 4) return kTexts[value + 2];
-    if (value == QuorvanSkipFrame) return "Skip frame";
+    if (value >= -2 && value <= 4)
+        return kTexts[value + 2];
+    if (value == QuorvanSkipFrame)
+        return "Skip frame";
     return "Unknown error";
 }
 

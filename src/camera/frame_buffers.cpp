@@ -13,15 +13,19 @@ size_t elementCount(uint32_t width, uint32_t height) {
 }  // namespace
 
 RawData::RawData(uint32_t width, uint32_t height)
-    : data(new int16_t[elementCount(width, height)]()),
-      format{width, height, FrameType::RAW, 0} {}
+    : data(new int16_t[elementCount(width, height)]()), format{width, height, FrameType::RAW, 0} {}
 
-void RawData::setTimestamp(uint64_t timestamp) { format.timestamp = timestamp; }
+void RawData::setTimestamp(uint64_t timestamp) {
+    format.timestamp = timestamp;
+}
 
-void* RawData::getData(FrameType type) { return type == FrameType::RAW ? data.get() : nullptr; }
+void* RawData::getData(FrameType type) {
+    return type == FrameType::RAW ? data.get() : nullptr;
+}
 
 TofErrorCode RawData::getFormat(FrameType type, FrameDataFormat& out) {
-    if (type != FrameType::RAW) return QuorvanUnkownError;
+    if (type != FrameType::RAW)
+        return QuorvanUnkownError;
     out = format;
     return QuorvanSuccess;
 }
@@ -30,10 +34,9 @@ TofErrorCode RawData::getFormat(FrameType type, FrameDataFormat& out) {
 // depth); if one allocation throws, the planes already made are released.
 DepthData::DepthData(const FrameDataFormat& depth_format_in,
                      const FrameDataFormat& confidence_format_in)
-    : confidence(new float[elementCount(confidence_format_in.width,
-                                        confidence_format_in.height)]()),
-      amplitude(new float[elementCount(confidence_format_in.width,
-                                       confidence_format_in.height)]()),
+    : confidence(
+          new float[elementCount(confidence_format_in.width, confidence_format_in.height)]()),
+      amplitude(new float[elementCount(confidence_format_in.width, confidence_format_in.height)]()),
       depth(new float[elementCount(depth_format_in.width, depth_format_in.height)]()),
       depth_format(depth_format_in),
       confidence_format(confidence_format_in) {}
@@ -75,14 +78,17 @@ CacheData::CacheData(uint32_t width, uint32_t height)
       bytes(2 * elementCount(width, height)),
       format{width, 2 * height, FrameType::CACHE, 0} {}
 
-void CacheData::setTimestamp(uint64_t timestamp) { format.timestamp = timestamp; }
+void CacheData::setTimestamp(uint64_t timestamp) {
+    format.timestamp = timestamp;
+}
 
 void* CacheData::getData(FrameType type) {
     return type == FrameType::CACHE ? data.get() : nullptr;
 }
 
 TofErrorCode CacheData::getFormat(FrameType type, FrameDataFormat& out) {
-    if (type != FrameType::CACHE) return QuorvanUnkownError;
+    if (type != FrameType::CACHE)
+        return QuorvanUnkownError;
     out = format;
     return QuorvanSuccess;
 }

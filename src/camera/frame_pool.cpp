@@ -30,17 +30,21 @@ void FrameQueue::appendReady(LinkNode* node) {
 
 LinkNode* FrameQueue::popReady() {
     LinkNode* node = ready_head;
-    if (node == nullptr) return nullptr;
+    if (node == nullptr)
+        return nullptr;
     ready_head = node->next;
-    if (ready_head == nullptr) ready_tail = nullptr;
+    if (ready_head == nullptr)
+        ready_tail = nullptr;
     node->next = nullptr;
     return node;
 }
 
 LinkNode* FrameQueue::findNode(const QuorvanFrameBuffer* buffer) const {
-    if (buffer == nullptr) return nullptr;
+    if (buffer == nullptr)
+        return nullptr;
     for (const auto& node : nodes) {
-        if (node->buffer.get() == buffer) return node.get();
+        if (node->buffer.get() == buffer)
+            return node.get();
     }
     return nullptr;
 }
@@ -50,7 +54,8 @@ namespace {
 std::unique_ptr<QuorvanFrameBuffer> makeFrameBuffer(FrameType type, const PlaneDescriptor& plane) {
     const uint32_t width = static_cast<uint32_t>(plane.width);
     const uint32_t height = static_cast<uint32_t>(plane.height);
-    if (type == FrameType::RAW) return std::make_unique<RawData>(width, height);
+    if (type == FrameType::RAW)
+        return std::make_unique<RawData>(width, height);
     const FrameDataFormat depth_format{width, height, FrameType::DEPTH, 0};
     const FrameDataFormat confidence_format{width, height, FrameType::CONFIDENCE, 0};
     return std::make_unique<DepthData>(depth_format, confidence_format);
@@ -119,24 +124,28 @@ QuorvanFrameBuffer* FramePool::request(int16_t timeout_ms) {
         } else {
             const auto deadline =
                 std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-            if (!frame_ready.wait_until(lock, deadline, has_frame)) return nullptr;
+            if (!frame_ready.wait_until(lock, deadline, has_frame))
+                return nullptr;
         }
         --ready_count;
     }
     std::lock_guard<std::mutex> lock(queue->queue_mutex);
     LinkNode* node = queue->popReady();
-    if (node == nullptr) return nullptr;  // unreachable while the count invariant holds
+    if (node == nullptr)
+        return nullptr;  // unreachable while the count invariant holds
     node->held = true;
     return node->buffer.get();
 }
 
 TofErrorCode FramePool::release(const QuorvanFrameBuffer* buffer) {
     LinkNode* node = queue->findNode(buffer);
-    if (node == nullptr) return QuorvanUnkownError;
+    if (node == nullptr)
+        return QuorvanUnkownError;
     std::lock_guard<std::mutex> lock(queue->queue_mutex);
     // A node that is free, ready or being filled is not the caller's to give
     // back; pushing it again would link it into two lists at once.
-    if (!node->held) return QuorvanUnkownError;
+    if (!node->held)
+        return QuorvanUnkownError;
     node->held = false;
     queue->pushFree(node);
     return QuorvanSuccess;
@@ -144,7 +153,8 @@ TofErrorCode FramePool::release(const QuorvanFrameBuffer* buffer) {
 
 bool FramePool::isHeld(const QuorvanFrameBuffer* buffer) const {
     const LinkNode* node = queue->findNode(buffer);
-    if (node == nullptr) return false;
+    if (node == nullptr)
+        return false;
     std::lock_guard<std::mutex> lock(queue->queue_mutex);
     return node->held;
 }
@@ -168,9 +178,11 @@ NodeCensus FramePool::census() const {
         }
         last_ready = node;
     }
-    if (last_ready != queue->ready_tail) result.lists_consistent = false;
+    if (last_ready != queue->ready_tail)
+        result.lists_consistent = false;
     for (const auto& node : queue->nodes) {
-        if (node->held) ++result.consumer_held;
+        if (node->held)
+            ++result.consumer_held;
     }
     result.total = limit;
     return result;

@@ -13,7 +13,8 @@ constexpr float kSteadyWeight = 1.0f / 30.0f;
 }  // namespace
 
 float FrameRateMeter::update(int64_t now_ns) {
-    const float interval = static_cast<float>((now_ns - last_frame_time) / kNanosecondsPerMillisecond);
+    const float interval =
+        static_cast<float>((now_ns - last_frame_time) / kNanosecondsPerMillisecond);
     last_frame_time = now_ns;
     if (frame_count == 0) {
         frame_interval = interval;
@@ -26,7 +27,8 @@ float FrameRateMeter::update(int64_t now_ns) {
     }
     // Only zero versus non-zero matters once counting starts; saturate
     // instead of overflowing on a camera that streams for years.
-    if (frame_count < std::numeric_limits<int32_t>::max()) ++frame_count;
+    if (frame_count < std::numeric_limits<int32_t>::max())
+        ++frame_count;
     return 1000.0f / frame_interval;
 }
 
@@ -41,7 +43,8 @@ std::optional<int32_t> frameRateCorrection(float measured_fps, int32_t current_s
     const int64_t current = current_setting;
     const int64_t tolerance = current >= 10 ? current / 10 : 1;
     const int64_t drift = target > current ? target - current : current - target;
-    if (drift > tolerance) return static_cast<int32_t>(target);
+    if (drift > tolerance)
+        return static_cast<int32_t>(target);
     return std::nullopt;
 }
 

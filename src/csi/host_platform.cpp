@@ -12,7 +12,9 @@ constexpr const char* kModelPath = "/sys/firmware/devicetree/base/model";
 // One line of at most 99 characters plus the terminating NUL.
 constexpr size_t kModelBufferSize = 100;
 
-bool contains(const char* text, const char* marker) { return std::strstr(text, marker) != nullptr; }
+bool contains(const char* text, const char* marker) {
+    return std::strstr(text, marker) != nullptr;
+}
 
 // Reads like a text-stream getline into a fixed buffer: stops at a newline,
 // at end of file, on a read error, or once 99 characters are in. The model
@@ -23,7 +25,8 @@ void readFirstLine(KernelInterface& kernel, int fd, char (&line)[kModelBufferSiz
     while (length + 1 < kModelBufferSize) {
         char byte = 0;
         ssize_t count = kernel.read(fd, &byte, 1);
-        if (count != 1 || byte == '\n') break;
+        if (count != 1 || byte == '\n')
+            break;
         line[length++] = byte;
     }
     line[length] = '\0';
@@ -32,23 +35,29 @@ void readFirstLine(KernelInterface& kernel, int fd, char (&line)[kModelBufferSiz
 }  // namespace
 
 int32_t classifyHostModel(const char* model) {
-    if (model == nullptr) return OTHER;
+    if (model == nullptr)
+        return OTHER;
     if (contains(model, "Jetson")) {
-        if (contains(model, "Xavier")) return JETSON_XAVIER_ORIN;
-        if (contains(model, "TX1") || contains(model, "Nano")) return JETSON_TX1_NANO;
+        if (contains(model, "Xavier"))
+            return JETSON_XAVIER_ORIN;
+        if (contains(model, "TX1") || contains(model, "Nano"))
+            return JETSON_TX1_NANO;
         return JETSON_XAVIER_ORIN;
     }
-    if (contains(model, " Orin")) return JETSON_XAVIER_ORIN;
+    if (contains(model, " Orin"))
+        return JETSON_XAVIER_ORIN;
     if (contains(model, "Raspberry")) {
         return contains(model, "Pi 5") ? RASPBERRY_PI_5 : RASPBERRY_PI;
     }
-    if (contains(model, "Radxa ROCK")) return RADXA_ROCK;
+    if (contains(model, "Radxa ROCK"))
+        return RADXA_ROCK;
     return OTHER;
 }
 
 int32_t detectHostPlatform(KernelInterface& kernel) {
     int fd = kernel.open(kModelPath, O_RDONLY);
-    if (fd < 0) return OTHER;
+    if (fd < 0)
+        return OTHER;
     char line[kModelBufferSize] = {};
     readFirstLine(kernel, fd, line);
     kernel.close(fd);

@@ -19,8 +19,12 @@ enum HostPlatform : int32_t {
 };
 
 // Consumers branch on groups as well as single boards.
-inline bool isJetsonPlatform(int32_t platform) { return platform >= 2 && platform <= 4; }
-inline bool isMediaControllerPlatform(int32_t platform) { return platform >= 5 && platform <= 7; }
+inline bool isJetsonPlatform(int32_t platform) {
+    return platform >= 2 && platform <= 4;
+}
+inline bool isMediaControllerPlatform(int32_t platform) {
+    return platform >= 5 && platform <= 7;
+}
 
 // Reads the device-tree model text and classifies it. Never fails: a missing,
 // unreadable, empty or unknown model gives OTHER.

@@ -17,8 +17,8 @@ constexpr float kLongRangeFrequency = 37500000.0f;
 
 }  // namespace
 
-QuorvanDeviceHQVGA::QuorvanDeviceHQVGA(int32_t platform, float modulation_frequency,
-                                       int32_t range, uint8_t sample_shift)
+QuorvanDeviceHQVGA::QuorvanDeviceHQVGA(int32_t platform, float modulation_frequency, int32_t range,
+                                       uint8_t sample_shift)
     : QuorvanDevice(platform),
       range_settings(pack({range, modulation_frequency})),
       sample_shift(sample_shift) {}
@@ -52,7 +52,8 @@ int QuorvanDeviceHQVGA::open(QuorvanTOFSensor* bound_sensor) {
 }
 
 int QuorvanDeviceHQVGA::setControl(CameraCtrl control, int value) {
-    if (control != CameraCtrl::RANGE) return QuorvanInvalidParameter;
+    if (control != CameraCtrl::RANGE)
+        return QuorvanInvalidParameter;
     // A range other than the two known ones keeps the last frequency, so the
     // update reads the current word and retries if another writer got there
     // first.
@@ -61,8 +62,10 @@ int QuorvanDeviceHQVGA::setControl(CameraCtrl control, int value) {
     do {
         next = unpack(current);
         next.range = value;
-        if (value == kShortRange) next.modulation_frequency = kShortRangeFrequency;
-        if (value == kLongRange) next.modulation_frequency = kLongRangeFrequency;
+        if (value == kShortRange)
+            next.modulation_frequency = kShortRangeFrequency;
+        if (value == kLongRange)
+            next.modulation_frequency = kLongRangeFrequency;
     } while (!range_settings.compare_exchange_weak(current, pack(next), std::memory_order_relaxed));
     // The sensor has to modulate at the frequency the depth is computed with;
     // its answer does not change ours (a sensor without range support still
@@ -73,22 +76,29 @@ int QuorvanDeviceHQVGA::setControl(CameraCtrl control, int value) {
     return QuorvanSuccess;
 }
 
-int QuorvanDeviceHQVGA::setControlExt(CameraCtrl, const char*) { return QuorvanInvalidParameter; }
+int QuorvanDeviceHQVGA::setControlExt(CameraCtrl, const char*) {
+    return QuorvanInvalidParameter;
+}
 
 int QuorvanDeviceHQVGA::getControl(CameraCtrl control, int* value) {
     if (control == CameraCtrl::RANGE) {
-        if (value == nullptr) return QuorvanInvalidParameter;
+        if (value == nullptr)
+            return QuorvanInvalidParameter;
         *value = rangeSettings().range;
         return QuorvanSuccess;
     }
-    if (sensor == nullptr) return QuorvanUnkownError;
+    if (sensor == nullptr)
+        return QuorvanUnkownError;
     return sensor->getControl(control, value);
 }
 
-int QuorvanDeviceHQVGA::getControlExt(CameraCtrl, const char**) { return QuorvanInvalidParameter; }
+int QuorvanDeviceHQVGA::getControlExt(CameraCtrl, const char**) {
+    return QuorvanInvalidParameter;
+}
 
 bool QuorvanDeviceHQVGA::getRawImages(const uint8_t* cache, int16_t* raw) {
-    if (cache == nullptr || raw == nullptr) return false;
+    if (cache == nullptr || raw == nullptr)
+        return false;
     hqvga::unpackRaw(reinterpret_cast<const uint16_t*>(cache), raw, sample_shift);
     return true;
 }

@@ -22,7 +22,8 @@ protected:
     Calls lifecycleCalls() const {
         Calls calls;
         for (const std::string& call : factory->log->entries()) {
-            if (call.find("Control") == std::string::npos) calls.push_back(call);
+            if (call.find("Control") == std::string::npos)
+                calls.push_back(call);
         }
         return calls;
     }
@@ -159,8 +160,8 @@ TEST_F(CameraLifecycle, SensorSizeChoosesTheDevice) {
         DeviceType type;
         int32_t subframes;
     };
-    for (const Case& c : {Case{240, 180, HQVGA, 4}, Case{180, 240, VGA, 1},
-                          Case{640, 480, VGA, 1}, Case{0, 0, VGA, 1}}) {
+    for (const Case& c : {Case{240, 180, HQVGA, 4}, Case{180, 240, VGA, 1}, Case{640, 480, VGA, 1},
+                          Case{0, 0, VGA, 1}}) {
         auto own_factory = std::make_shared<FakeBackendFactory>();
         own_factory->sensor_config.width = c.width;
         own_factory->sensor_config.height = c.height;
@@ -181,10 +182,10 @@ TEST_F(CameraLifecycle, ReopeningReplacesSensorAndDeviceDeviceFirst) {
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
     factory->log->clear();
     ASSERT_EQ(camera.open(Connection::USB, 1), QuorvanSuccess);
-    EXPECT_EQ(lifecycleCalls(), (Calls{"factory.createUSBSensor(,1)", "device1.destroy",
-                                       "sensor1.destroy", "sensor2.open",
-                                       "factory.createHQVGADevice(0,37500000.0,4000,0)",
-                                       "device2.open"}));
+    EXPECT_EQ(
+        lifecycleCalls(),
+        (Calls{"factory.createUSBSensor(,1)", "device1.destroy", "sensor1.destroy", "sensor2.open",
+               "factory.createHQVGADevice(0,37500000.0,4000,0)", "device2.open"}));
     EXPECT_EQ(factory->lastDevice()->boundSensor(), factory->lastSensor());
 }
 

@@ -48,7 +48,8 @@ protected:
         std::vector<uint64_t> delivered;
         while (sensor().frames_captured < captures) {
             QuorvanFrameBuffer* frame = camera.requestFrame(100);
-            if (frame == nullptr) continue;
+            if (frame == nullptr)
+                continue;
             delivered.push_back(timestampOf(frame));
             EXPECT_EQ(contentsOf(frame), delivered.back());
             EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
@@ -168,12 +169,13 @@ TEST_F(CameraQueue, SkipPatterns) {
         int delivered = 0;
         while (fake.frames_captured < 40) {
             QuorvanFrameBuffer* frame = own.requestFrame(100);
-            if (frame == nullptr) continue;
+            if (frame == nullptr)
+                continue;
             FrameDataFormat format{};
             ASSERT_EQ(frame->getFormat(FrameType::RAW, format), QuorvanSuccess);
             EXPECT_EQ(c.kept_positions.count(format.timestamp % c.loop), 1u)
-                << "frame " << format.timestamp << " should have been dropped (" << c.skip
-                << " of " << c.loop << ")";
+                << "frame " << format.timestamp << " should have been dropped (" << c.skip << " of "
+                << c.loop << ")";
             ++delivered;
             ASSERT_EQ(own.releaseFrame(frame), QuorvanSuccess);
         }
@@ -221,7 +223,8 @@ TEST_F(CameraQueue, OnlyAZeroSensorResultIsAFrame) {
     // of the loop and is kept, 2 is dropped, and so on.
     sensor().frame_result = 0;
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
-    for (uint64_t sequence : collectUntil(20)) EXPECT_EQ(sequence % 2, 1u) << sequence;
+    for (uint64_t sequence : collectUntil(20))
+        EXPECT_EQ(sequence % 2, 1u) << sequence;
 }
 
 TEST_F(CameraQueue, ASensorThatKeepsFailingDoesNotSpin) {
@@ -276,7 +279,9 @@ TEST(CameraAutoFrameRate, LowersTheSettingToTheMeasuredRateOnlyWhenEnabled) {
     ASSERT_EQ(manual.start(FrameType::DEPTH), QuorvanSuccess);
     // The first correction is due three seconds after start.
     ASSERT_TRUE(waitUntil(
-        [&] { return !automatic_factory->log->entriesStartingWith("device1.setControl(6,").empty(); },
+        [&] {
+            return !automatic_factory->log->entriesStartingWith("device1.setControl(6,").empty();
+        },
         std::chrono::seconds(15)));
     ASSERT_EQ(automatic.stop(), QuorvanSuccess);
     ASSERT_EQ(manual.stop(), QuorvanSuccess);

@@ -19,9 +19,9 @@ using Clock = std::chrono::steady_clock;
 
 struct ConsumerReport {
     uint64_t frames = 0;
-    uint64_t corrupted = 0;       // contents changed while held, or not matching the stamp
-    uint64_t out_of_order = 0;    // a consumer saw time go backwards
-    uint64_t bad_releases = 0;    // a held frame was refused
+    uint64_t corrupted = 0;     // contents changed while held, or not matching the stamp
+    uint64_t out_of_order = 0;  // a consumer saw time go backwards
+    uint64_t bad_releases = 0;  // a held frame was refused
 };
 
 uint64_t stampOf(QuorvanFrameBuffer* frame) {
@@ -45,10 +45,12 @@ void consume(QuorvanTOFCamera& camera, const std::atomic<bool>& running, unsigne
     uint64_t newest = 0;
     auto release = [&](size_t index) {
         QuorvanFrameBuffer* frame = held[index];
-        if (contentsOf(frame) != stampOf(frame)) ++report.corrupted;
+        if (contentsOf(frame) != stampOf(frame))
+            ++report.corrupted;
         // No double releases here: once released, the node may already be
         // held by the other consumer, and its pointer would be accepted again.
-        if (camera.releaseFrame(frame) != QuorvanSuccess) ++report.bad_releases;
+        if (camera.releaseFrame(frame) != QuorvanSuccess)
+            ++report.bad_releases;
         held.erase(held.begin() + static_cast<long>(index));
     };
     while (running.load()) {
@@ -56,8 +58,10 @@ void consume(QuorvanTOFCamera& camera, const std::atomic<bool>& running, unsigne
         if (frame != nullptr) {
             ++report.frames;
             const uint64_t stamp = stampOf(frame);
-            if (contentsOf(frame) != stamp) ++report.corrupted;
-            if (stamp < newest) ++report.out_of_order;
+            if (contentsOf(frame) != stamp)
+                ++report.corrupted;
+            if (stamp < newest)
+                ++report.out_of_order;
             newest = stamp;
             held.push_back(frame);
         }
@@ -65,7 +69,8 @@ void consume(QuorvanTOFCamera& camera, const std::atomic<bool>& running, unsigne
             release(random() % held.size());
         }
     }
-    while (!held.empty()) release(held.size() - 1);
+    while (!held.empty())
+        release(held.size() - 1);
 }
 
 TEST(CameraStress, TwoConsumersAcrossStartStopCyclesLoseNoNode) {
@@ -102,7 +107,8 @@ TEST(CameraStress, TwoConsumersAcrossStartStopCyclesLoseNoNode) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         running = false;
-        for (auto& consumer : consumers) consumer.join();
+        for (auto& consumer : consumers)
+            consumer.join();
         if (cycle % 2 == 1) {
             ASSERT_EQ(camera.stop(), QuorvanSuccess);
         }

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "quorvan/frame_buffer.h"
+
+#include <gtest/gtest.h>
 
 namespace Quorvan {
 namespace {
@@ -10,8 +10,8 @@ const FrameDataFormat kUntouched{7, 7, FrameType::CACHE, 77};
 TEST(RawData, OnlyTheRawPlaneExists) {
     RawData raw(240, 720);
     EXPECT_NE(raw.getData(FrameType::RAW), nullptr);
-    for (FrameType other : {FrameType::DEPTH, FrameType::CONFIDENCE, FrameType::AMPLITUDE,
-                            FrameType::CACHE}) {
+    for (FrameType other :
+         {FrameType::DEPTH, FrameType::CONFIDENCE, FrameType::AMPLITUDE, FrameType::CACHE}) {
         EXPECT_EQ(raw.getData(other), nullptr);
         FrameDataFormat format = kUntouched;
         EXPECT_EQ(raw.getFormat(other, format), QuorvanUnkownError);

@@ -1,8 +1,8 @@
+#include "camera/frame_pool.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
-
-#include "camera/frame_pool.h"
 
 namespace Quorvan {
 namespace {
@@ -60,7 +60,8 @@ TEST(FramePool, RawPoolBuildsRawBuffersOfThePlaneSize) {
 
 TEST(FramePool, ConsumerGetsFramesOldestFirstAndTheWorkerRecyclesTheOldest) {
     FramePool pool(captureOf(FrameType::DEPTH), {2, 240, 180});
-    for (uint64_t stamp = 1; stamp <= 5; ++stamp) ASSERT_NE(deliver(pool, stamp), nullptr);
+    for (uint64_t stamp = 1; stamp <= 5; ++stamp)
+        ASSERT_NE(deliver(pool, stamp), nullptr);
     // Frames 1 and 2 were overwritten; 3, 4, 5 remain in order.
     for (uint64_t expected : {3u, 4u, 5u}) {
         QuorvanFrameBuffer* frame = pool.request(0);
@@ -76,9 +77,11 @@ TEST(FramePool, ConsumerGetsFramesOldestFirstAndTheWorkerRecyclesTheOldest) {
 
 TEST(FramePool, WorkerFindsNothingWhileConsumersHoldEveryNode) {
     FramePool pool(captureOf(FrameType::RAW), {2, 240, 720});
-    for (uint64_t stamp = 1; stamp <= 3; ++stamp) deliver(pool, stamp);
+    for (uint64_t stamp = 1; stamp <= 3; ++stamp)
+        deliver(pool, stamp);
     QuorvanFrameBuffer* held[3];
-    for (auto& frame : held) frame = pool.request(0);
+    for (auto& frame : held)
+        frame = pool.request(0);
     EXPECT_EQ(pool.takeFreeNode(), nullptr);
     EXPECT_EQ(pool.reclaimOldestReady(std::chrono::steady_clock::now()), nullptr);
     ASSERT_EQ(pool.release(held[1]), QuorvanSuccess);

@@ -1,9 +1,9 @@
+#include "camera/frame_rate.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include "camera/frame_rate.h"
 
 namespace Quorvan {
 namespace {
@@ -49,14 +49,14 @@ TEST(FrameRateCorrection, WrittenExamples) {
 }
 
 TEST(FrameRateCorrection, ToleranceAndUnusableMeasurements) {
-    EXPECT_EQ(frameRateCorrection(33.9f, 30), std::nullopt);                    // 3 <= 3
-    EXPECT_EQ(frameRateCorrection(34.0f, 30), std::optional<int32_t>(34));      // 4 > 3
-    EXPECT_EQ(frameRateCorrection(7.0f, 5), std::optional<int32_t>(7));         // 2 > 1
-    EXPECT_EQ(frameRateCorrection(0.4f, 30), std::optional<int32_t>(1));        // below 1
+    EXPECT_EQ(frameRateCorrection(33.9f, 30), std::nullopt);                // 3 <= 3
+    EXPECT_EQ(frameRateCorrection(34.0f, 30), std::optional<int32_t>(34));  // 4 > 3
+    EXPECT_EQ(frameRateCorrection(7.0f, 5), std::optional<int32_t>(7));     // 2 > 1
+    EXPECT_EQ(frameRateCorrection(0.4f, 30), std::optional<int32_t>(1));    // below 1
     EXPECT_EQ(frameRateCorrection(NAN, 30), std::optional<int32_t>(1));
     EXPECT_EQ(frameRateCorrection(INFINITY, 30), std::optional<int32_t>(1));
-    EXPECT_EQ(frameRateCorrection(3e10f, 30), std::optional<int32_t>(1));       // out of range
-    EXPECT_EQ(frameRateCorrection(30.0f, 0), std::optional<int32_t>(30));       // failed read
+    EXPECT_EQ(frameRateCorrection(3e10f, 30), std::optional<int32_t>(1));  // out of range
+    EXPECT_EQ(frameRateCorrection(30.0f, 0), std::optional<int32_t>(30));  // failed read
     EXPECT_EQ(frameRateCorrection(1.0f, std::numeric_limits<int32_t>::min()),
               std::optional<int32_t>(1));
 }

@@ -1,10 +1,10 @@
+#include "csi/host_platform.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
-
-#include "csi/host_platform.h"
 
 namespace Quorvan {
 namespace {
@@ -26,12 +26,14 @@ public:
         return 7;
     }
     int close(int fd) override {
-        if (fd != 7) return -1;
+        if (fd != 7)
+            return -1;
         --open_files;
         return 0;
     }
     ssize_t read(int fd, void* buffer, size_t size) override {
-        if (fd != 7) return -1;
+        if (fd != 7)
+            return -1;
         const size_t count = std::min(size, text.size() - position);
         std::memcpy(buffer, text.data() + position, count);
         position += count;
@@ -60,7 +62,9 @@ int32_t detect(const std::string& model) {
 }
 
 // Device-tree strings carry their terminating NUL.
-std::string deviceTree(const char* model) { return std::string(model) + '\0'; }
+std::string deviceTree(const char* model) {
+    return std::string(model) + '\0';
+}
 
 TEST(HostPlatform, RealBoardModels) {
     EXPECT_EQ(detect(deviceTree("NVIDIA Jetson Nano Developer Kit")), JETSON_TX1_NANO);

@@ -1,8 +1,8 @@
+#include "camera/skip_pattern.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "camera/skip_pattern.h"
 
 namespace Quorvan {
 namespace {
@@ -33,7 +33,8 @@ TEST(SkipPattern, KeepsExactlyLoopMinusSkipOfEveryLoop) {
         for (int32_t skip = 0; skip <= loop; skip += (loop > 20 ? 17 : 1)) {
             const std::string one_loop = pattern(skip, loop, loop);
             int kept = 0;
-            for (char c : one_loop) kept += c == 'K';
+            for (char c : one_loop)
+                kept += c == 'K';
             EXPECT_EQ(kept, loop - skip) << skip << " of " << loop;
         }
     }

@@ -19,7 +19,8 @@ std::vector<std::string> CallLog::entries() const {
 std::vector<std::string> CallLog::entriesStartingWith(const std::string& prefix) const {
     std::vector<std::string> matching;
     for (const std::string& call : entries()) {
-        if (call.compare(0, prefix.size(), prefix) == 0) matching.push_back(call);
+        if (call.compare(0, prefix.size(), prefix) == 0)
+            matching.push_back(call);
     }
     return matching;
 }
@@ -37,7 +38,8 @@ void CallLog::clear() {
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;

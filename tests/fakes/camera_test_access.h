@@ -16,7 +16,8 @@ public:
         return camera.pool ? camera.pool->cache.get() : nullptr;
     }
     static int32_t readyCount(QuorvanTOFCamera& camera) {
-        if (!camera.pool) return 0;
+        if (!camera.pool)
+            return 0;
         std::lock_guard<std::mutex> lock(camera.pool->pool_mutex);
         return camera.pool->ready_count;
     }

@@ -13,7 +13,8 @@ int32_t FakeBackendFactory::detectPlatform() {
 }
 
 std::unique_ptr<FakeSensor> FakeBackendFactory::makeSensor() {
-    if (!provide_sensors) return nullptr;
+    if (!provide_sensors)
+        return nullptr;
     auto sensor = std::make_unique<FakeSensor>("sensor" + std::to_string(sensors.size() + 1),
                                                sensor_config, log);
     sensors.push_back(sensor.get());
@@ -42,9 +43,10 @@ std::unique_ptr<QuorvanDevice> FakeBackendFactory::createHQVGADevice(int32_t pla
     std::snprintf(call, sizeof(call), "factory.createHQVGADevice(%d,%.1f,%d,%d)", platform_value,
                   static_cast<double>(modulation_frequency), range, sample_shift);
     log->record(call);
-    if (!provide_devices) return nullptr;
-    auto device = std::make_unique<FakeDevice>("device" + std::to_string(devices.size() + 1),
-                                               HQVGA, platform_value, device_config, log);
+    if (!provide_devices)
+        return nullptr;
+    auto device = std::make_unique<FakeDevice>("device" + std::to_string(devices.size() + 1), HQVGA,
+                                               platform_value, device_config, log);
     devices.push_back(device.get());
     return device;
 }
@@ -53,7 +55,8 @@ std::unique_ptr<QuorvanDevice> FakeBackendFactory::createVGADevice(int32_t platf
                                                                    int32_t width, int32_t height) {
     log->record("factory.createVGADevice(" + std::to_string(platform_value) + "," +
                 std::to_string(width) + "," + std::to_string(height) + ")");
-    if (!provide_devices) return nullptr;
+    if (!provide_devices)
+        return nullptr;
     auto device = std::make_unique<FakeDevice>("device" + std::to_string(devices.size() + 1), VGA,
                                                platform_value, device_config, log);
     devices.push_back(device.get());

@@ -13,7 +13,9 @@ FakeDevice::FakeDevice(std::string device_name, DeviceType device_type, int32_t 
       config(device_config),
       log(std::move(call_log)) {}
 
-FakeDevice::~FakeDevice() { log->record(name + ".destroy"); }
+FakeDevice::~FakeDevice() {
+    log->record(name + ".destroy");
+}
 
 void FakeDevice::getFrameFormats(PlaneDescriptor& raw, PlaneDescriptor& depth) {
     log->record(name + ".getFrameFormats");
@@ -63,8 +65,8 @@ int FakeDevice::setControl(CameraCtrl control, int value) {
 }
 
 int FakeDevice::setControlExt(CameraCtrl control, const char* text) {
-    log->record(name + ".setControlExt(" + std::to_string(static_cast<int>(control)) + "," +
-                text + ")");
+    log->record(name + ".setControlExt(" + std::to_string(static_cast<int>(control)) + "," + text +
+                ")");
     return QuorvanInvalidParameter;
 }
 
@@ -74,7 +76,8 @@ int FakeDevice::getControl(CameraCtrl control, int* value) {
             *value = range;
             return QuorvanSuccess;
         case CameraCtrl::FRAME_RATE:
-            if (frame_rate_get_result != 0) return frame_rate_get_result;
+            if (frame_rate_get_result != 0)
+                return frame_rate_get_result;
             *value = frame_rate;
             return QuorvanSuccess;
         default:
@@ -97,7 +100,8 @@ bool FakeDevice::getRawImages(const uint8_t* cache, int16_t* raw) {
 
 bool FakeDevice::getPhaseImage(const uint8_t* cache, float* depth, float*, float*) {
     phase_calls.fetch_add(1);
-    if (!phase_result) return false;
+    if (!phase_result)
+        return false;
     std::memcpy(depth, cache, sizeof(uint64_t));
     return true;
 }

@@ -55,8 +55,8 @@ public:
     // Adjustable while streaming.
     std::atomic<bool> phase_result{true};
     std::atomic<int> range{4000};
-    std::atomic<int> frame_rate{30};             // read back as the FRAME_RATE bound
-    std::atomic<int> frame_rate_get_result{0};   // non-zero: getControl(FRAME_RATE) fails
+    std::atomic<int> frame_rate{30};            // read back as the FRAME_RATE bound
+    std::atomic<int> frame_rate_get_result{0};  // non-zero: getControl(FRAME_RATE) fails
     std::atomic<uint64_t> raw_calls{0};
     std::atomic<uint64_t> phase_calls{0};
 

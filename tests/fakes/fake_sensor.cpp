@@ -29,7 +29,9 @@ FakeSensor::FakeSensor(std::string sensor_name, const FakeSensorConfig& sensor_c
     controls[static_cast<int>(CameraCtrl::FRAME_RATE)] = 30;
 }
 
-FakeSensor::~FakeSensor() { log->record(name + ".destroy"); }
+FakeSensor::~FakeSensor() {
+    log->record(name + ".destroy");
+}
 
 int FakeSensor::open(QuorvanTOFCamera& camera) {
     log->record(name + ".open");
@@ -46,7 +48,8 @@ int FakeSensor::close() {
 
 int FakeSensor::start() {
     log->record(name + ".start");
-    if (config.start_result == 0) streaming = true;
+    if (config.start_result == 0)
+        streaming = true;
     return config.start_result;
 }
 
@@ -62,12 +65,15 @@ CameraInfo FakeSensor::getFormat() {
 }
 
 int FakeSensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
-    if (!streaming) frame_called_while_stopped = true;
+    if (!streaming)
+        frame_called_while_stopped = true;
     const int delay = frame_delay_us.load();
-    if (delay > 0) std::this_thread::sleep_for(std::chrono::microseconds(delay));
+    if (delay > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
     frame_attempts.fetch_add(1);
     const int result = frame_result.load();
-    if (result != 0) return result;
+    if (result != 0)
+        return result;
     const uint64_t sequence = frames_captured.fetch_add(1) + 1;
     std::memcpy(cache, &sequence, sizeof(sequence));
     *timestamp = sequence;
@@ -76,13 +82,15 @@ int FakeSensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
 
 int FakeSensor::setControl(CameraCtrl id, int value) {
     log->record(controlCall(name, "setControl", id, value));
-    if (!isTableControl(id)) return QuorvanInvalidParameter;
+    if (!isTableControl(id))
+        return QuorvanInvalidParameter;
     controls[static_cast<int>(id)] = value;
     return QuorvanSuccess;
 }
 
 int FakeSensor::getControl(CameraCtrl id, int* value) {
-    if (!isTableControl(id)) return QuorvanInvalidParameter;
+    if (!isTableControl(id))
+        return QuorvanInvalidParameter;
     *value = controls[static_cast<int>(id)];
     return QuorvanSuccess;
 }

@@ -46,12 +46,12 @@ public:
     CameraInfo format{};
 
     // Adjustable while streaming.
-    std::atomic<int> frame_result{0};               // what getFrame returns
-    std::atomic<int> frame_delay_us{1000};          // pause before each capture
-    std::atomic<uint64_t> frame_attempts{0};        // getFrame calls
-    std::atomic<uint64_t> frames_captured{0};       // successful ones (= last sequence number)
+    std::atomic<int> frame_result{0};          // what getFrame returns
+    std::atomic<int> frame_delay_us{1000};     // pause before each capture
+    std::atomic<uint64_t> frame_attempts{0};   // getFrame calls
+    std::atomic<uint64_t> frames_captured{0};  // successful ones (= last sequence number)
     std::atomic<bool> frame_called_while_stopped{false};
-    std::array<std::atomic<int>, 10> controls{};    // indexed by CameraCtrl value
+    std::array<std::atomic<int>, 10> controls{};  // indexed by CameraCtrl value
 
 private:
     std::shared_ptr<CallLog> log;

@@ -1,3 +1,5 @@
+#include "device/hqvga_device.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -5,7 +7,6 @@
 #include <memory>
 #include <vector>
 
-#include "device/hqvga_device.h"
 #include "fakes/fake_sensor.h"
 #include "hqvga/hqvga_test_support.h"
 
@@ -128,7 +129,8 @@ TEST_F(HQVGADevice, SampleConversion) {
     std::memcpy(cache.data(), samples, sizeof(samples));
     std::vector<int16_t> raw(kPixels * 4, 1);
     ASSERT_TRUE(device.getRawImages(cache.data(), raw.data()));
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(raw[i], expected[i]) << std::hex << samples[i];
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(raw[i], expected[i]) << std::hex << samples[i];
 
     // The Xavier/Orin line layout puts the value four bits higher.
     QuorvanDeviceHQVGA shifted(3, 37500000.0f, 4000, 4);
@@ -165,8 +167,8 @@ TEST_F(HQVGADevice, RawUnpackInterleavesPhasesRowByRow) {
         }
     }
     EXPECT_EQ(mismatches, 0);
-    EXPECT_EQ(raw[0], origin(0, 0, 0) * 16);              // row 0: P0 row 0
-    EXPECT_EQ(raw[3 * kWidth], origin(3, 0, 0) * 16);     // row 3: P3 row 0
+    EXPECT_EQ(raw[0], origin(0, 0, 0) * 16);                   // row 0: P0 row 0
+    EXPECT_EQ(raw[3 * kWidth], origin(3, 0, 0) * 16);          // row 3: P3 row 0
     EXPECT_EQ(raw[719 * kWidth + 5], origin(3, 179, 5) * 16);  // row 719: P3 row 179
     EXPECT_EQ(raw[kPixels * 4], INT16_MIN);
 }

@@ -35,8 +35,8 @@ TEST(HQVGARangeRace, EveryFrameUsesOneConsistentRangeAndFrequency) {
     int mixed = 0;
     int frames_at[2] = {0, 0};  // 4000, 2000
     for (int frame = 0; frame < 20000 && (frames_at[0] < 50 || frames_at[1] < 50); ++frame) {
-        ASSERT_TRUE(device.getPhaseImage(cache.data(), depth.data(), amplitude.data(),
-                                         confidence.data()));
+        ASSERT_TRUE(
+            device.getPhaseImage(cache.data(), depth.data(), amplitude.data(), confidence.data()));
         const float first = depth[0];
         if (first == kDepthAt4000) {
             ++frames_at[0];
@@ -45,7 +45,8 @@ TEST(HQVGARangeRace, EveryFrameUsesOneConsistentRangeAndFrequency) {
         } else {
             ++mixed;
         }
-        if (depth[kPixels - 1] != first) ++mixed;
+        if (depth[kPixels - 1] != first)
+            ++mixed;
     }
     running = false;
     toggler.join();
@@ -72,7 +73,8 @@ public:
     int stop() override { return 0; }
     CameraInfo getFormat() override { return format; }
     int getFrame(uint8_t* cache, uint64_t* timestamp) override {
-        if (subframe_count != 4) return -1;
+        if (subframe_count != 4)
+            return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         std::memcpy(cache, capture.data(), capture.size());
         *timestamp = ++frames;
@@ -113,7 +115,8 @@ public:
 
 float nextDepth(QuorvanTOFCamera& camera) {
     QuorvanFrameBuffer* frame = camera.requestFrame(2000);
-    if (frame == nullptr) return -1.0f;
+    if (frame == nullptr)
+        return -1.0f;
     const float* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));
     const float value = depth[kPixels / 2];
     EXPECT_EQ(depth[0], value);
