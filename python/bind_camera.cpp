@@ -12,20 +12,28 @@ namespace Quorvan::python {
 namespace py = pybind11;
 using namespace pybind11::literals;
 
+namespace {
+
+constexpr const char* kOpenDoc =
+    "Initialize the camera configuration and turn on the camera, set the initialization frame "
+    "according to the mode.\n\n"
+    "- mode Specify the connection method.\n"
+    "- index Device node, the default value is video0.";
+
+constexpr const char* kOpenWithFileDoc =
+    "Initialize the camera configuration and turn on the camera, set the initialization frame "
+    "according to the mode.\n\n"
+    "- path Specify the config file path.\n"
+    "- index Device node, the default value is video0.";
+
+}  // namespace
+
 void init_camera(py::module_& m) {
     py::class_<PythonCamera> camera(m, "QuorvanCamera");
 
     camera.def(py::init<>())
-        .def("open", &PythonCamera::open, "mode"_a, "index"_a = 0,
-             R"doc(Initialize the camera configuration and turn on the camera, set the initialization frame according to the mode.
-
-- mode Specify the connection method.
-- index Device node, the default value is video0.)doc")
-        .def("openWithFile", &PythonCamera::openWithFile, "path"_a, "index"_a = 0,
-             R"doc(Initialize the camera configuration and turn on the camera, set the initialization frame according to the mode.
-
-- path Specify the config file path.
-- index Device node, the default value is video0.)doc")
+        .def("open", &PythonCamera::open, "mode"_a, "index"_a = 0, kOpenDoc)
+        .def("openWithFile", &PythonCamera::openWithFile, "path"_a, "index"_a = 0, kOpenWithFileDoc)
         .def("close", &PythonCamera::close, R"doc(Close the camera)doc")
         .def("start", &PythonCamera::start, "type"_a,
              R"doc(Start the camera stream and start processing.)doc")

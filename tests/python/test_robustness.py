@@ -51,6 +51,7 @@ frame = wait_for_frame(camera)
 @pytest.mark.parametrize("calls", [
     # Before any open.
     "camera.stop(); camera.stop(); camera.close(); camera.start(qdc.TOFOutput.DEPTH); "
+    "camera.open(qdc.TOFConnect(7), 2**31 - 1); camera.open(qdc.TOFConnect.CSI, -1); "
     "camera.requestFrame(0); camera.requestFrame(-32768); camera.releaseFrame(None)",
     # Open twice, start twice, stop twice, close twice.
     "open_kit(camera); open_kit(camera); camera.start(qdc.TOFOutput.DEPTH); "
@@ -65,6 +66,7 @@ frame = wait_for_frame(camera)
     "camera.setControl(qdc.TOFControl.SKIP_FRAME_LOOP, 0); "
     "camera.setControl(qdc.TOFControl.SKIP_FRAME, -1); "
     "camera.setControl(qdc.TOFControl.CONFIG_DIR_EXT, 1); camera.getControl(qdc.TOFControl.MODE); "
+    "camera.getControl(qdc.TOFControl(300)); camera.start(qdc.TOFOutput(9)); "
     "camera.start(qdc.TOFOutput.DEPTH); camera.releaseFrame(wait_for_frame(camera)); camera.stop()",
     # Close while streaming with a frame held, then read it and start again.
     "open_kit(camera); camera.start(qdc.TOFOutput.DEPTH); f = wait_for_frame(camera); "
