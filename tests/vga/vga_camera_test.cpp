@@ -104,6 +104,40 @@ TEST(VgaCamera, RawFramesCarryTheWholeCapture) {
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
+TEST(VgaCamera, SizeAndModeChangesWhileStreamingKeepTheSizeInForce) {
+    ScopedWorkingDirectory directory;
+    ASSERT_TRUE(directory.ready());
+    auto factory = std::make_shared<VgaTestFactory>(640, 2405);
+    QuorvanTOFCamera camera(factory);
+    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
+    FakeVgaSensor& sensor = *factory->sensor;
+    sensor.capture.resize(640 * 2405);
+    for (size_t i = 0; i < sensor.capture.size(); ++i) {
+        sensor.capture[i] = static_cast<uint16_t>((i * 29) & 0xFFF);
+    }
+    ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
+    // The cache and planes were sized for 640 x 2405 at start; changes made
+    // now take effect at the next start and must not reach the frames.
+    for (int turn = 0; turn < 8; ++turn) {
+        EXPECT_EQ(camera.setControl(CameraCtrl::MODE, turn % 2), QuorvanSuccess);
+        // Odd turns ask for 640 x 4810 (more than the cache), even turns for
+        // 320 x 1205 (a different row length).
+        EXPECT_EQ(camera.setControl(CameraCtrl::FMT_WIDTH, turn % 2 ? 640 : 320), QuorvanSuccess);
+        EXPECT_EQ(camera.setControl(CameraCtrl::FMT_HEIGHT, turn % 2 ? 480 : 240), QuorvanSuccess);
+        int32_t range = 0;
+        EXPECT_EQ(camera.getControl(CameraCtrl::RANGE, &range), QuorvanSuccess);
+        EXPECT_EQ(range, turn % 2 ? 4500 : 1250);
+        QuorvanFrameBuffer* frame = camera.requestFrame(kFrameTimeoutMs);
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(std::memcmp(frame->getData(FrameType::RAW), sensor.capture.data(),
+                              sensor.capture.size() * 2),
+                  0);
+        EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
+    }
+    EXPECT_EQ(camera.stop(), QuorvanSuccess);
+    EXPECT_EQ(camera.close(), QuorvanSuccess);
+}
+
 // Streams depth and returns the accuracy of the first frame against `truth`.
 DepthAccuracy streamDepth(QuorvanTOFCamera& camera, const emulation::GroundTruth& truth,
                           float range_mm, float min_amplitude) {
