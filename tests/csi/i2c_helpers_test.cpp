@@ -11,6 +11,8 @@
 
 #include "csi/i2c_bus.h"
 #include "quorvan/i2c.h"
+#include "csi/host_platform.h"
+#include "support/simulated_board.h"
 #include "support/simulated_i2c_adapter.h"
 #include "support/simulated_kernel.h"
 
@@ -223,6 +225,21 @@ TEST_F(AdapterSources, LookupByNameNeedsExactlyOneMatch) {
               "/sys/class/i2c-dev/i2c-12/name: read error\n"
               "Error: I2C bus name doesn't match any bus present!\n");
     EXPECT_EQ(kernel.openDescriptorCount(), 0);
+}
+
+TEST(BoardAdapters, NamedBusResolvesFromEitherSource) {
+    for (bool in_proc : {false, true}) {
+        SCOPED_TRACE(in_proc);
+        simulation::BoardOptions options;
+        options.platform = RASPBERRY_PI;
+        options.sensor_bus = "0x1f";
+        options.adapters_in_proc = in_proc;
+        options.source = std::make_shared<simulation::PatternSource>();
+        simulation::SimulatedBoard board(options);
+        EXPECT_EQ(lookupI2cBus(board.kernel(), "simulated-csi camera bus"), 31);
+        EXPECT_EQ(lookupI2cBus(board.kernel(), "simulated-i2c general bus"), 1);
+        EXPECT_EQ(board.kernel().openDescriptorCount(), 0);
+    }
 }
 
 TEST(I2cAddress, AcceptsSevenBitAddressesOnly) {
