@@ -176,7 +176,8 @@ int EmulatedKit::release(const QuorvanImage& image) {
 }
 
 int EmulatedKit::writeRegister(uint32_t address, uint32_t value) {
-    if (address == kModulationRegister && (value == kModulation75MHz || value == kModulation37_5MHz))
+    const bool known_value = value == kModulation75MHz || value == kModulation37_5MHz;
+    if (address == kModulationRegister && known_value)
         modulation_register_.store(value);
     return QUORVAN_EVK_OK;
 }

@@ -98,8 +98,9 @@ int QuorvanOpenCamera(QuorvanCameraHandle* handle, const QuorvanOpenParam* param
     KitConfig config;
     std::string error;
     if (!path.empty()) {
-        const bool loaded = param->binary_config ? checkBinaryConfig(path, &error)
-                                                 : Quorvan::evk::loadKitConfig(path, &config, &error);
+        const bool loaded = param->binary_config
+                                ? checkBinaryConfig(path, &error)
+                                : Quorvan::evk::loadKitConfig(path, &config, &error);
         if (!loaded) {
             reportProblem(error);
             return QUORVAN_EVK_BAD_CONFIGURATION;

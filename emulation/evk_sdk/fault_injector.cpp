@@ -11,7 +11,8 @@ bool FaultInjector::captureTimesOut(uint64_t call_number) const {
     if (faults_.timeout_probability <= 0.0)
         return false;
     // Salted so the timeouts do not follow the shot noise of the same seed.
-    const double uniform = emulation::deterministicUniform(seed_ ^ 0x74696D656F7574ull, call_number);
+    const uint64_t salted_seed = seed_ ^ 0x74696D656F7574ull;
+    const double uniform = emulation::deterministicUniform(salted_seed, call_number);
     return uniform < faults_.timeout_probability;
 }
 

@@ -110,7 +110,8 @@ const std::map<std::string, KeyHandler>& keyHandlers() {
         {"bits_per_pixel",
          [](const std::string& text, KitConfig& config) -> std::string {
              uint64_t bits = 0;
-             if (!parseUnsigned(text, &bits) || (bits != 8 && bits != 10 && bits != 12 && bits != 16))
+             const bool parsed = parseUnsigned(text, &bits);
+             if (!parsed || (bits != 8 && bits != 10 && bits != 12 && bits != 16))
                  return "expected 8, 10, 12 or 16";
              config.bits_per_pixel = static_cast<uint32_t>(bits);
              return "";
@@ -157,8 +158,10 @@ const std::map<std::string, KeyHandler>& keyHandlers() {
          unsignedIn(0, UINT32_MAX,
                     [](KitConfig& c, uint64_t v) { c.faults.wrong_size_every = uint32_t(v); })},
         {"gap_every",
-         unsignedIn(0, UINT32_MAX, [](KitConfig& c, uint64_t v) { c.faults.gap_every = uint32_t(v); })},
-        {"gap_ms", unsignedIn(6, 100000, [](KitConfig& c, uint64_t v) { c.faults.gap_ms = uint32_t(v); })},
+         unsignedIn(0, UINT32_MAX,
+                    [](KitConfig& c, uint64_t v) { c.faults.gap_every = uint32_t(v); })},
+        {"gap_ms",
+         unsignedIn(6, 100000, [](KitConfig& c, uint64_t v) { c.faults.gap_ms = uint32_t(v); })},
     };
     return handlers;
 }

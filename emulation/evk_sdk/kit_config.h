@@ -17,7 +17,7 @@ struct KitFaults {
     bool fail_init = false;
     uint32_t timeout_every = 0;      // every Nth capture call times out (0: never)
     double timeout_probability = 0;  // or each call with this probability
-    int32_t timeout_wait_ms = -1;    // how long an injected timeout blocks; -1: the caller's timeout
+    int32_t timeout_wait_ms = -1;    // how long an injected timeout blocks (-1: the full timeout)
     uint32_t wrong_size_every = 0;   // every Nth image reports a size two bytes short
     uint32_t gap_every = 0;          // every Nth image follows a timestamp gap
     uint32_t gap_ms = 20;

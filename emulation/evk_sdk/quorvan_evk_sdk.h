@@ -72,9 +72,11 @@ QUORVAN_EVK_API int QuorvanStartCamera(QuorvanCameraHandle handle);
 QUORVAN_EVK_API int QuorvanStopCamera(QuorvanCameraHandle handle);
 QUORVAN_EVK_API int QuorvanCloseCamera(QuorvanCameraHandle handle);
 /* Waits at most timeout_ms for the next image (negative: no limit). */
-QUORVAN_EVK_API int QuorvanCaptureImage(QuorvanCameraHandle handle, QuorvanImage* image, int32_t timeout_ms);
+QUORVAN_EVK_API int QuorvanCaptureImage(QuorvanCameraHandle handle, QuorvanImage* image,
+                                        int32_t timeout_ms);
 QUORVAN_EVK_API int QuorvanFreeImage(QuorvanCameraHandle handle, QuorvanImage image);
-QUORVAN_EVK_API int QuorvanWriteSensorReg(QuorvanCameraHandle handle, uint32_t address, uint32_t value);
+QUORVAN_EVK_API int QuorvanWriteSensorReg(QuorvanCameraHandle handle, uint32_t address,
+                                          uint32_t value);
 
 #ifdef __cplusplus
 }  /* extern "C" */
