@@ -152,24 +152,27 @@ def test_value_and_frame_classes_have_no_constructor():
 
 
 class TestArgumentConversion:
-    """A failed conversion raises TypeError before the camera is called. The
-    camera records the index of every open it is called with, so an unchanged
-    index proves that it was not."""
+    """A failed conversion raises TypeError before the camera is called. Every
+    open stores its index and connection before anything else, so unchanged
+    values prove that the camera was not called."""
 
     @pytest.fixture
     def camera(self):
-        return qdc.QuorvanCamera()
+        camera = qdc.QuorvanCamera()
+        assert camera.openWithFile("/nonexistent/kit.cfg", 5) != qdc.TOFErrorCode.QuorvanSuccess
+        return camera
 
     def assert_not_called(self, camera):
-        assert camera.getCameraInfo().index == 0
+        info = camera.getCameraInfo()
+        assert (info.index, info.connect) == (5, qdc.TOFConnect.USB)
 
     @pytest.mark.parametrize("arguments", [
         (0,),                              # plain int for an enumeration
         (qdc.TOFOutput.RAW,),              # member of another enumeration
-        (qdc.TOFConnect.USB, 2**31),       # index beyond 32 bits
-        (qdc.TOFConnect.USB, -2**31 - 1),
-        (qdc.TOFConnect.USB, 1.0),         # never floats
-        (qdc.TOFConnect.USB, "1"),
+        (qdc.TOFConnect.CSI, 2**31),       # index beyond 32 bits
+        (qdc.TOFConnect.CSI, -2**31 - 1),
+        (qdc.TOFConnect.CSI, 1.0),         # never floats
+        (qdc.TOFConnect.CSI, "1"),
         (),                                # mode has no default
     ])
     def test_open_refuses(self, camera, arguments):
