@@ -46,7 +46,8 @@ int QuorvanTOFCSISensor::setSensorControl(uint32_t control_id, int value) {
     control.value = value;
     const int handle = sensorSubdeviceHandle();
     // Hosts without a media graph hold no sensor sub-device.
-    if (handle < 0) errno = EBADF;
+    if (handle < 0)
+        errno = EBADF;
     if (handle < 0 || ioctlWithRetry(kernel, handle, VIDIOC_S_CTRL, &control) != 0) {
         std::perror("VIDIOC_S_CTRL");
         return QuorvanUnkownError;
@@ -58,7 +59,8 @@ int QuorvanTOFCSISensor::getSensorControl(uint32_t control_id, int* value) {
     v4l2_control control{};
     control.id = control_id;
     const int handle = sensorSubdeviceHandle();
-    if (handle < 0) errno = EBADF;
+    if (handle < 0)
+        errno = EBADF;
     if (handle < 0 || ioctlWithRetry(kernel, handle, VIDIOC_G_CTRL, &control) != 0) {
         std::perror("VIDIOC_G_CTRL");
         return QuorvanUnkownError;
@@ -69,12 +71,9 @@ int QuorvanTOFCSISensor::getSensorControl(uint32_t control_id, int* value) {
 
 int QuorvanTOFCSISensor::writeFrameRateRegister(int value) {
     const uint32_t rate = static_cast<uint32_t>(value);
-    uint8_t bytes[6] = {kFrameRateRegisterHigh,
-                        kFrameRateRegisterLow,
-                        static_cast<uint8_t>(rate >> 24),
-                        static_cast<uint8_t>(rate >> 16),
-                        static_cast<uint8_t>(rate >> 8),
-                        static_cast<uint8_t>(rate)};
+    uint8_t bytes[6] = {kFrameRateRegisterHigh,           kFrameRateRegisterLow,
+                        static_cast<uint8_t>(rate >> 24), static_cast<uint8_t>(rate >> 16),
+                        static_cast<uint8_t>(rate >> 8),  static_cast<uint8_t>(rate)};
     i2c_msg message{};
     message.addr = static_cast<uint16_t>(chip_address);
     message.flags = 0;
@@ -83,9 +82,11 @@ int QuorvanTOFCSISensor::writeFrameRateRegister(int value) {
     i2c_rdwr_ioctl_data transfer{};
     transfer.msgs = &message;
     transfer.nmsgs = 1;
-    if (i2c_handle < 0) return QuorvanSystemError;
+    if (i2c_handle < 0)
+        return QuorvanSystemError;
     // The adapter answers with the number of messages it completed.
-    if (kernel.ioctl(i2c_handle, I2C_RDWR, &transfer) < 1) return QuorvanSystemError;
+    if (kernel.ioctl(i2c_handle, I2C_RDWR, &transfer) < 1)
+        return QuorvanSystemError;
     return QuorvanSuccess;
 }
 
@@ -93,15 +94,18 @@ int QuorvanTOFCSISensor::setControl(CameraCtrl id, int value) {
     switch (id) {
         case CameraCtrl::RANGE: {
             int setting = 0;
-            if (!rangeSetting(value, &setting)) return QuorvanInvalidParameter;
+            if (!rangeSetting(value, &setting))
+                return QuorvanInvalidParameter;
             return setSensorControl(kRangeControl, setting);
         }
         case CameraCtrl::FMT_WIDTH:
-            if (value <= 0) return QuorvanInvalidParameter;
+            if (value <= 0)
+                return QuorvanInvalidParameter;
             format.width = static_cast<uint32_t>(value);
             return QuorvanSuccess;
         case CameraCtrl::FMT_HEIGHT:
-            if (value <= 0) return QuorvanInvalidParameter;
+            if (value <= 0)
+                return QuorvanInvalidParameter;
             format.height = static_cast<uint32_t>(value);
             return QuorvanSuccess;
         case CameraCtrl::EXPOSURE:
@@ -117,12 +121,14 @@ int QuorvanTOFCSISensor::setControl(CameraCtrl id, int value) {
 }
 
 int QuorvanTOFCSISensor::getControl(CameraCtrl id, int* value) {
-    if (value == nullptr) return QuorvanInvalidParameter;
+    if (value == nullptr)
+        return QuorvanInvalidParameter;
     switch (id) {
         case CameraCtrl::RANGE: {
             int setting = 0;
             const int result = getSensorControl(kRangeControl, &setting);
-            if (result != QuorvanSuccess) return result;
+            if (result != QuorvanSuccess)
+                return result;
             *value = setting == kLongRangeSetting ? 4 : 2;
             return QuorvanSuccess;
         }

@@ -46,22 +46,27 @@ media_entity_desc entityAfter(uint32_t id) {
 void QuorvanTOFCSISensor::discoverThroughMediaController() {
     uint32_t major_number = 0;
     uint32_t minor_number = 0;
-    if (!captureNodeDevice(&major_number, &minor_number)) return;
+    if (!captureNodeDevice(&major_number, &minor_number))
+        return;
     char directory[64];
     std::snprintf(directory, sizeof(directory), "/sys/dev/char/%u:%u/device", major_number,
                   minor_number);
     std::vector<std::string> entries;
-    if (kernel.listDirectory(directory, entries) != 0 || entries.empty()) return;
+    if (kernel.listDirectory(directory, entries) != 0 || entries.empty())
+        return;
 
     int media_handle = -1;
     for (auto entry = entries.rbegin(); entry != entries.rend() && media_handle < 0; ++entry) {
-        if (entry->compare(0, 5, "media") != 0) continue;
+        if (entry->compare(0, 5, "media") != 0)
+            continue;
         char path[80];
         const int length = std::snprintf(path, sizeof(path), "/dev/%s", entry->c_str());
-        if (length < 0 || static_cast<size_t>(length) >= sizeof(path)) return;
+        if (length < 0 || static_cast<size_t>(length) >= sizeof(path))
+            return;
         media_handle = kernel.open(path, O_RDWR);
     }
-    if (media_handle < 0) return;
+    if (media_handle < 0)
+        return;
     walkMediaGraph(media_handle);
     kernel.close(media_handle);
 }
@@ -73,7 +78,8 @@ uint32_t QuorvanTOFCSISensor::findEntityByName(int media_handle, const char* nam
     // ids that do not grow would loop forever, so that ends it too.
     while (kernel.ioctl(media_handle, MEDIA_IOC_ENUM_ENTITIES, &entity) == 0 &&
            (previous == 0 || entity.id > previous)) {
-        if (entityName(entity) == name) return entity.id;
+        if (entityName(entity) == name)
+            return entity.id;
         previous = entity.id;
         entity = entityAfter(entity.id);
     }
@@ -94,7 +100,8 @@ bool QuorvanTOFCSISensor::routeReceiverToCaptureNode(int media_handle) {
 }
 
 void QuorvanTOFCSISensor::walkMediaGraph(int media_handle) {
-    if (platform == RASPBERRY_PI_5 && !routeReceiverToCaptureNode(media_handle)) return;
+    if (platform == RASPBERRY_PI_5 && !routeReceiverToCaptureNode(media_handle))
+        return;
     const char* sensor_pattern =
         platform == RADXA_ROCK ? kRadxaSensorEntityPattern : kSensorEntityPattern;
     const char* bridge = platform == RADXA_ROCK       ? kRadxaBridge
@@ -109,7 +116,8 @@ void QuorvanTOFCSISensor::walkMediaGraph(int media_handle) {
            (previous == 0 || entity.id > previous)) {
         const std::string name = entityName(entity);
         if (bridge != nullptr && name == bridge) {
-            if (!addBridgeSubdevice(entity.dev.major, entity.dev.minor)) return;
+            if (!addBridgeSubdevice(entity.dev.major, entity.dev.minor))
+                return;
         } else if (name.find(sensor_pattern) != std::string::npos) {
             addSensorSubdevice(name.c_str(), entity.dev.major, entity.dev.minor);
             return;
@@ -120,9 +128,11 @@ void QuorvanTOFCSISensor::walkMediaGraph(int media_handle) {
 }
 
 bool QuorvanTOFCSISensor::addBridgeSubdevice(uint32_t major_number, uint32_t minor_number) {
-    if (subdevice_count >= kMaxSubdevices) return false;
+    if (subdevice_count >= kMaxSubdevices)
+        return false;
     const int handle = openEntitySubdevice(major_number, minor_number);
-    if (handle < 0) return false;
+    if (handle < 0)
+        return false;
     subdevice_handles[subdevice_count++] = handle;
     return true;
 }
@@ -130,15 +140,19 @@ bool QuorvanTOFCSISensor::addBridgeSubdevice(uint32_t major_number, uint32_t min
 bool QuorvanTOFCSISensor::addSensorSubdevice(const char* entity_name, uint32_t major_number,
                                              uint32_t minor_number) {
     const char* space = std::strchr(entity_name, ' ');
-    if (space == nullptr) return false;
+    if (space == nullptr)
+        return false;
     // "10-000c" names bus 10, client address 0x0c.
     std::memset(i2c_bus_name, 0, sizeof(i2c_bus_name));
     std::strncpy(i2c_bus_name, space + 1, kBusNameCopyLimit);
-    if (char* dash = std::strchr(i2c_bus_name, '-')) *dash = '\0';
+    if (char* dash = std::strchr(i2c_bus_name, '-'))
+        *dash = '\0';
 
-    if (subdevice_count >= kMaxSubdevices) return false;
+    if (subdevice_count >= kMaxSubdevices)
+        return false;
     const int handle = openEntitySubdevice(major_number, minor_number);
-    if (handle < 0) return false;
+    if (handle < 0)
+        return false;
     sensor_subdevice_index = subdevice_count;
     subdevice_handles[subdevice_count++] = handle;
     return true;
@@ -146,14 +160,15 @@ bool QuorvanTOFCSISensor::addSensorSubdevice(const char* entity_name, uint32_t m
 
 int QuorvanTOFCSISensor::openEntitySubdevice(uint32_t major_number, uint32_t minor_number) {
     char link_path[64];
-    std::snprintf(link_path, sizeof(link_path), "/sys/dev/char/%u:%u", major_number,
-                  minor_number);
+    std::snprintf(link_path, sizeof(link_path), "/sys/dev/char/%u:%u", major_number, minor_number);
     char target[256];
     const ssize_t length = kernel.readlink(link_path, target, sizeof(target) - 1);
-    if (length < 0) return -1;
+    if (length < 0)
+        return -1;
     target[length] = '\0';
     const char* component = std::strrchr(target, '/');
-    if (component == nullptr || std::strncmp(component, "/v4l-subdev", 11) != 0) return -1;
+    if (component == nullptr || std::strncmp(component, "/v4l-subdev", 11) != 0)
+        return -1;
     char node_path[sizeof(target) + 4];
     std::snprintf(node_path, sizeof(node_path), "/dev%s", component);
     return kernel.open(node_path, O_RDWR);

@@ -53,8 +53,9 @@ QuorvanTOFCSISensor::~QuorvanTOFCSISensor() {
 }
 
 bool QuorvanTOFCSISensor::captureNodeDevice(uint32_t* major_number, uint32_t* minor_number) {
-    struct stat status {};
-    if (kernel.fstat(video_handle, &status) != 0 || !S_ISCHR(status.st_mode)) return false;
+    struct stat status{};
+    if (kernel.fstat(video_handle, &status) != 0 || !S_ISCHR(status.st_mode))
+        return false;
     *major_number = major(status.st_rdev);
     *minor_number = minor(status.st_rdev);
     return true;
@@ -63,17 +64,21 @@ bool QuorvanTOFCSISensor::captureNodeDevice(uint32_t* major_number, uint32_t* mi
 int QuorvanTOFCSISensor::readBusNameFromSysfs() {
     uint32_t major_number = 0;
     uint32_t minor_number = 0;
-    if (!captureNodeDevice(&major_number, &minor_number)) return QuorvanSystemError;
+    if (!captureNodeDevice(&major_number, &minor_number))
+        return QuorvanSystemError;
     char path[64];
     std::snprintf(path, sizeof(path), "/sys/dev/char/%u:%u/name", major_number, minor_number);
     KernelLineReader reader(kernel, path);
     char line[256];
-    if (!reader.isOpen() || !reader.readLine(line, sizeof(line))) return QuorvanSystemError;
+    if (!reader.isOpen() || !reader.readLine(line, sizeof(line)))
+        return QuorvanSystemError;
     const char* match = std::strstr(line, kSensorDriverName);
-    if (match == nullptr) return QuorvanSystemError;
+    if (match == nullptr)
+        return QuorvanSystemError;
     std::memset(i2c_bus_name, 0, sizeof(i2c_bus_name));
     const char* space = std::strchr(match, ' ');
-    if (space == nullptr) return QuorvanSuccess;
+    if (space == nullptr)
+        return QuorvanSuccess;
     for (size_t i = 0; i < kBusNameDigits && space[1 + i] >= '0' && space[1 + i] <= '9'; ++i) {
         i2c_bus_name[i] = space[1 + i];
     }
@@ -86,7 +91,8 @@ int QuorvanTOFCSISensor::open(QuorvanTOFCamera& camera) {
     closeHandles();
 
     video_handle = kernel.open(video_node_path, O_RDWR);
-    if (video_handle < 0) return QuorvanSystemError;
+    if (video_handle < 0)
+        return QuorvanSystemError;
 
     v4l2_capability capability{};
     if (ioctlWithRetry(kernel, video_handle, VIDIOC_QUERYCAP, &capability) != 0) {
@@ -103,7 +109,8 @@ int QuorvanTOFCSISensor::open(QuorvanTOFCamera& camera) {
     } else {
         return QuorvanSystemError;
     }
-    if (!capabilities.hasStreaming()) return QuorvanSystemError;
+    if (!capabilities.hasStreaming())
+        return QuorvanSystemError;
 
     // The host decides the buffer type, whatever the node advertised: the
     // Radxa receiver only streams multi-planar, the others single-planar.
@@ -130,12 +137,15 @@ int QuorvanTOFCSISensor::open(QuorvanTOFCamera& camera) {
     }
 
     const int bus = lookupI2cBus(kernel, i2c_bus_name);
-    if (bus < 0) return QuorvanSystemError;
+    if (bus < 0)
+        return QuorvanSystemError;
     char i2c_path[20];
     i2c_handle = i2c_open_i2c_dev(kernel, bus, i2c_path, sizeof(i2c_path), 0);
-    if (i2c_handle < 0) return QuorvanSystemError;
+    if (i2c_handle < 0)
+        return QuorvanSystemError;
     unsigned long functionality = 0;
-    if (i2c_get_functionality(kernel, i2c_handle, &functionality) != 0) return QuorvanSystemError;
+    if (i2c_get_functionality(kernel, i2c_handle, &functionality) != 0)
+        return QuorvanSystemError;
     if ((functionality & I2C_FUNC_I2C) == 0) {
         std::fprintf(stderr, "Error: Adapter does not have %s capability\n", "I2C transfers");
         return QuorvanSystemError;
@@ -149,10 +159,8 @@ int QuorvanTOFCSISensor::open(QuorvanTOFCamera& camera) {
     if (isMediaControllerPlatform(platform)) {
         v4l2_subdev_format subdevice_format{};
         const int handle = sensorSubdeviceHandle();
-        if (handle >= 0 &&
-            kernel.ioctl(handle, VIDIOC_SUBDEV_G_FMT, &subdevice_format) == 0) {
-            camera.reportSensorSize(subdevice_format.format.width,
-                                    subdevice_format.format.height);
+        if (handle >= 0 && kernel.ioctl(handle, VIDIOC_SUBDEV_G_FMT, &subdevice_format) == 0) {
+            camera.reportSensorSize(subdevice_format.format.width, subdevice_format.format.height);
         } else {
             result = QuorvanSystemError;
         }

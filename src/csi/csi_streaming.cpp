@@ -26,18 +26,21 @@ constexpr size_t kBytesPerSample = 2;
 }  // namespace
 
 int QuorvanTOFCSISensor::sensorSubdeviceHandle() const {
-    if (sensor_subdevice_index >= subdevice_count) return -1;
+    if (sensor_subdevice_index >= subdevice_count)
+        return -1;
     return subdevice_handles[sensor_subdevice_index];
 }
 
 int QuorvanTOFCSISensor::mappedBufferCount() const {
     int count = 0;
-    for (const MappedBuffer& buffer : buffers) count += buffer.address != nullptr;
+    for (const MappedBuffer& buffer : buffers)
+        count += buffer.address != nullptr;
     return count;
 }
 
 int QuorvanTOFCSISensor::applyFormat() {
-    if (video_handle < 0) return QuorvanSuccess;
+    if (video_handle < 0)
+        return QuorvanSuccess;
     v4l2_format capture_format{};
     capture_format.type = buffer_type;
     if (isMultiPlanar(buffer_type)) {
@@ -57,15 +60,19 @@ int QuorvanTOFCSISensor::applyFormat() {
         pixels.field = V4L2_FIELD_NONE;
     }
     int result = ioctlWithRetry(kernel, video_handle, VIDIOC_TRY_FMT, &capture_format);
-    if (result != 0) return result;
+    if (result != 0)
+        return result;
     result = ioctlWithRetry(kernel, video_handle, VIDIOC_S_FMT, &capture_format);
-    if (result != 0) return result;
+    if (result != 0)
+        return result;
 
-    if (isMediaControllerPlatform(platform)) return applySubdeviceFormats();
+    if (isMediaControllerPlatform(platform))
+        return applySubdeviceFormats();
 
     v4l2_format applied{};
     applied.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (kernel.ioctl(video_handle, VIDIOC_G_FMT, &applied) != 0) return QuorvanSystemError;
+    if (kernel.ioctl(video_handle, VIDIOC_G_FMT, &applied) != 0)
+        return QuorvanSystemError;
     if (applied.fmt.pix.width != format.width || applied.fmt.pix.height != format.height) {
         return QuorvanUnkownError;
     }
@@ -74,7 +81,8 @@ int QuorvanTOFCSISensor::applyFormat() {
 
 int QuorvanTOFCSISensor::applySubdeviceFormats() {
     for (int i = 0; i < subdevice_count; ++i) {
-        if (subdevice_handles[i] < 0) return QuorvanUnkownError;
+        if (subdevice_handles[i] < 0)
+            return QuorvanUnkownError;
         v4l2_subdev_format subdevice_format{};
         subdevice_format.which = V4L2_SUBDEV_FORMAT_ACTIVE;
         subdevice_format.pad = 0;
@@ -84,7 +92,8 @@ int QuorvanTOFCSISensor::applySubdeviceFormats() {
         subdevice_format.format.field = V4L2_FIELD_NONE;
         const int result =
             ioctlWithRetry(kernel, subdevice_handles[i], VIDIOC_SUBDEV_S_FMT, &subdevice_format);
-        if (result != 0) return result;
+        if (result != 0)
+            return result;
     }
     // The sensor may have adjusted the size; streaming a size the cache was
     // not sized for would misplace every line.
@@ -122,7 +131,8 @@ int QuorvanTOFCSISensor::mapAndQueueBuffers() {
         chooseLineCopy(length);
         void* address = kernel.mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED,
                                     video_handle, streamingBufferOffset(buffer));
-        if (address == MAP_FAILED) return QuorvanUnkownError;
+        if (address == MAP_FAILED)
+            return QuorvanUnkownError;
         buffers[index] = {static_cast<uint8_t*>(address), length};
         if (ioctlWithRetry(kernel, video_handle, VIDIOC_QBUF, &buffer) != 0) {
             return QuorvanUnkownError;
@@ -132,7 +142,8 @@ int QuorvanTOFCSISensor::mapAndQueueBuffers() {
 }
 
 int QuorvanTOFCSISensor::start() {
-    if (applyFormat() != QuorvanSuccess) return QuorvanUnkownError;
+    if (applyFormat() != QuorvanSuccess)
+        return QuorvanUnkownError;
 
     v4l2_requestbuffers request{};
     request.count = kBufferCount;
@@ -167,10 +178,12 @@ int QuorvanTOFCSISensor::start() {
 int QuorvanTOFCSISensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
     const int32_t wanted = subframe_count;
     if (wanted <= 0) {
-        if (timestamp != nullptr) *timestamp = 0;
+        if (timestamp != nullptr)
+            *timestamp = 0;
         return QuorvanSuccess;
     }
-    if (cache == nullptr || timestamp == nullptr) return QuorvanInvalidParameter;
+    if (cache == nullptr || timestamp == nullptr)
+        return QuorvanInvalidParameter;
     // The camera sized the cache from the format at start.
     const size_t cache_bytes = subframe_bytes * static_cast<size_t>(wanted);
 
@@ -180,8 +193,7 @@ int QuorvanTOFCSISensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
     for (int32_t assembled = 0; assembled < subframe_count;) {
         v4l2_plane plane{};
         v4l2_buffer buffer = makeStreamingBuffer(buffer_type, 0, plane);
-        if (video_handle < 0 ||
-            ioctlWithRetry(kernel, video_handle, VIDIOC_DQBUF, &buffer) != 0) {
+        if (video_handle < 0 || ioctlWithRetry(kernel, video_handle, VIDIOC_DQBUF, &buffer) != 0) {
             return QuorvanSystemError;
         }
         // An index outside the table is not one of our mappings; the buffer
@@ -213,7 +225,8 @@ int QuorvanTOFCSISensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
 }
 
 int QuorvanTOFCSISensor::stop() {
-    if (video_handle < 0) return QuorvanSystemError;
+    if (video_handle < 0)
+        return QuorvanSystemError;
     int type = static_cast<int>(buffer_type);
     // Buffers still owned by a streaming driver stay mapped; close() or the
     // next successful stop releases them.
@@ -223,13 +236,16 @@ int QuorvanTOFCSISensor::stop() {
     bool failed = false;
     for (uint32_t index = 0; index < kBufferCount; ++index) {
         MappedBuffer& mapped = buffers[index];
-        if (mapped.address == nullptr) continue;
+        if (mapped.address == nullptr)
+            continue;
         v4l2_plane plane{};
         v4l2_buffer buffer = makeStreamingBuffer(buffer_type, index, plane);
-        if (ioctlWithRetry(kernel, video_handle, VIDIOC_QUERYBUF, &buffer) != 0) failed = true;
+        if (ioctlWithRetry(kernel, video_handle, VIDIOC_QUERYBUF, &buffer) != 0)
+            failed = true;
         // Unmap with the length that was mapped: a driver reporting another
         // length now must not make us unmap too little or too much.
-        if (kernel.munmap(mapped.address, mapped.length) != 0) failed = true;
+        if (kernel.munmap(mapped.address, mapped.length) != 0)
+            failed = true;
         mapped = {};
     }
     return failed ? QuorvanSystemError : QuorvanSuccess;
@@ -237,21 +253,25 @@ int QuorvanTOFCSISensor::stop() {
 
 void QuorvanTOFCSISensor::unmapBuffers() {
     for (MappedBuffer& mapped : buffers) {
-        if (mapped.address != nullptr) kernel.munmap(mapped.address, mapped.length);
+        if (mapped.address != nullptr)
+            kernel.munmap(mapped.address, mapped.length);
         mapped = {};
     }
 }
 
 void QuorvanTOFCSISensor::closeHandles() {
     for (int& handle : subdevice_handles) {
-        if (handle >= 0) kernel.close(handle);
+        if (handle >= 0)
+            kernel.close(handle);
         handle = -1;
     }
     subdevice_count = 0;
     sensor_subdevice_index = 0;
-    if (video_handle >= 0) kernel.close(video_handle);
+    if (video_handle >= 0)
+        kernel.close(video_handle);
     video_handle = -1;
-    if (i2c_handle >= 0) kernel.close(i2c_handle);
+    if (i2c_handle >= 0)
+        kernel.close(i2c_handle);
     i2c_handle = -1;
 }
 

@@ -34,7 +34,8 @@ void trimTrailingSpace(char* text) {
 // Cuts `line` at its last tab and returns what followed it, or null.
 char* splitAtLastTab(char* line) {
     char* tab = std::strrchr(line, '\t');
-    if (tab == nullptr) return nullptr;
+    if (tab == nullptr)
+        return nullptr;
     *tab = '\0';
     return tab + 1;
 }
@@ -48,12 +49,14 @@ void readProcAdapterList(KernelLineReader& reader, I2cAdapterList& adapters) {
         char* name = algorithm ? splitAtLastTab(line) : nullptr;
         char* kind = name ? splitAtLastTab(line) : nullptr;
         // Lines with fewer than three tabs are not adapter lines.
-        if (kind == nullptr) continue;
+        if (kind == nullptr)
+            continue;
         trimTrailingSpace(kind);
         trimTrailingSpace(name);
         trimTrailingSpace(algorithm);
         int number = 0;
-        if (std::sscanf(line, "i2c-%d", &number) != 1) continue;
+        if (std::sscanf(line, "i2c-%d", &number) != 1)
+            continue;
         adapters.push_back({number, name});
     }
 }
@@ -61,22 +64,25 @@ void readProcAdapterList(KernelLineReader& reader, I2cAdapterList& adapters) {
 // Mount point of the first sysfs in the mount table, or empty.
 std::string findSysfsMountPoint(KernelInterface& kernel) {
     KernelLineReader mounts(kernel, kMountTable);
-    if (!mounts.isOpen()) return {};
+    if (!mounts.isOpen())
+        return {};
     char line[kMountLineSize];
     char mount_point[kMountLineSize];
     char type[kMountLineSize];
     while (mounts.readLine(line, sizeof(line))) {
-        if (std::sscanf(line, "%*[^ ] %254[^ ] %254[^ ] %*s\n", mount_point, type) != 2) continue;
-        if (strcasecmp(type, "sysfs") == 0) return mount_point;
+        if (std::sscanf(line, "%*[^ ] %254[^ ] %254[^ ] %*s\n", mount_point, type) != 2)
+            continue;
+        if (strcasecmp(type, "sysfs") == 0)
+            return mount_point;
     }
     return {};
 }
 
 bool formatPath(char (&path)[kPathLimit], const char* format, const char* directory,
                 const char* entry, const char* sub_entry = nullptr) {
-    const int length = sub_entry ? std::snprintf(path, sizeof(path), format, directory, entry,
-                                                 sub_entry)
-                                 : std::snprintf(path, sizeof(path), format, directory, entry);
+    const int length = sub_entry
+                           ? std::snprintf(path, sizeof(path), format, directory, entry, sub_entry)
+                           : std::snprintf(path, sizeof(path), format, directory, entry);
     return length >= 0 && static_cast<size_t>(length) < kPathLimit;
 }
 
@@ -94,25 +100,32 @@ bool readAdapterName(KernelInterface& kernel, const char* directory, const char*
             std::fprintf(stderr, "%s: read error\n", path);
             return false;
         }
-        if (char* newline = std::strchr(name, '\n')) *newline = '\0';
+        if (char* newline = std::strchr(name, '\n'))
+            *newline = '\0';
         return true;
     };
     for (const char* format : {"%s/%s/name", "%s/%s/device/name"}) {
-        if (!formatPath(path, format, directory, entry)) continue;
+        if (!formatPath(path, format, directory, entry))
+            continue;
         KernelLineReader reader(kernel, path);
-        if (reader.isOpen()) return readFrom(reader);
+        if (reader.isOpen())
+            return readFrom(reader);
     }
     char device_directory[kPathLimit];
-    if (!formatPath(device_directory, "%s/%s/device", directory, entry)) return false;
+    if (!formatPath(device_directory, "%s/%s/device", directory, entry))
+        return false;
     std::vector<std::string> device_entries;
-    if (kernel.listDirectory(device_directory, device_entries) != 0) return false;
+    if (kernel.listDirectory(device_directory, device_entries) != 0)
+        return false;
     for (const std::string& sub_entry : device_entries) {
-        if (!startsWith(sub_entry, "i2c-")) continue;
+        if (!startsWith(sub_entry, "i2c-"))
+            continue;
         if (!formatPath(path, "%s/%s/device/%s/name", directory, entry, sub_entry.c_str())) {
             continue;
         }
         KernelLineReader reader(kernel, path);
-        if (reader.isOpen()) return readFrom(reader);
+        if (reader.isOpen())
+            return readFrom(reader);
     }
     return false;
 }
@@ -121,13 +134,17 @@ void readSysfsAdapterClass(KernelInterface& kernel, const std::string& sysfs,
                            I2cAdapterList& adapters) {
     const std::string directory = sysfs + "/class/i2c-dev";
     std::vector<std::string> entries;
-    if (kernel.listDirectory(directory.c_str(), entries) != 0) return;
+    if (kernel.listDirectory(directory.c_str(), entries) != 0)
+        return;
     for (const std::string& entry : entries) {
-        if (entry == "." || entry == "..") continue;
+        if (entry == "." || entry == "..")
+            continue;
         char name[kAdapterLineSize];
-        if (!readAdapterName(kernel, directory.c_str(), entry.c_str(), name)) continue;
+        if (!readAdapterName(kernel, directory.c_str(), entry.c_str(), name))
+            continue;
         int number = 0;
-        if (std::sscanf(entry.c_str(), "i2c-%d", &number) != 1) continue;
+        if (std::sscanf(entry.c_str(), "i2c-%d", &number) != 1)
+            continue;
         adapters.push_back({number, name});
     }
 }
@@ -144,7 +161,8 @@ std::optional<I2cAdapterList> gatherI2cAdapters(KernelInterface& kernel) {
             return adapters;
         }
         const std::string sysfs = findSysfsMountPoint(kernel);
-        if (!sysfs.empty()) readSysfsAdapterClass(kernel, sysfs, adapters);
+        if (!sysfs.empty())
+            readSysfsAdapterClass(kernel, sysfs, adapters);
         return adapters;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
@@ -152,7 +170,8 @@ std::optional<I2cAdapterList> gatherI2cAdapters(KernelInterface& kernel) {
 }
 
 int lookupI2cBus(KernelInterface& kernel, const char* text) {
-    if (text == nullptr) text = "";
+    if (text == nullptr)
+        text = "";
     char* end = nullptr;
     const unsigned long number = std::strtoul(text, &end, 0);
     if (*text != '\0' && *end == '\0') {
@@ -170,7 +189,8 @@ int lookupI2cBus(KernelInterface& kernel, const char* text) {
     }
     const I2cAdapter* match = nullptr;
     for (const I2cAdapter& adapter : *adapters) {
-        if (adapter.name != text) continue;
+        if (adapter.name != text)
+            continue;
         if (match != nullptr) {
             std::fprintf(stderr, "Error: I2C bus name is not unique!\n");
             return -4;
@@ -185,7 +205,8 @@ int lookupI2cBus(KernelInterface& kernel, const char* text) {
 }
 
 int parseI2cAddress(const char* text) {
-    if (text == nullptr) text = "";
+    if (text == nullptr)
+        text = "";
     char* end = nullptr;
     const long address = std::strtol(text, &end, 0);
     if (*end != '\0') {

@@ -17,14 +17,17 @@ namespace {
 
 // I2C_SLAVE, I2C_TIMEOUT and I2C_RETRIES take their argument by value, in
 // the place of the pointer.
-void* valueArgument(long value) { return reinterpret_cast<void*>(static_cast<intptr_t>(value)); }
+void* valueArgument(long value) {
+    return reinterpret_cast<void*>(static_cast<intptr_t>(value));
+}
 
 // Issues one I2C request; on failure prints the message the caller formatted
 // (with the error text appended) and returns minus errno.
 template <typename... Arguments>
 int adapterRequest(KernelInterface& kernel, int file, unsigned long request, void* argument,
                    const char* failure_format, Arguments... arguments) {
-    if (kernel.ioctl(file, request, argument) >= 0) return 0;
+    if (kernel.ioctl(file, request, argument) >= 0)
+        return 0;
     const int error = errno;
     std::fprintf(stderr, failure_format, arguments..., std::strerror(error));
     errno = error;
@@ -48,7 +51,8 @@ int i2c_open_i2c_dev(KernelInterface& kernel, int bus, char* filename, size_t si
         } else {
             std::fprintf(stderr, "Error: Could not open file `%s': %s\n", filename,
                          std::strerror(error));
-            if (error == EACCES) std::fprintf(stderr, "Run as root?\n");
+            if (error == EACCES)
+                std::fprintf(stderr, "Run as root?\n");
         }
         errno = error;
     }
@@ -61,9 +65,8 @@ int i2c_get_functionality(KernelInterface& kernel, int file, unsigned long* func
 }
 
 int i2c_set_slave_addr(KernelInterface& kernel, int file, int address, int force) {
-    return adapterRequest(kernel, file, force ? I2C_SLAVE_FORCE : I2C_SLAVE,
-                          valueArgument(address), "Error: Could not set address to 0x%02x: %s\n",
-                          address);
+    return adapterRequest(kernel, file, force ? I2C_SLAVE_FORCE : I2C_SLAVE, valueArgument(address),
+                          "Error: Could not set address to 0x%02x: %s\n", address);
 }
 
 int i2c_set_adapter_timeout(KernelInterface& kernel, int file, int timeout) {

@@ -6,7 +6,9 @@ namespace Quorvan {
 
 namespace {
 
-bool isTransient(int error) { return error == EINTR || error == EAGAIN || error == ETIMEDOUT; }
+bool isTransient(int error) {
+    return error == EINTR || error == EAGAIN || error == ETIMEDOUT;
+}
 
 }  // namespace
 
@@ -14,7 +16,8 @@ int ioctlWithRetry(KernelInterface& kernel, int fd, unsigned long request, void*
     int result = -1;
     for (int attempt = 0; attempt < kIoctlAttempts; ++attempt) {
         result = kernel.ioctl(fd, request, argument);
-        if (result != -1 || !isTransient(errno)) break;
+        if (result != -1 || !isTransient(errno))
+            break;
     }
     return result;
 }

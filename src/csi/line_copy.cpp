@@ -11,7 +11,8 @@ namespace {
 // buffers. Returns the bytes copied.
 size_t copyClipped(const uint8_t* source, size_t length, size_t from, uint8_t* cache,
                    size_t capacity, size_t to, size_t count) {
-    if (from >= length || to >= capacity) return 0;
+    if (from >= length || to >= capacity)
+        return 0;
     count = std::min({count, length - from, capacity - to});
     std::memcpy(cache + to, source + from, count);
     return count;
@@ -44,7 +45,8 @@ void copyLinePairs(const uint8_t* source, size_t length, uint32_t /*width*/, uin
 void unpackPacked12Lines(const uint8_t* source, size_t length, uint32_t width, uint8_t* cache,
                          size_t capacity, size_t& offset) {
     // An 8-byte buffer carries no line data.
-    if (length == 8) return;
+    if (length == 8)
+        return;
     const size_t payload = static_cast<size_t>(width) * 3 / 2;
     const size_t stride = (payload + 15) / 16 * 16;
     const size_t padding = stride - payload;
@@ -59,8 +61,10 @@ void unpackPacked12Lines(const uint8_t* source, size_t length, uint32_t width, u
         storeSample(cache, offset + 2, static_cast<uint16_t>((high1 << 4) | (low_nibbles >> 4)));
         offset += 4;
         position += 3;
-        if (position + 8 >= length) break;
-        if (padding != 0 && (offset / 2) % width == 0) position += padding;
+        if (position + 8 >= length)
+            break;
+        if (padding != 0 && (offset / 2) % width == 0)
+            position += padding;
     }
 }
 

@@ -53,7 +53,7 @@ inline size_t streamingBufferLength(const v4l2_buffer& buffer) {
 
 inline off_t streamingBufferOffset(const v4l2_buffer& buffer) {
     return static_cast<off_t>(isMultiPlanar(buffer.type) ? buffer.m.planes[0].m.mem_offset
-                                                          : buffer.m.offset);
+                                                         : buffer.m.offset);
 }
 
 // Capture time in microseconds.

@@ -35,9 +35,9 @@ struct DepthComparison {
 // The distance the host can deliver for a pixel. On Xavier/Orin the line
 // pair order gives the first line of each pair the second line's last 16
 // samples.
-float expectedDistance(const emulation::GroundTruth& truth, int32_t platform, int row,
-                       int column) {
-    if (platform == JETSON_XAVIER_ORIN && row % 2 == 0 && column >= 224) ++row;
+float expectedDistance(const emulation::GroundTruth& truth, int32_t platform, int row, int column) {
+    if (platform == JETSON_XAVIER_ORIN && row % 2 == 0 && column >= 224)
+        ++row;
     return truth.distance_mm[static_cast<size_t>(row) * kWidth + column];
 }
 
@@ -50,7 +50,8 @@ DepthComparison compareWithScene(QuorvanFrameBuffer& frame, const SceneSource& s
         for (int column = 0; column < kWidth; ++column) {
             const size_t pixel = static_cast<size_t>(row) * kWidth + column;
             const float truth = expectedDistance(scene.groundTruth(), platform, row, column);
-            if (truth <= 0.0f || amplitude[pixel] < kAdequateAmplitude) continue;
+            if (truth <= 0.0f || amplitude[pixel] < kAdequateAmplitude)
+                continue;
             // Distances beyond the unambiguous range wrap around.
             double error = std::fabs(std::fmod(depth[pixel] - truth + 10.0 * range, range));
             errors.push_back(std::min(error, range - error));
@@ -76,8 +77,8 @@ void streamAndCompare(QuorvanTOFCamera& camera, const SceneSource& scene, int32_
         QuorvanFrameBuffer* buffer = camera.requestFrame(5000);
         ASSERT_NE(buffer, nullptr);
         const DepthComparison comparison = compareWithScene(*buffer, scene, platform, range);
-        std::printf("host %d range %d: %zu pixels compared, p99 error %.3f mm\n", platform,
-                    range, comparison.compared, comparison.p99_error_mm);
+        std::printf("host %d range %d: %zu pixels compared, p99 error %.3f mm\n", platform, range,
+                    comparison.compared, comparison.p99_error_mm);
         EXPECT_GT(comparison.compared, static_cast<size_t>(kWidth * kHeight) * 2 / 5);
         EXPECT_LT(comparison.p99_error_mm, 2.0);
         FrameDataFormat format{};
@@ -160,8 +161,7 @@ TEST(CsiEndToEndFaults, DriverHiccupsCostFramesNotTheCamera) {
     auto& node = board.captureNode();
     node.addTimestampGap(6, 20000);
     node.reportIndexOnDequeue(20, 11);
-    board.kernel().injectFault(
-        {simulation::KernelCall::Ioctl, VIDIOC_DQBUF, "", EINTR, 30, 3});
+    board.kernel().injectFault({simulation::KernelCall::Ioctl, VIDIOC_DQBUF, "", EINTR, 30, 3});
     board.kernel().injectFault({simulation::KernelCall::Ioctl, VIDIOC_DQBUF, "", EIO, 40, 1});
     {
         QuorvanTOFCamera camera(std::make_shared<simulation::SimulatedBoardFactory>(board));
@@ -171,7 +171,8 @@ TEST(CsiEndToEndFaults, DriverHiccupsCostFramesNotTheCamera) {
         for (int frame = 0; frame < 12; ++frame) {
             QuorvanFrameBuffer* buffer = camera.requestFrame(5000);
             ASSERT_NE(buffer, nullptr);
-            good_frames += compareWithScene(*buffer, *scene, RASPBERRY_PI_5, 4000).p99_error_mm < 2.0;
+            good_frames +=
+                compareWithScene(*buffer, *scene, RASPBERRY_PI_5, 4000).p99_error_mm < 2.0;
             ASSERT_EQ(camera.releaseFrame(buffer), QuorvanSuccess);
         }
         // Only the frames the faults interrupted can be wrong.

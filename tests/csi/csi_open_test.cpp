@@ -59,8 +59,7 @@ TEST(CsiOpen, DiscoversEachHostsSensor) {
         EXPECT_EQ(kernel.ioctlCount(SimulatedBoard::kVideoNode, VIDIOC_S_INPUT),
                   host.selects_input ? 1 : 0);
         const std::vector<std::string> opened = kernel.openedPaths();
-        EXPECT_NE(std::find(opened.begin(), opened.end(), rig.board.sensorBusPath()),
-                  opened.end());
+        EXPECT_NE(std::find(opened.begin(), opened.end(), rig.board.sensorBusPath()), opened.end());
         if (host.subdevices == 2) {
             // Bridges come before the sensor in entity order.
             EXPECT_TRUE(openedBefore(opened, rig.board.bridgeSubdevicePath(),
@@ -118,8 +117,7 @@ TEST(CsiOpen, BusNumbersInAnyBase) {
         ASSERT_EQ(rig.open(), 0);
         EXPECT_STREQ(rig.sensor.i2cBusName(), bus);
         const std::vector<std::string> opened = rig.board.kernel().openedPaths();
-        EXPECT_NE(std::find(opened.begin(), opened.end(), rig.board.sensorBusPath()),
-                  opened.end());
+        EXPECT_NE(std::find(opened.begin(), opened.end(), rig.board.sensorBusPath()), opened.end());
     }
     simulation::BoardOptions options = CsiRig::boardOptions(JETSON_TX1_NANO);
     options.sensor_bus = "123456789";

@@ -37,7 +37,8 @@ struct CsiRig {
     // Open, then stream four sub-frames per frame into `cache`.
     int openAndStart() {
         const int opened = open();
-        if (opened != 0) return opened;
+        if (opened != 0)
+            return opened;
         sensor.subframe_count = 4;
         const CameraInfo format = sensor.getFormat();
         cache.assign(static_cast<size_t>(format.width) * format.height * 2 * 4, 0);

@@ -29,7 +29,8 @@ uint16_t expectedSample(int32_t platform, size_t index) {
     const uint32_t column = static_cast<uint32_t>(index % kPixels) % 240;
     if (platform == JETSON_XAVIER_ORIN) {
         // The line-pair order repeats the second line's tail in the first.
-        if (row % 2 == 0 && column >= 224) ++row;
+        if (row % 2 == 0 && column >= 224)
+            ++row;
         return static_cast<uint16_t>(PatternSource::sampleAt(phase, row, column) << 4);
     }
     return PatternSource::sampleAt(phase, row, column);
@@ -88,8 +89,8 @@ TEST(CsiStreaming, LateSubframeStartsANewGroup) {
 TEST(CsiStreaming, GroupingComparesWholeTimestampsAcrossSecondBoundaries) {
     struct Case {
         int64_t first_us;
-        int64_t gap_us;      // added before the second sub-frame
-        uint64_t dequeues;   // until a group of four completes
+        int64_t gap_us;     // added before the second sub-frame
+        uint64_t dequeues;  // until a group of four completes
     };
     const Case cases[] = {
         {999998000, 2000, 4},  // 0.998 s -> 1.001 s: 3 ms, kept
@@ -198,9 +199,9 @@ TEST(CsiStreaming, WrongBufferCountFailsStartAndMapsNothing) {
         rig.board.captureNode().granted_buffers = granted;
         testing::internal::CaptureStderr();
         EXPECT_EQ(rig.openAndStart(), -1);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(),
-                  "VIDIOC_REQBUFS: driver granted " + std::to_string(granted) +
-                      " buffers instead of 8\n");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "VIDIOC_REQBUFS: driver granted " +
+                                                              std::to_string(granted) +
+                                                              " buffers instead of 8\n");
         EXPECT_EQ(rig.board.kernel().liveMappingCount(), 0);
         EXPECT_FALSE(rig.board.captureNode().streaming());
         rig.sensor.close();

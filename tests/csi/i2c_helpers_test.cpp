@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
+#include "csi/host_platform.h"
 #include "csi/i2c_bus.h"
 #include "quorvan/i2c.h"
-#include "csi/host_platform.h"
 #include "support/simulated_board.h"
 #include "support/simulated_i2c_adapter.h"
 #include "support/simulated_kernel.h"
@@ -136,7 +136,8 @@ TEST(I2cExported, ReachTheRealKernel) {
     const std::string message = testing::internal::GetCapturedStderr();
     EXPECT_EQ(fd, -1);
     EXPECT_STREQ(name, "/dev/i2c-1048575");
-    EXPECT_EQ(message, "Error: Could not open file `/dev/i2c-1048575': No such file or directory\n");
+    EXPECT_EQ(message,
+              "Error: Could not open file `/dev/i2c-1048575': No such file or directory\n");
     unsigned long functionality = 0;
     testing::internal::CaptureStderr();
     EXPECT_EQ(::i2c_get_functionality(-1, &functionality), -EBADF);

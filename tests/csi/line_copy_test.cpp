@@ -2,12 +2,13 @@
 // against the simulated drivers' layouts (round trip back to the samples),
 // with sources and caches that end exactly where their bounds say, so that
 // AddressSanitizer catches any access past them.
+#include "csi/line_copy.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "csi/line_copy.h"
 #include "support/driver_layout.h"
 #include "support/subframe_source.h"
 
@@ -37,7 +38,8 @@ uint16_t sampleAt(const std::vector<uint8_t>& cache, size_t index) {
 
 std::vector<uint8_t> sequentialBytes(size_t length) {
     std::vector<uint8_t> bytes(length);
-    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7 + i / 256);
     return bytes;
 }
 
@@ -80,7 +82,8 @@ TEST(LineCopy, PackedTwelveBitSamplesTakeHighBytesThenNibbles) {
     unpackPacked12Lines(source.data(), source.size(), 4, cache.data(), cache.size(), offset);
     EXPECT_EQ(offset, 16u);
     const uint16_t expected[] = {0xAB1, 0xCD2, 0x125, 0x346, 0x010, 0xFFF, 0x80F, 0x7F0};
-    for (size_t i = 0; i < 8; ++i) EXPECT_EQ(sampleAt(cache, i), expected[i]) << i;
+    for (size_t i = 0; i < 8; ++i)
+        EXPECT_EQ(sampleAt(cache, i), expected[i]) << i;
 }
 
 TEST(LineCopy, PackedEightByteBufferYieldsNothing) {
@@ -121,8 +124,8 @@ TEST(LineCopy, UndoesTheDriverLayouts) {
         size_t offset = 0;
         for (int phase = 0; phase < 2; ++phase) {
             const std::vector<uint16_t> samples = patternFrame(phase);
-            const std::vector<uint8_t> driver = layOutFrame(c.layout, samples.data(), kWidth,
-                                                            kHeight);
+            const std::vector<uint8_t> driver =
+                layOutFrame(c.layout, samples.data(), kWidth, kHeight);
             ASSERT_EQ(driver.size(), c.driver_bytes);
             c.routine(driver.data(), driver.size(), kWidth, cache.data(), cache.size(), offset);
             ASSERT_EQ(offset, (phase + 1) * kFrameBytes);

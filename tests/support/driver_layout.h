@@ -10,10 +10,10 @@ namespace Quorvan {
 namespace simulation {
 
 enum class DriverLayout {
-    Plain,          // 16-bit samples, lines back to back
-    PaddedLines,    // 16-bit samples, each line padded to a multiple of 64 bytes
-    LinePairs,      // Xavier/Orin: samples << 4, lines written in 960-byte pairs
-    Packed12,       // Pi 5 Y12P: two samples in three bytes, lines padded to 16 bytes
+    Plain,        // 16-bit samples, lines back to back
+    PaddedLines,  // 16-bit samples, each line padded to a multiple of 64 bytes
+    LinePairs,    // Xavier/Orin: samples << 4, lines written in 960-byte pairs
+    Packed12,     // Pi 5 Y12P: two samples in three bytes, lines padded to 16 bytes
 };
 
 // Fill value of padding and of bytes past the frame, so a routine that

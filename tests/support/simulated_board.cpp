@@ -41,8 +41,8 @@ HostTraits traitsOf(int32_t platform) {
             return {"NVIDIA Jetson Nano Developer Kit", single, y12, DriverLayout::PaddedLines,
                     "9"};
         case JETSON_XAVIER_ORIN:
-            return {"NVIDIA Jetson Xavier NX Developer Kit", single, y12,
-                    DriverLayout::LinePairs, "30"};
+            return {"NVIDIA Jetson Xavier NX Developer Kit", single, y12, DriverLayout::LinePairs,
+                    "30"};
         case RADXA_ROCK:
             return {"Radxa ROCK 5B", V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_STREAMING, y12,
                     DriverLayout::Plain, "7"};
@@ -76,12 +76,14 @@ SimulatedBoard::SimulatedBoard(BoardOptions board_options)
     const HostTraits traits = traitsOf(options.platform);
     bus_text = options.sensor_bus.empty() ? traits.bus : options.sensor_bus;
     bus_number = static_cast<int>(std::strtoul(bus_text.c_str(), nullptr, 0));
-    if (!options.source) options.source = std::make_shared<SceneSource>();
+    if (!options.source)
+        options.source = std::make_shared<SceneSource>();
     sensor_state->native_width = options.native_width;
     sensor_state->native_height = options.native_height;
     addModel();
     addCaptureNode();
-    if (isMediaControllerPlatform(options.platform)) addMediaGraph();
+    if (isMediaControllerPlatform(options.platform))
+        addMediaGraph();
     addI2cAdapters();
 }
 
@@ -105,11 +107,12 @@ void SimulatedBoard::addCaptureNode() {
     capture_node = std::make_shared<SimulatedCaptureNode>(setup, sensor_state, options.source);
     simulated_kernel.addDevice(kVideoNode, kV4l2Major, kVideoMinor, capture_node);
 
-    const std::string sysfs = "/sys/dev/char/" + std::to_string(kV4l2Major) + ":" +
-                              std::to_string(kVideoMinor);
+    const std::string sysfs =
+        "/sys/dev/char/" + std::to_string(kV4l2Major) + ":" + std::to_string(kVideoMinor);
     simulated_kernel.addSymlink(sysfs, std::string(kSysfsDevices) + "/video4linux/video0");
     std::vector<std::string> device_entries = {".", "..", "driver", "modalias", "power"};
-    if (isMediaControllerPlatform(options.platform)) device_entries.push_back("media0");
+    if (isMediaControllerPlatform(options.platform))
+        device_entries.push_back("media0");
     device_entries.push_back("video4linux");
     simulated_kernel.addDirectory(sysfs + "/device", device_entries);
     if (isJetsonPlatform(options.platform)) {
@@ -159,8 +162,7 @@ void SimulatedBoard::addMediaGraph() {
             media->addLink({3, 5, 2, 0, false, false});
         } else {
             media->addEntity({1, "rkcif-mipi-lvds", io, kV4l2Major, kVideoMinor});
-            media->addEntity({2, "rockchip-csi2-dphy1", bridge_function, kV4l2Major,
-                              kBridgeMinor});
+            media->addEntity({2, "rockchip-csi2-dphy1", bridge_function, kV4l2Major, kBridgeMinor});
             media->addEntity({3, sensorEntityName(), sensor_function, kV4l2Major, kSensorMinor});
             media->addLink({3, 0, 2, 0, true, true});
             media->addLink({2, 1, 1, 0, true, true});
@@ -171,9 +173,12 @@ void SimulatedBoard::addMediaGraph() {
     // capture size in 12-bit grey, and the Pi 5 channel must be linked.
     capture_node->stream_check = [this] {
         const v4l2_pix_format& capture = capture_node->currentFormat();
-        if (!formatMatches(sensor_subdevice.get(), capture)) return EPIPE;
-        if (bridge_subdevice && !formatMatches(bridge_subdevice.get(), capture)) return EPIPE;
-        if (options.platform == RASPBERRY_PI_5 && !media->linkEnabled(3, 1)) return ENOLINK;
+        if (!formatMatches(sensor_subdevice.get(), capture))
+            return EPIPE;
+        if (bridge_subdevice && !formatMatches(bridge_subdevice.get(), capture))
+            return EPIPE;
+        if (options.platform == RASPBERRY_PI_5 && !media->linkEnabled(3, 1))
+            return ENOLINK;
         return 0;
     };
 }
@@ -189,11 +194,11 @@ void SimulatedBoard::addI2cAdapters() {
     const std::string sensor_name = "simulated-csi camera bus";
     const std::string other_name = "simulated-i2c general bus";
     if (options.adapters_in_proc) {
-        simulated_kernel.addFile(
-            "/proc/bus/i2c",
-            "i2c-" + std::to_string(kOtherAdapter) + "\ti2c       \t" + other_name +
-                "   \tAlgorithm unavailable\n" + "i2c-" + std::to_string(bus_number) +
-                "\ti2c       \t" + sensor_name + "\tAlgorithm unavailable\n");
+        simulated_kernel.addFile("/proc/bus/i2c",
+                                 "i2c-" + std::to_string(kOtherAdapter) + "\ti2c       \t" +
+                                     other_name + "   \tAlgorithm unavailable\n" + "i2c-" +
+                                     std::to_string(bus_number) + "\ti2c       \t" + sensor_name +
+                                     "\tAlgorithm unavailable\n");
         return;
     }
     simulated_kernel.addFile("/proc/mounts",

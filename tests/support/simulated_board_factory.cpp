@@ -8,7 +8,9 @@
 namespace Quorvan {
 namespace simulation {
 
-int32_t SimulatedBoardFactory::detectPlatform() { return detectHostPlatform(board.kernel()); }
+int32_t SimulatedBoardFactory::detectPlatform() {
+    return detectHostPlatform(board.kernel());
+}
 
 std::unique_ptr<QuorvanTOFSensor> SimulatedBoardFactory::createCSISensor(const char* node_path,
                                                                          int32_t platform) {
@@ -19,8 +21,10 @@ std::unique_ptr<QuorvanTOFSensor> SimulatedBoardFactory::createUSBSensor(const c
     return nullptr;  // the board has no USB kit
 }
 
-std::unique_ptr<QuorvanDevice> SimulatedBoardFactory::createHQVGADevice(
-    int32_t platform, float modulation_frequency, int32_t range, uint8_t sample_shift) {
+std::unique_ptr<QuorvanDevice> SimulatedBoardFactory::createHQVGADevice(int32_t platform,
+                                                                        float modulation_frequency,
+                                                                        int32_t range,
+                                                                        uint8_t sample_shift) {
     return std::make_unique<QuorvanDeviceHQVGA>(platform, modulation_frequency, range,
                                                 sample_shift);
 }

@@ -46,8 +46,8 @@ bool SimulatedCaptureNode::isMultiPlanar() const {
 }
 
 bool SimulatedCaptureNode::acceptsType(uint32_t type) const {
-    return type == (isMultiPlanar() ? V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE
-                                    : V4L2_BUF_TYPE_VIDEO_CAPTURE);
+    return type ==
+           (isMultiPlanar() ? V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE : V4L2_BUF_TYPE_VIDEO_CAPTURE);
 }
 
 size_t SimulatedCaptureNode::bufferLength() const {
@@ -73,8 +73,10 @@ void SimulatedCaptureNode::fillFormat(v4l2_format& record, const v4l2_pix_format
 // Like a real receiver: the size is clamped, the pixel format replaced by
 // the one it produces, line and image sizes follow its layout.
 int SimulatedCaptureNode::negotiateFormat(v4l2_format& requested, bool apply) {
-    if (!acceptsType(requested.type)) return fail(EINVAL);
-    if (apply && is_streaming) return fail(EBUSY);
+    if (!acceptsType(requested.type))
+        return fail(EINVAL);
+    if (apply && is_streaming)
+        return fail(EBUSY);
     const bool multi = requested.type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
     const uint32_t width = multi ? requested.fmt.pix_mp.width : requested.fmt.pix.width;
     const uint32_t height = multi ? requested.fmt.pix_mp.height : requested.fmt.pix.height;
@@ -85,18 +87,22 @@ int SimulatedCaptureNode::negotiateFormat(v4l2_format& requested, bool apply) {
     result.field = V4L2_FIELD_NONE;
     result.bytesperline = driverBytesPerLine(setup.layout, result.width);
     result.sizeimage = driverFrameBytes(setup.layout, result.width, result.height);
-    if (apply) format = result;
+    if (apply)
+        format = result;
     fillFormat(requested, result);
     return 0;
 }
 
 int SimulatedCaptureNode::requestBuffers(v4l2_requestbuffers& request) {
-    if (!acceptsType(request.type) || request.memory != V4L2_MEMORY_MMAP) return fail(EINVAL);
-    if (is_streaming || live_mappings > 0) return fail(EBUSY);
+    if (!acceptsType(request.type) || request.memory != V4L2_MEMORY_MMAP)
+        return fail(EINVAL);
+    if (is_streaming || live_mappings > 0)
+        return fail(EBUSY);
     storage.clear();
     queued.clear();
     queue.clear();
-    if (request.count == 0) return 0;
+    if (request.count == 0)
+        return 0;
     uint32_t count = granted_buffers ? granted_buffers : std::min(request.count, kMaxBuffers);
     storage.assign(count, std::vector<uint8_t>(bufferLength(), kPaddingByte));
     queued.assign(count, false);
@@ -110,7 +116,8 @@ int SimulatedCaptureNode::describeBuffer(v4l2_buffer& buffer, uint32_t index) co
     buffer.index = index;
     buffer.flags = queued[index] ? V4L2_BUF_FLAG_QUEUED : 0;
     if (buffer.type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE) {
-        if (buffer.length < 1 || buffer.m.planes == nullptr) return fail(EINVAL);
+        if (buffer.length < 1 || buffer.m.planes == nullptr)
+            return fail(EINVAL);
         buffer.length = 1;
         buffer.m.planes[0].length = static_cast<uint32_t>(length);
         buffer.m.planes[0].m.mem_offset = offset;
@@ -122,7 +129,8 @@ int SimulatedCaptureNode::describeBuffer(v4l2_buffer& buffer, uint32_t index) co
 }
 
 void* SimulatedCaptureNode::mapMemory(size_t length, off_t offset) {
-    if (offset % kOffsetStride != 0 || offset / kOffsetStride >= static_cast<off_t>(storage.size())) {
+    if (offset % kOffsetStride != 0 ||
+        offset / kOffsetStride >= static_cast<off_t>(storage.size())) {
         errno = EINVAL;
         return nullptr;
     }
@@ -135,11 +143,15 @@ void* SimulatedCaptureNode::mapMemory(size_t length, off_t offset) {
     return buffer.data();
 }
 
-void SimulatedCaptureNode::releaseMapping(const void*, size_t) { --live_mappings; }
+void SimulatedCaptureNode::releaseMapping(const void*, size_t) {
+    --live_mappings;
+}
 
 int SimulatedCaptureNode::queueBuffer(v4l2_buffer& buffer) {
-    if (!acceptsType(buffer.type) || buffer.memory != V4L2_MEMORY_MMAP) return fail(EINVAL);
-    if (buffer.index >= storage.size() || queued[buffer.index]) return fail(EINVAL);
+    if (!acceptsType(buffer.type) || buffer.memory != V4L2_MEMORY_MMAP)
+        return fail(EINVAL);
+    if (buffer.index >= storage.size() || queued[buffer.index])
+        return fail(EINVAL);
     if (buffer.type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE &&
         (buffer.length < 1 || buffer.m.planes == nullptr)) {
         return fail(EINVAL);
@@ -168,15 +180,18 @@ const std::vector<uint8_t>& SimulatedCaptureNode::subframeBytes(int phase) {
 }
 
 int SimulatedCaptureNode::dequeueBuffer(v4l2_buffer& buffer) {
-    if (!acceptsType(buffer.type) || buffer.memory != V4L2_MEMORY_MMAP) return fail(EINVAL);
+    if (!acceptsType(buffer.type) || buffer.memory != V4L2_MEMORY_MMAP)
+        return fail(EINVAL);
     if (buffer.type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE &&
         (buffer.length < 1 || buffer.m.planes == nullptr)) {
         return fail(EINVAL);
     }
-    if (!is_streaming) return fail(EINVAL);
+    if (!is_streaming)
+        return fail(EINVAL);
     // A real driver would wait forever here; the simulation reports that no
     // buffer can ever arrive.
-    if (queue.empty()) return fail(EIO);
+    if (queue.empty())
+        return fail(EIO);
 
     const uint32_t index = queue.front();
     queue.pop_front();
@@ -193,9 +208,9 @@ int SimulatedCaptureNode::dequeueBuffer(v4l2_buffer& buffer) {
     const int phase = static_cast<int>(subframes % 4);
     // Four sub-frames a millisecond apart, then the rest of the frame period.
     const int64_t period_us = 1000000 / std::max<uint32_t>(sensor->frame_rate, 1);
-    next_timestamp_us += phase == 3 ? std::max<int64_t>(period_us - 3 * subframe_spacing_us,
-                                                        subframe_spacing_us)
-                                    : subframe_spacing_us;
+    next_timestamp_us +=
+        phase == 3 ? std::max<int64_t>(period_us - 3 * subframe_spacing_us, subframe_spacing_us)
+                   : subframe_spacing_us;
 
     std::vector<uint8_t>& memory = storage[index];
     const std::vector<uint8_t>& frame = subframeBytes(phase);
@@ -227,7 +242,8 @@ int SimulatedCaptureNode::dequeueBuffer(v4l2_buffer& buffer) {
         buffer.bytesused = static_cast<uint32_t>(copied);
         buffer.m.offset = static_cast<uint32_t>(index * kOffsetStride);
     }
-    if (auto override_index = index_overrides.find(dequeues); override_index != index_overrides.end()) {
+    if (auto override_index = index_overrides.find(dequeues);
+        override_index != index_overrides.end()) {
         buffer.index = override_index->second;
     }
     ++dequeues;
@@ -236,11 +252,14 @@ int SimulatedCaptureNode::dequeueBuffer(v4l2_buffer& buffer) {
 }
 
 int SimulatedCaptureNode::setStreaming(const int* type, bool on) {
-    if (type == nullptr || !acceptsType(static_cast<uint32_t>(*type))) return fail(EINVAL);
+    if (type == nullptr || !acceptsType(static_cast<uint32_t>(*type)))
+        return fail(EINVAL);
     if (on) {
-        if (storage.empty()) return fail(EINVAL);
+        if (storage.empty())
+            return fail(EINVAL);
         if (stream_check) {
-            if (const int error = stream_check()) return fail(error);
+            if (const int error = stream_check())
+                return fail(error);
         }
         is_streaming = true;
         return 0;
@@ -253,7 +272,8 @@ int SimulatedCaptureNode::setStreaming(const int* type, bool on) {
 }
 
 int SimulatedCaptureNode::ioctl(unsigned long request, void* argument) {
-    if (argument == nullptr) return fail(EFAULT);
+    if (argument == nullptr)
+        return fail(EFAULT);
     switch (request) {
         case VIDIOC_QUERYCAP: {
             auto& capability = *static_cast<v4l2_capability*>(argument);
@@ -277,7 +297,8 @@ int SimulatedCaptureNode::ioctl(unsigned long request, void* argument) {
             return negotiateFormat(*static_cast<v4l2_format*>(argument), true);
         case VIDIOC_G_FMT: {
             auto& record = *static_cast<v4l2_format*>(argument);
-            if (!acceptsType(record.type)) return fail(EINVAL);
+            if (!acceptsType(record.type))
+                return fail(EINVAL);
             fillFormat(record, format);
             return 0;
         }
@@ -285,7 +306,8 @@ int SimulatedCaptureNode::ioctl(unsigned long request, void* argument) {
             return requestBuffers(*static_cast<v4l2_requestbuffers*>(argument));
         case VIDIOC_QUERYBUF: {
             auto& buffer = *static_cast<v4l2_buffer*>(argument);
-            if (!acceptsType(buffer.type) || buffer.index >= storage.size()) return fail(EINVAL);
+            if (!acceptsType(buffer.type) || buffer.index >= storage.size())
+                return fail(EINVAL);
             return describeBuffer(buffer, buffer.index);
         }
         case VIDIOC_QBUF:

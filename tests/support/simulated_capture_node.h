@@ -35,9 +35,9 @@ public:
     void releaseMapping(const void* address, size_t length) override;
 
     // Driver behaviour, changed by tests before streaming.
-    uint32_t granted_buffers = 0;        // 0: as many as requested
-    uint32_t extra_buffer_bytes = 0;     // each buffer this much longer than a frame
-    uint32_t overstated_length = 0;      // dequeue reports the length plus this
+    uint32_t granted_buffers = 0;             // 0: as many as requested
+    uint32_t extra_buffer_bytes = 0;          // each buffer this much longer than a frame
+    uint32_t overstated_length = 0;           // dequeue reports the length plus this
     int64_t first_timestamp_us = 1000990000;  // 10 ms before a second boundary
     int64_t subframe_spacing_us = 1000;
     // Refuses STREAMON with the errno it returns (0 accepts), e.g. while a

@@ -101,12 +101,17 @@ void SimulatedKernel::clearLogs() {
 bool SimulatedKernel::faultHits(KernelCall call, const std::string& path, unsigned long request) {
     for (ArmedFault& armed : faults) {
         const Fault& fault = armed.fault;
-        if (fault.call != call) continue;
-        if (call == KernelCall::Ioctl && fault.request != 0 && fault.request != request) continue;
-        if (!fault.path.empty() && fault.path != path) continue;
+        if (fault.call != call)
+            continue;
+        if (call == KernelCall::Ioctl && fault.request != 0 && fault.request != request)
+            continue;
+        if (!fault.path.empty() && fault.path != path)
+            continue;
         const int index = armed.seen++;
-        if (index < fault.skip) continue;
-        if (fault.times != kAlways && index >= fault.skip + fault.times) continue;
+        if (index < fault.skip)
+            continue;
+        if (fault.times != kAlways && index >= fault.skip + fault.times)
+            continue;
         errno = fault.error;
         return true;
     }
@@ -121,7 +126,8 @@ SimulatedKernel::Descriptor* SimulatedKernel::descriptor(int fd) {
 int SimulatedKernel::open(const char* path, int /*flags*/) {
     std::lock_guard<std::mutex> lock(mutex);
     const std::string name = path ? path : "";
-    if (faultHits(KernelCall::Open, name, 0)) return -1;
+    if (faultHits(KernelCall::Open, name, 0))
+        return -1;
     Descriptor opened;
     opened.path = name;
     if (auto device = devices.find(name); device != devices.end()) {
@@ -161,8 +167,10 @@ int SimulatedKernel::ioctl(int fd, unsigned long request, void* arg) {
         errno = EBADF;
         return -1;
     }
-    if (ioctl_log.size() < kIoctlLogLimit) ioctl_log.push_back({open_file->path, request});
-    if (faultHits(KernelCall::Ioctl, open_file->path, request)) return -1;
+    if (ioctl_log.size() < kIoctlLogLimit)
+        ioctl_log.push_back({open_file->path, request});
+    if (faultHits(KernelCall::Ioctl, open_file->path, request))
+        return -1;
     if (open_file->node == nullptr) {
         errno = ENOTTY;
         return -1;
@@ -177,7 +185,8 @@ ssize_t SimulatedKernel::read(int fd, void* buffer, size_t size) {
         errno = EBADF;
         return -1;
     }
-    if (faultHits(KernelCall::Read, open_file->path, 0)) return -1;
+    if (faultHits(KernelCall::Read, open_file->path, 0))
+        return -1;
     if (open_file->node != nullptr) {
         errno = EINVAL;
         return -1;
@@ -197,14 +206,16 @@ void* SimulatedKernel::mmap(void* /*address*/, size_t length, int /*protection*/
         errno = EBADF;
         return MAP_FAILED;
     }
-    if (faultHits(KernelCall::Mmap, open_file->path, 0)) return MAP_FAILED;
+    if (faultHits(KernelCall::Mmap, open_file->path, 0))
+        return MAP_FAILED;
     if (open_file->node == nullptr || length == 0) {
         errno = open_file->node == nullptr ? ENODEV : EINVAL;
         return MAP_FAILED;
     }
     SimulatedDevice* device = open_file->node->device.get();
     void* memory = device->mapMemory(length, offset);
-    if (memory == nullptr) return MAP_FAILED;
+    if (memory == nullptr)
+        return MAP_FAILED;
     mappings.push_back({memory, length, device});
     return memory;
 }
@@ -220,7 +231,8 @@ int SimulatedKernel::munmap(void* address, size_t length) {
         errno = EINVAL;
         return -1;
     }
-    if (faultHits(KernelCall::Munmap, "", 0)) return -1;
+    if (faultHits(KernelCall::Munmap, "", 0))
+        return -1;
     found->device->releaseMapping(address, length);
     mappings.erase(found);
     return 0;
@@ -233,7 +245,8 @@ int SimulatedKernel::fstat(int fd, struct stat* status) {
         errno = EBADF;
         return -1;
     }
-    if (faultHits(KernelCall::Fstat, open_file->path, 0)) return -1;
+    if (faultHits(KernelCall::Fstat, open_file->path, 0))
+        return -1;
     *status = {};
     if (open_file->node != nullptr) {
         status->st_mode = S_IFCHR | 0660;
@@ -248,7 +261,8 @@ int SimulatedKernel::fstat(int fd, struct stat* status) {
 ssize_t SimulatedKernel::readlink(const char* path, char* buffer, size_t size) {
     std::lock_guard<std::mutex> lock(mutex);
     const std::string name = path ? path : "";
-    if (faultHits(KernelCall::Readlink, name, 0)) return -1;
+    if (faultHits(KernelCall::Readlink, name, 0))
+        return -1;
     auto found = symlinks.find(name);
     if (found == symlinks.end()) {
         errno = files.count(name) || directories.count(name) ? EINVAL : ENOENT;
@@ -263,7 +277,8 @@ ssize_t SimulatedKernel::readlink(const char* path, char* buffer, size_t size) {
 int SimulatedKernel::listDirectory(const char* path, std::vector<std::string>& entries) {
     std::lock_guard<std::mutex> lock(mutex);
     const std::string name = path ? path : "";
-    if (faultHits(KernelCall::ListDirectory, name, 0)) return -1;
+    if (faultHits(KernelCall::ListDirectory, name, 0))
+        return -1;
     auto found = directories.find(name);
     if (found == directories.end()) {
         errno = ENOENT;

@@ -26,7 +26,9 @@ void SimulatedMediaDevice::addEntity(SimulatedEntity entity) {
               [](const auto& a, const auto& b) { return a.id < b.id; });
 }
 
-void SimulatedMediaDevice::addLink(SimulatedLink link) { links.push_back(link); }
+void SimulatedMediaDevice::addLink(SimulatedLink link) {
+    links.push_back(link);
+}
 
 bool SimulatedMediaDevice::linkEnabled(uint32_t source_entity, uint32_t sink_entity) const {
     return std::any_of(links.begin(), links.end(), [&](const SimulatedLink& link) {
@@ -37,7 +39,8 @@ bool SimulatedMediaDevice::linkEnabled(uint32_t source_entity, uint32_t sink_ent
 
 uint32_t SimulatedMediaDevice::entityId(const std::string& name) const {
     for (const SimulatedEntity& entity : entities) {
-        if (entity.name == name) return entity.id;
+        if (entity.name == name)
+            return entity.id;
     }
     return 0;
 }
@@ -48,7 +51,8 @@ int SimulatedMediaDevice::enumerateEntity(media_entity_desc& entity) const {
     auto found = std::find_if(entities.begin(), entities.end(), [&](const SimulatedEntity& e) {
         return next ? e.id > id : e.id == id;
     });
-    if (found == entities.end()) return fail(EINVAL);
+    if (found == entities.end())
+        return fail(EINVAL);
     entity = {};
     entity.id = found->id;
     std::strncpy(entity.name, found->name.c_str(), sizeof(entity.name) - 1);
@@ -70,7 +74,8 @@ int SimulatedMediaDevice::setupLink(const media_link_desc& request) {
             return fail(EINVAL);
         }
         const bool enable = request.flags & MEDIA_LNK_FL_ENABLED;
-        if (link.immutable && !enable) return fail(EINVAL);
+        if (link.immutable && !enable)
+            return fail(EINVAL);
         link.enabled = enable;
         return 0;
     }
@@ -78,7 +83,8 @@ int SimulatedMediaDevice::setupLink(const media_link_desc& request) {
 }
 
 int SimulatedMediaDevice::ioctl(unsigned long request, void* argument) {
-    if (argument == nullptr) return fail(EFAULT);
+    if (argument == nullptr)
+        return fail(EFAULT);
     switch (request) {
         case MEDIA_IOC_ENUM_ENTITIES:
             return enumerateEntity(*static_cast<media_entity_desc*>(argument));
@@ -99,15 +105,15 @@ SimulatedSubdevice::SimulatedSubdevice(std::shared_ptr<SensorState> sensor)
 
 // The 640x480 sensor switches between its raw layouts (640 or 320 wide,
 // 5 or 10 x (height + 1) rows); the 240x180 sensor has its one size.
-static bool isRawLayoutOf640x480Sensor(const SensorState& sensor, uint32_t width,
-                                       uint32_t height) {
+static bool isRawLayoutOf640x480Sensor(const SensorState& sensor, uint32_t width, uint32_t height) {
     const bool is_640x480_sensor = sensor.native_width == 640 || sensor.native_width == 320;
     return is_640x480_sensor && ((width == 640 && (height == 2405 || height == 4810)) ||
                                  (width == 320 && (height == 1205 || height == 2410)));
 }
 
 int SimulatedSubdevice::setFormat(v4l2_subdev_format& requested) {
-    if (requested.pad != 0) return fail(EINVAL);
+    if (requested.pad != 0)
+        return fail(EINVAL);
     v4l2_mbus_framefmt result = requested.format;
     if (sensor && !isRawLayoutOf640x480Sensor(*sensor, result.width, result.height)) {
         result.width = sensor->native_width;
@@ -115,16 +121,21 @@ int SimulatedSubdevice::setFormat(v4l2_subdev_format& requested) {
     }
     result.field = V4L2_FIELD_NONE;
     requested.format = result;
-    if (requested.which == V4L2_SUBDEV_FORMAT_ACTIVE) active = result;
+    if (requested.which == V4L2_SUBDEV_FORMAT_ACTIVE)
+        active = result;
     return 0;
 }
 
 int SimulatedSubdevice::control(v4l2_control& control, bool set) {
-    if (!sensor) return fail(EINVAL);
+    if (!sensor)
+        return fail(EINVAL);
     int* value = nullptr;
-    if (control.id == kRangeControl) value = &sensor->range_setting;
-    if (control.id == V4L2_CID_EXPOSURE) value = &sensor->exposure;
-    if (value == nullptr) return fail(EINVAL);
+    if (control.id == kRangeControl)
+        value = &sensor->range_setting;
+    if (control.id == V4L2_CID_EXPOSURE)
+        value = &sensor->exposure;
+    if (value == nullptr)
+        return fail(EINVAL);
     if (!set) {
         control.value = *value;
         return 0;
@@ -138,13 +149,15 @@ int SimulatedSubdevice::control(v4l2_control& control, bool set) {
 }
 
 int SimulatedSubdevice::ioctl(unsigned long request, void* argument) {
-    if (argument == nullptr) return fail(EFAULT);
+    if (argument == nullptr)
+        return fail(EFAULT);
     switch (request) {
         case VIDIOC_SUBDEV_S_FMT:
             return setFormat(*static_cast<v4l2_subdev_format*>(argument));
         case VIDIOC_SUBDEV_G_FMT: {
             auto& record = *static_cast<v4l2_subdev_format*>(argument);
-            if (record.pad != 0) return fail(EINVAL);
+            if (record.pad != 0)
+                return fail(EINVAL);
             record.format = active;
             return 0;
         }

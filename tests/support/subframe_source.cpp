@@ -25,7 +25,8 @@ SceneSource::SceneSource() : scene(emulation::makeScene("default", {}, nullptr))
 }
 
 void SceneSource::prepare(uint32_t width, uint32_t height) {
-    if (long_range_model && model_width == width && model_height == height) return;
+    if (long_range_model && model_width == width && model_height == height)
+        return;
     const auto camera = emulation::PinholeCamera::withHorizontalFov(
         static_cast<int>(width), static_cast<int>(height), emulation::kDefaultHorizontalFovDeg);
     emulation::GroundTruth view = emulation::renderGroundTruth(*scene, camera);
@@ -34,7 +35,8 @@ void SceneSource::prepare(uint32_t width, uint32_t height) {
     long_range_model = std::make_unique<emulation::ToFCaptureModel>(view, settings);
     settings.modulation_hz = emulation::kFrequency75MHz;
     short_range_model = std::make_unique<emulation::ToFCaptureModel>(view, settings);
-    if (width == 240 && height == 180) truth = std::move(view);
+    if (width == 240 && height == 180)
+        truth = std::move(view);
     model_width = width;
     model_height = height;
 }
