@@ -222,6 +222,42 @@ TEST(VgaEmulatedKit, DoubleModeDepthWithShotNoise) {
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
+TEST(VgaEmulatedKit, ExampleConfigurationsStreamDepth) {
+    ScopedWorkingDirectory directory;
+    ASSERT_TRUE(directory.ready());
+    struct Example {
+        const char* file;
+        int32_t mode;
+        int32_t width;
+        int32_t height;
+        float centre_mm;  // what the example's scene shows in the middle
+    };
+    for (const Example& example : {Example{"vga640_single.cfg", 0, 640, 480, 800.0f},
+                                   Example{"vga640_double.cfg", 1, 640, 480, 0.0f},
+                                   Example{"vga320_single.cfg", 0, 320, 240, 1000.0f}}) {
+        SCOPED_TRACE(example.file);
+        const std::string path = std::string(QUORVAN_KIT_CONFIG_DIR) + "/" + example.file;
+        QuorvanTOFCamera camera;
+        ASSERT_EQ(camera.openWithFile(path.c_str(), 0), QuorvanSuccess);
+        ASSERT_EQ(camera.setControl(CameraCtrl::MODE, example.mode), QuorvanSuccess);
+        ASSERT_EQ(camera.setControl(CameraCtrl::FMT_WIDTH, example.width), QuorvanSuccess);
+        ASSERT_EQ(camera.setControl(CameraCtrl::FMT_HEIGHT, example.height), QuorvanSuccess);
+        ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
+        QuorvanFrameBuffer* frame = camera.requestFrame(kFrameTimeoutMs);
+        ASSERT_NE(frame, nullptr);
+        const auto* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));
+        const float centre = depth[(example.height / 2) * example.width + example.width / 2];
+        if (example.centre_mm > 0.0f) {
+            EXPECT_NEAR(centre, example.centre_mm, 0.02f * example.centre_mm);
+        } else {
+            EXPECT_GT(centre, 0.0f);
+        }
+        EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
+        EXPECT_EQ(camera.stop(), QuorvanSuccess);
+        EXPECT_EQ(camera.close(), QuorvanSuccess);
+    }
+}
+
 TEST(VgaEmulatedKit, KitInTheOtherModeDeliversNoDepth) {
     ScopedWorkingDirectory directory;
     ASSERT_TRUE(directory.ready());
