@@ -40,7 +40,9 @@ constexpr float kSingleRangeMm = 1250.0f;
 constexpr float kDoubleRangesMm[2] = {1500.0f, 1125.0f};
 constexpr float kDoubleUnwrappedRangeMm = 4500.0f;
 
-constexpr int32_t frequencyCount(bool single) { return single ? 1 : 2; }
+constexpr int32_t frequencyCount(bool single) {
+    return single ? 1 : 2;
+}
 
 constexpr int32_t rawRows(int32_t height, bool single) {
     return kBlocksPerFrequency * frequencyCount(single) * (height + 1);

@@ -13,11 +13,15 @@ constexpr double kPi = 3.14159265358979323846;
 
 // The layout's sample k is a cos(phi + k pi / 2); the capture model samples
 // a cos(phi - theta), so image k is taken at theta = -k pi / 2.
-double samplingPhaseOfImage(int image) { return -image * kPi / 2.0; }
+double samplingPhaseOfImage(int image) {
+    return -image * kPi / 2.0;
+}
 
 }  // namespace
 
-double modulationForRangeMm(double range_mm) { return kSpeedOfLight / (2.0 * range_mm / 1000.0); }
+double modulationForRangeMm(double range_mm) {
+    return kSpeedOfLight / (2.0 * range_mm / 1000.0);
+}
 
 VgaRawRenderer::VgaRawRenderer(const GroundTruth& truth, bool single,
                                const CaptureSettings& settings)

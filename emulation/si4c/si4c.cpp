@@ -29,7 +29,9 @@ struct Context {
     bool started = false;
 };
 
-Context* contextOf(SiSDKHandle handle) { return static_cast<Context*>(handle); }
+Context* contextOf(SiSDKHandle handle) {
+    return static_cast<Context*>(handle);
+}
 
 }  // namespace
 
@@ -106,9 +108,8 @@ bool SiSDKGetPhaseImage(SiSDKHandle handle, const uint8_t* raw, float* depth, fl
         amplitude == nullptr || confidence == nullptr) {
         return false;
     }
-    const Quorvan::si4c::DecoderSetup setup{context->width, context->height,
-                                            context->active_single, &context->calibration,
-                                            &context->settings};
+    const Quorvan::si4c::DecoderSetup setup{context->width, context->height, context->active_single,
+                                            &context->calibration, &context->settings};
     if (!Quorvan::si4c::captureMatchesMode(setup, raw)) {
         return false;
     }

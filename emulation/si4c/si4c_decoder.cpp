@@ -75,16 +75,14 @@ FrequencyBlocks locateBlocks(const DecoderSetup& setup, const uint8_t* raw, int3
 bool captureMatchesMode(const DecoderSetup& setup, const uint8_t* raw) {
     constexpr int32_t kRangeWord = 1;
     constexpr int32_t kTransportBits = 4;
-    for (int32_t frequency = 0; frequency < vga_layout::frequencyCount(setup.single);
-         ++frequency) {
+    for (int32_t frequency = 0; frequency < vga_layout::frequencyCount(setup.single); ++frequency) {
         // The metadata row sits one row above the block's first pixel row.
         const int64_t metadata =
             vga_layout::blockPixelOffset(setup.width, setup.height, frequency, 0) - setup.width;
         const int32_t expected =
             static_cast<int32_t>(vga_layout::unambiguousRangeMm(setup.single, frequency));
-        if (setup.width <= kRangeWord ||
-            loadSample(raw, metadata + kRangeWord) >> kTransportBits !=
-                expected >> kTransportBits) {
+        if (setup.width <= kRangeWord || loadSample(raw, metadata + kRangeWord) >> kTransportBits !=
+                                             expected >> kTransportBits) {
             return false;
         }
     }

@@ -10,9 +10,9 @@ namespace Quorvan {
 namespace si4c {
 
 struct Calibration {
-    float single_phase_offset = 0.0f;            // radians
+    float single_phase_offset = 0.0f;              // radians
     float double_phase_offsets[2] = {0.0f, 0.0f};  // radians
-    std::vector<float> pixel_offsets_mm;         // empty, or width x height
+    std::vector<float> pixel_offsets_mm;           // empty, or width x height
 };
 
 // Parses "cali.bin" bytes for an output of width x height. Unrecognised data

@@ -7,7 +7,8 @@ namespace Quorvan {
 
 bool writeDefaultConfigFiles() {
     for (const DefaultConfigText& text : kDefaultConfigTexts) {
-        const int descriptor = ::open(text.file_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int descriptor =
+            ::open(text.file_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (descriptor < 0) {
             return false;
         }

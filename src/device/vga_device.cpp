@@ -33,7 +33,9 @@ constexpr DefaultFrameRate kDefaultFrameRates[] = {
     {kHalfWidth, kHalfHeight, 61, 36},
 };
 
-int32_t rowsFor(int32_t height, bool single) { return (single ? 5 : 10) * (height + 1); }
+int32_t rowsFor(int32_t height, bool single) {
+    return (single ? 5 : 10) * (height + 1);
+}
 
 // Callers rely on close lasting at least 500 ms before the library handle
 // goes (the library winds down in that time). A signal must not cut the wait
@@ -56,9 +58,13 @@ QuorvanDeviceVGA::~QuorvanDeviceVGA() {
     destroyLibrary();
 }
 
-bool QuorvanDeviceVGA::singleFrequency() const { return SiSDKIsSingleFreq(library); }
+bool QuorvanDeviceVGA::singleFrequency() const {
+    return SiSDKIsSingleFreq(library);
+}
 
-int32_t QuorvanDeviceVGA::rawRows() const { return rowsFor(height.load(), singleFrequency()); }
+int32_t QuorvanDeviceVGA::rawRows() const {
+    return rowsFor(height.load(), singleFrequency());
+}
 
 void QuorvanDeviceVGA::destroyLibrary() {
     SiSDKDestroy(&library);
@@ -109,8 +115,8 @@ void QuorvanDeviceVGA::publishLayoutInForce(int32_t layout_width, int32_t layout
     }
     // The library decodes the size and mode it was started with; a change
     // made since (without a new start) would make it read another layout.
-    const bool library_matches = started_width == layout_width &&
-                                 started_height == layout_height && started_single == single;
+    const bool library_matches = started_width == layout_width && started_height == layout_height &&
+                                 started_single == single;
     if (!library_matches) {
         std::fprintf(stderr,
                      "QuorvanDeviceVGA: size or frequency mode changed since the last start; "

@@ -15,14 +15,15 @@ VgaLayoutSource::VgaLayoutSource(const std::string& scene_name,
     : scene(emulation::makeScene(scene_name, parameters, nullptr)), settings(settings) {}
 
 emulation::GroundTruth VgaLayoutSource::groundTruth(int width, int height) const {
-    if (!scene) return {};
+    if (!scene)
+        return {};
     return emulation::renderGroundTruth(
         *scene, emulation::PinholeCamera::withHorizontalFov(width, height,
-                                                           emulation::kDefaultHorizontalFovDeg));
+                                                            emulation::kDefaultHorizontalFovDeg));
 }
 
-void VgaLayoutSource::render(uint32_t width, uint32_t height, int /*range_setting*/,
-                             int /*phase*/, uint16_t* samples) {
+void VgaLayoutSource::render(uint32_t width, uint32_t height, int /*range_setting*/, int /*phase*/,
+                             uint16_t* samples) {
     const size_t count = static_cast<size_t>(width) * height;
     const int output_height = width == 640 ? 480 : 240;
     const bool known_width = width == 640 || width == 320;

@@ -75,10 +75,9 @@ TEST(DefaultConfigTexts, CameraTextHasItsSectionsInOrder) {
     }
     EXPECT_EQ(line_feeds, 431u);
     size_t previous = 0;
-    for (const char* section :
-         {"[VideoInfo]", "[Signle-4PHASE]", "[Signle-4PHASE_GRAY]", "[Double-4PHASE_4PHASE]",
-          "[Double-4PHASE_GRAY_4PHASE_BG]", "[Gray-Only]", "[BGOUTDOOR]",
-          "[Signal-BG-GRAY-BG-4PHASE]"}) {
+    for (const char* section : {"[VideoInfo]", "[Signle-4PHASE]", "[Signle-4PHASE_GRAY]",
+                                "[Double-4PHASE_4PHASE]", "[Double-4PHASE_GRAY_4PHASE_BG]",
+                                "[Gray-Only]", "[BGOUTDOOR]", "[Signal-BG-GRAY-BG-4PHASE]"}) {
         const size_t at = camera.find(section);
         ASSERT_NE(at, std::string::npos) << section;
         EXPECT_GE(at, previous) << section;

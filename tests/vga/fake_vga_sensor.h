@@ -19,8 +19,7 @@ namespace testing_support {
 
 class FakeVgaSensor final : public QuorvanTOFSensor {
 public:
-    FakeVgaSensor(uint32_t width, uint32_t height, bool accepts_size)
-        : accepts_size(accepts_size) {
+    FakeVgaSensor(uint32_t width, uint32_t height, bool accepts_size) : accepts_size(accepts_size) {
         format.width = width;
         format.height = height;
         format.bit_width = 12;

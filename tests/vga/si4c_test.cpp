@@ -98,8 +98,8 @@ TEST(Si4cAccuracy, SingleModeWithinItsUnambiguousRange) {
         Library library;
         Planes planes(640 * 480);
         ASSERT_TRUE(library.decode(capture, true, planes));
-        const DepthAccuracy accuracy = measureAccuracy(planes.depth, planes.amplitude,
-                                                       capture.truth, 1250.0f, kMinAmplitude);
+        const DepthAccuracy accuracy =
+            measureAccuracy(planes.depth, planes.amplitude, capture.truth, 1250.0f, kMinAmplitude);
         EXPECT_GT(accuracy.compared, 100000u);
         EXPECT_EQ(accuracy.invalid, 0u);
         EXPECT_LT(accuracy.p99_error_mm, 0.01f * static_cast<float>(wall_mm));
@@ -125,8 +125,8 @@ TEST(Si4cAccuracy, DoubleModeUnwrapsBeyond1250UpTo4500) {
         Library library;
         Planes planes(640 * 480);
         ASSERT_TRUE(library.decode(capture, false, planes));
-        const DepthAccuracy accuracy = measureAccuracy(planes.depth, planes.amplitude,
-                                                       capture.truth, 4500.0f, kMinAmplitude);
+        const DepthAccuracy accuracy =
+            measureAccuracy(planes.depth, planes.amplitude, capture.truth, 4500.0f, kMinAmplitude);
         EXPECT_GT(accuracy.compared, 50000u);
         EXPECT_EQ(accuracy.invalid, 0u);
         EXPECT_LT(accuracy.p99_error_mm, 0.01f * static_cast<float>(wall_mm));
@@ -290,7 +290,8 @@ TEST(Si4cLifecycle, CaptureOfTheOtherModeIsRefused) {
     // An 8-bit transport keeps only the top 8 of 12 bits; still recognised.
     emulation::CaptureSettings settings;
     settings.signal_gain = 400.0;
-    RenderedCapture coarse = renderCapture("wall", {{"distance_mm", 900.0}}, true, 64, 48, settings);
+    RenderedCapture coarse =
+        renderCapture("wall", {{"distance_mm", 900.0}}, true, 64, 48, settings);
     for (uint16_t& sample : coarse.raw) {
         sample &= 0xFF0;
     }

@@ -66,8 +66,7 @@ TEST(VgaCamera, FrameRateBoundFollowsTheDevice) {
     // 320 wide but 480 high: no rate is known, so every rate is refused.
     ASSERT_EQ(camera.setControl(CameraCtrl::FMT_WIDTH, 320), QuorvanSuccess);
     for (int32_t rate : {1, 10, 36, 41, 61, 100}) {
-        EXPECT_EQ(camera.setControl(CameraCtrl::FRAME_RATE, rate), QuorvanInvalidParameter)
-            << rate;
+        EXPECT_EQ(camera.setControl(CameraCtrl::FRAME_RATE, rate), QuorvanInvalidParameter) << rate;
     }
     EXPECT_EQ(factory->sensor->frame_rate.load(), 0);  // nothing reached the sensor
 

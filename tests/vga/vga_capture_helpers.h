@@ -30,7 +30,7 @@ inline emulation::GroundTruth renderTruth(const std::string& scene_name,
     }
     return emulation::renderGroundTruth(
         *scene, emulation::PinholeCamera::withHorizontalFov(width, height,
-                                                           emulation::kDefaultHorizontalFovDeg));
+                                                            emulation::kDefaultHorizontalFovDeg));
 }
 
 inline RenderedCapture renderCapture(const std::string& scene_name,
@@ -49,8 +49,8 @@ inline RenderedCapture renderCapture(const std::string& scene_name,
 }
 
 struct DepthAccuracy {
-    size_t compared = 0;       // valid pixels with a true distance inside the range
-    size_t invalid = 0;        // such pixels the library marked invalid (depth 0)
+    size_t compared = 0;  // valid pixels with a true distance inside the range
+    size_t invalid = 0;   // such pixels the library marked invalid (depth 0)
     float p99_error_mm = 0.0f;
     float max_error_mm = 0.0f;
 };

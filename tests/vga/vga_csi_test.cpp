@@ -51,10 +51,11 @@ TEST(VgaCsiBoard, DoubleModeDepthMatchesTheSceneBeyond1250) {
             measureAccuracy(depth_plane, amplitude_plane, truth, 4500.0f, 20.0f);
         const DepthAccuracy beyond_single =
             measureAccuracy(depth_plane, amplitude_plane, truth, 4500.0f, 20.0f, 1250.0f);
-        std::printf("all: %zu pixels, p99 %.2f mm, max %.2f mm; 1250-4500 mm: %zu pixels, "
-                    "p99 %.2f mm, max %.2f mm\n",
-                    all.compared, all.p99_error_mm, all.max_error_mm, beyond_single.compared,
-                    beyond_single.p99_error_mm, beyond_single.max_error_mm);
+        std::printf(
+            "all: %zu pixels, p99 %.2f mm, max %.2f mm; 1250-4500 mm: %zu pixels, "
+            "p99 %.2f mm, max %.2f mm\n",
+            all.compared, all.p99_error_mm, all.max_error_mm, beyond_single.compared,
+            beyond_single.p99_error_mm, beyond_single.max_error_mm);
         EXPECT_GT(all.compared, 250000u);
         EXPECT_EQ(all.invalid, 0u);
         EXPECT_LT(all.p99_error_mm, 5.0f);
