@@ -5,9 +5,9 @@
 // The depth loop reproduces the scalar definition bit for bit:
 // - The arctangent is evaluated in double precision with an octant reduction
 //   to |t| <= 5/12 and a short odd polynomial. Its relative error is far
-//   below the guard band used next, so whenever the value and both ends of
-//   the band round to the same float, the correctly-rounded-ish libm result
-//   (which sits inside the band) rounds to that float as well. The rare
+//   below the guard band used next, so whenever both ends of the band round
+//   to the same float, libm's result (within an ulp of the true value, so
+//   inside the band) rounds to that float as well. The rare
 //   pixels whose band straddles a float rounding boundary are recomputed with
 //   libm, which makes exactness hold by construction on any host.
 // - The amplitude 0.5 * sqrt(y^2 + x^2) with y, x multiples of 16 equals
@@ -30,16 +30,8 @@ namespace body {
 
 // atan(t) = t * P(t^2) for |t| <= 5/12; coefficients lowest degree first,
 // fitted for relative error. kGuard is the guard band (relative), at least
-// four times the worst relative error of the polynomial.
-struct ArctangentSevenTerms {
-    static constexpr int kTerms = 7;
-    static constexpr double kCoefficients[kTerms] = {
-        0x1.ffffffffccb18p-1,  -0x1.55555472b85f0p-2, 0x1.9998f523eb522p-3,
-        -0x1.247bbaeb539bfp-3, 0x1.c42108fb750ecp-4,  -0x1.59dc74a6a66d8p-4,
-        0x1.7f81be36b6972p-5};
-    static constexpr double kGuard = 0x1p-33;  // fit error about 2^-35.3
-};
-
+// four times the worst relative error of the polynomial. Fewer terms need a
+// wider band and send more pixels to libm; eight measured best.
 struct ArctangentEightTerms {
     static constexpr int kTerms = 8;
     static constexpr double kCoefficients[kTerms] = {
