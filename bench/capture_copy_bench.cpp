@@ -32,7 +32,9 @@ const std::vector<uint8_t>& randomSource() {
 }
 
 // The cache has room for the reference routines' whole-line reads and writes.
-std::vector<uint8_t> cacheBuffer() { return std::vector<uint8_t>(kFrameBytes + 4096); }
+std::vector<uint8_t> cacheBuffer() {
+    return std::vector<uint8_t>(kFrameBytes + 4096);
+}
 
 void finishFrame(benchmark::State& state, const uint8_t* cache) {
     benchmark::DoNotOptimize(cache);
@@ -54,10 +56,14 @@ BENCHMARK(BM_FrameMemcpy)->Unit(benchmark::kMicrosecond);
 // Length of the driver buffer each routine receives for one sub-frame.
 size_t sourceLength(int routine) {
     switch (routine) {
-        case 0: return kPaddedFrameLength;
-        case 1: return 90 * kLinePairBlock;
-        case 2: return kPacked12Length;
-        default: return kFrameBytes;
+        case 0:
+            return kPaddedFrameLength;
+        case 1:
+            return 90 * kLinePairBlock;
+        case 2:
+            return kPacked12Length;
+        default:
+            return kFrameBytes;
     }
 }
 
@@ -75,13 +81,19 @@ void BM_LineCopyReference(benchmark::State& state) {
     for (auto _ : state) {
         size_t offset = 0;
         switch (routine) {
-            case 0: reference::copyPaddedLines(source.data(), length, cache.data(), offset); break;
-            case 1: reference::copyLinePairs(source.data(), length, cache.data(), offset); break;
+            case 0:
+                reference::copyPaddedLines(source.data(), length, cache.data(), offset);
+                break;
+            case 1:
+                reference::copyLinePairs(source.data(), length, cache.data(), offset);
+                break;
             case 2:
                 reference::unpackPacked12Lines(source.data(), length, kWidth,
                                                reinterpret_cast<uint16_t*>(cache.data()), offset);
                 break;
-            default: reference::copyPlain(source.data(), length, cache.data(), offset); break;
+            default:
+                reference::copyPlain(source.data(), length, cache.data(), offset);
+                break;
         }
         finishFrame(state, cache.data());
     }
@@ -92,8 +104,8 @@ BENCHMARK(BM_LineCopyReference)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond)
 void BM_LineCopyOptimised(benchmark::State& state) {
     const int routine = static_cast<int>(state.range(0));
     state.SetLabel(routineName(routine));
-    static const LineCopyRoutine kRoutines[] = {copyPaddedLines, copyLinePairs,
-                                                unpackPacked12Lines, copyPlain};
+    static const LineCopyRoutine kRoutines[] = {copyPaddedLines, copyLinePairs, unpackPacked12Lines,
+                                                copyPlain};
     const std::vector<uint8_t>& source = randomSource();
     std::vector<uint8_t> cache = cacheBuffer();
     const size_t length = sourceLength(routine);
@@ -110,19 +122,35 @@ BENCHMARK(BM_LineCopyOptimised)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond)
 // 16 (shifted right), 10 (shifted left).
 void convertReference(int bits, const uint8_t* in, uint16_t* out) {
     switch (bits) {
-        case 8: reference::convert8BitSamples(in, out, kFrameSamples); break;
-        case 12: reference::copy12BitSamples(in, out, kFrameSamples); break;
-        case 16: reference::shiftWideSamplesRight(in, out, kFrameSamples, 4); break;
-        default: reference::shiftNarrowSamplesLeft(in, out, kFrameSamples, 2); break;
+        case 8:
+            reference::convert8BitSamples(in, out, kFrameSamples);
+            break;
+        case 12:
+            reference::copy12BitSamples(in, out, kFrameSamples);
+            break;
+        case 16:
+            reference::shiftWideSamplesRight(in, out, kFrameSamples, 4);
+            break;
+        default:
+            reference::shiftNarrowSamplesLeft(in, out, kFrameSamples, 2);
+            break;
     }
 }
 
 void convertOptimised(int bits, const uint8_t* in, uint16_t* out) {
     switch (bits) {
-        case 8: usb::convert8BitSamples(in, out, kFrameSamples); break;
-        case 12: usb::copy12BitSamples(in, out, kFrameSamples); break;
-        case 16: usb::shiftWideSamplesRight(in, out, kFrameSamples, 4); break;
-        default: usb::shiftNarrowSamplesLeft(in, out, kFrameSamples, 2); break;
+        case 8:
+            usb::convert8BitSamples(in, out, kFrameSamples);
+            break;
+        case 12:
+            usb::copy12BitSamples(in, out, kFrameSamples);
+            break;
+        case 16:
+            usb::shiftWideSamplesRight(in, out, kFrameSamples, 4);
+            break;
+        default:
+            usb::shiftNarrowSamplesLeft(in, out, kFrameSamples, 2);
+            break;
     }
 }
 
@@ -142,13 +170,23 @@ void BM_UsbConversionReference(benchmark::State& state) {
     runConversion<convertReference>(state);
 }
 BENCHMARK(BM_UsbConversionReference)
-    ->ArgName("bits")->Arg(8)->Arg(12)->Arg(16)->Arg(10)->Unit(benchmark::kMicrosecond);
+    ->ArgName("bits")
+    ->Arg(8)
+    ->Arg(12)
+    ->Arg(16)
+    ->Arg(10)
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_UsbConversionOptimised(benchmark::State& state) {
     runConversion<convertOptimised>(state);
 }
 BENCHMARK(BM_UsbConversionOptimised)
-    ->ArgName("bits")->Arg(8)->Arg(12)->Arg(16)->Arg(10)->Unit(benchmark::kMicrosecond);
+    ->ArgName("bits")
+    ->Arg(8)
+    ->Arg(12)
+    ->Arg(16)
+    ->Arg(10)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace Quorvan

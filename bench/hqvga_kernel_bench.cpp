@@ -35,7 +35,9 @@ struct DepthPlanes {
     std::vector<float> confidence = std::vector<float>(hqvga::kPixels);
 };
 
-float frequencyFor(int32_t range) { return range == 2000 ? 75000000.0f : 37500000.0f; }
+float frequencyFor(int32_t range) {
+    return range == 2000 ? 75000000.0f : 37500000.0f;
+}
 
 void runDepth(benchmark::State& state, hqvga::DepthKernel kernel) {
     const int32_t range = static_cast<int32_t>(state.range(0));
@@ -43,8 +45,8 @@ void runDepth(benchmark::State& state, hqvga::DepthKernel kernel) {
     const std::vector<uint16_t>& cache = randomCache();
     DepthPlanes planes;
     for (auto _ : state) {
-        kernel(cache.data(), planes.depth.data(), planes.amplitude.data(),
-               planes.confidence.data(), range, frequencyFor(range), shift);
+        kernel(cache.data(), planes.depth.data(), planes.amplitude.data(), planes.confidence.data(),
+               range, frequencyFor(range), shift);
         benchmark::DoNotOptimize(planes.depth.data());
         benchmark::ClobberMemory();
     }
@@ -64,7 +66,9 @@ void BM_DepthReference(benchmark::State& state) {
 }
 BENCHMARK(BM_DepthReference)->Apply(depthArguments);
 
-void BM_DepthOptimised(benchmark::State& state) { runDepth(state, hqvga::computeDepth); }
+void BM_DepthOptimised(benchmark::State& state) {
+    runDepth(state, hqvga::computeDepth);
+}
 BENCHMARK(BM_DepthOptimised)->Apply(depthArguments);
 
 void runUnpack(benchmark::State& state, hqvga::UnpackKernel kernel) {
@@ -79,10 +83,14 @@ void runUnpack(benchmark::State& state, hqvga::UnpackKernel kernel) {
     state.SetBytesProcessed(state.iterations() * kSamples * 2);
 }
 
-void BM_UnpackReference(benchmark::State& state) { runUnpack(state, reference::unpackHqvgaRaw); }
+void BM_UnpackReference(benchmark::State& state) {
+    runUnpack(state, reference::unpackHqvgaRaw);
+}
 BENCHMARK(BM_UnpackReference)->ArgName("shift")->Arg(0)->Arg(4)->Unit(benchmark::kMicrosecond);
 
-void BM_UnpackOptimised(benchmark::State& state) { runUnpack(state, hqvga::unpackRaw); }
+void BM_UnpackOptimised(benchmark::State& state) {
+    runUnpack(state, hqvga::unpackRaw);
+}
 BENCHMARK(BM_UnpackOptimised)->ArgName("shift")->Arg(0)->Arg(4)->Unit(benchmark::kMicrosecond);
 
 // The floor for the unpack: moving the same 345600 bytes.
@@ -113,9 +121,9 @@ void registerVariants() {
 }
 
 const bool kVariantsRegistered = (registerVariants(), true);
-const bool kContextAdded = (benchmark::AddCustomContext("depth_kernel_variant",
-                                                        hqvga::selectedKernelVariant().name),
-                            true);
+const bool kContextAdded =
+    (benchmark::AddCustomContext("depth_kernel_variant", hqvga::selectedKernelVariant().name),
+     true);
 
 }  // namespace
 }  // namespace Quorvan

@@ -30,11 +30,12 @@ generator=()
 command -v ninja > /dev/null && generator=(-G Ninja)
 
 echo "== building in ${build_dir}" >&2
+mkdir -p "${build_dir}"
 cmake -S "${repo}" -B "${build_dir}" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
     -DQUORVAN_BUILD_BENCHMARKS=ON -DQUORVAN_BUILD_PYTHON=ON -DQUORVAN_BUILD_TESTS=OFF \
     -DQUORVAN_BUILD_EXAMPLES=OFF -DQUORVAN_INSTALL_NATIVE=OFF \
-    -DPython_EXECUTABLE="$(command -v "${python}")" > "${build_dir}.configure.log" 2>&1 ||
-    { cat "${build_dir}.configure.log" >&2; exit 1; }
+    -DPython_EXECUTABLE="$(command -v "${python}")" > "${build_dir}/configure.log" 2>&1 ||
+    { cat "${build_dir}/configure.log" >&2; exit 1; }
 cmake --build "${build_dir}" -j 2 --target quorvan_kernel_bench quorvan_pipeline_bench \
     QuorvanDepthCamera >&2
 

@@ -59,8 +59,7 @@ public:
         return wrap(inner_->createUSBSensor(config_path, index));
     }
     std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t platform, float modulation_frequency,
-                                                     int32_t range,
-                                                     uint8_t sample_shift) override {
+                                                     int32_t range, uint8_t sample_shift) override {
         return inner_->createHQVGADevice(platform, modulation_frequency, range, sample_shift);
     }
     std::unique_ptr<QuorvanDevice> createVGADevice(int32_t platform, int32_t width,
@@ -87,7 +86,9 @@ uint64_t steadyMicroseconds() {
                                      .count());
 }
 
-uint64_t processCpuNanoseconds() { return clockNanoseconds(CLOCK_PROCESS_CPUTIME_ID); }
+uint64_t processCpuNanoseconds() {
+    return clockNanoseconds(CLOCK_PROCESS_CPUTIME_ID);
+}
 
 std::shared_ptr<BackendFactory> timedBackendFactory(std::shared_ptr<SensorCost> cost) {
     return std::make_shared<TimedBackendFactory>(std::move(cost));

@@ -48,8 +48,8 @@ void unpackRaw(const uint16_t* cache, int16_t* raw, uint8_t shift) {
 
 void computeDepth(const uint16_t* cache, float* depth, float* amplitude, float* confidence,
                   int32_t range, float modulation_frequency, uint8_t shift) {
-    selectedKernelVariant().depth(cache, depth, amplitude, confidence, range,
-                                  modulation_frequency, shift);
+    selectedKernelVariant().depth(cache, depth, amplitude, confidence, range, modulation_frequency,
+                                  shift);
 }
 
 }  // namespace hqvga

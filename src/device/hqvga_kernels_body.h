@@ -35,9 +35,8 @@ namespace body {
 struct ArctangentEightTerms {
     static constexpr int kTerms = 8;
     static constexpr double kCoefficients[kTerms] = {
-        0x1.fffffffffe2fcp-1, -0x1.5555554adff77p-2, 0x1.99998fa7f155dp-3,
-        -0x1.2490796e8103bp-3, 0x1.c6c8cf0c8aad2p-4, -0x1.703693f95f4e7p-4,
-        0x1.1d1be96df1ab4p-4,  -0x1.328014b58ce5fp-5};
+        0x1.fffffffffe2fcp-1, -0x1.5555554adff77p-2, 0x1.99998fa7f155dp-3, -0x1.2490796e8103bp-3,
+        0x1.c6c8cf0c8aad2p-4, -0x1.703693f95f4e7p-4, 0x1.1d1be96df1ab4p-4, -0x1.328014b58ce5fp-5};
     static constexpr double kGuard = 0x1p-38;  // fit error about 2^-40.1
 };
 
@@ -53,7 +52,9 @@ constexpr double kQuarterPi = 0.78539816339744830962;
 
 // Shifts of 16 and more leave nothing of a 16-bit sample; clamp so the
 // shift itself stays defined.
-QUORVAN_KERNEL_INLINE unsigned clampShift(unsigned shift) { return shift > 16 ? 16 : shift; }
+QUORVAN_KERNEL_INLINE unsigned clampShift(unsigned shift) {
+    return shift > 16 ? 16 : shift;
+}
 
 // The 11-bit two's-complement sample value, -1024..1023 (the converted
 // sample divided by 16).
@@ -102,16 +103,16 @@ QUORVAN_KERNEL_INLINE void reduceBlock(const PhasePairing& pairs, int offset, un
     const uint16_t* __restrict x_plus = pairs.x_plus + offset;
     const uint16_t* __restrict x_minus = pairs.x_minus + offset;
     for (int i = 0; i < kBlock; ++i) {
-        const int16_t y = static_cast<int16_t>(sampleCode(y_plus[i], shift) -
-                                               sampleCode(y_minus[i], shift));
-        const int16_t x = static_cast<int16_t>(sampleCode(x_plus[i], shift) -
-                                               sampleCode(x_minus[i], shift));
+        const int16_t y =
+            static_cast<int16_t>(sampleCode(y_plus[i], shift) - sampleCode(y_minus[i], shift));
+        const int16_t x =
+            static_cast<int16_t>(sampleCode(x_plus[i], shift) - sampleCode(x_minus[i], shift));
         const int16_t a = static_cast<int16_t>(x < 0 ? -x : x);
         const int16_t b = static_cast<int16_t>(y < 0 ? -y : y);
         const bool shallow = b * 12 <= a * 5;  // angle below about 22.6 degrees
         const bool steep = a * 12 <= b * 5;    // angle above about 67.4 degrees
-        int16_t numerator = shallow ? b : (steep ? static_cast<int16_t>(-a)
-                                                 : static_cast<int16_t>(b - a));
+        int16_t numerator =
+            shallow ? b : (steep ? static_cast<int16_t>(-a) : static_cast<int16_t>(b - a));
         int16_t denominator = shallow ? a : (steep ? b : static_cast<int16_t>(b + a));
         int16_t eighths = shallow ? 0 : (steep ? 2 : 1);
         // Mirror into the quadrant of (x, y): pi - angle for x < 0, then
@@ -155,8 +156,8 @@ QUORVAN_KERNEL_INLINE bool arctangentBlock(BlockScratch& scratch) {
     constexpr double kAbove = 1.0 + Polynomial::kGuard;
     uint8_t any_uncertain = 0;
     for (int i = 0; i < kBlock; ++i) {
-        const double t = static_cast<double>(scratch.numerator[i]) /
-                         static_cast<double>(scratch.denominator[i]);
+        const double t =
+            static_cast<double>(scratch.numerator[i]) / static_cast<double>(scratch.denominator[i]);
         const double offset_angle = static_cast<double>(scratch.eighths[i]) * kQuarterPi;
         const double angle = offset_angle + t * evaluatePolynomial<Polynomial>(t * t);
         // Both ends of the guard band round alike exactly when no float
@@ -172,8 +173,7 @@ QUORVAN_KERNEL_INLINE bool arctangentBlock(BlockScratch& scratch) {
 }
 
 QUORVAN_KERNEL_INLINE void storeBlock(const BlockScratch& scratch, float scale,
-                                      float* __restrict depth_out,
-                                      float* __restrict amplitude_out,
+                                      float* __restrict depth_out, float* __restrict amplitude_out,
                                       float* __restrict confidence_out) {
     for (int i = 0; i < kBlock; ++i) {
         const float phase = scratch.phase[i];
@@ -208,8 +208,8 @@ QUORVAN_KERNEL_INLINE void settleUncertain(const BlockScratch& scratch, const Ph
 
 template <typename Polynomial>
 QUORVAN_KERNEL_INLINE void depthFrame(const uint16_t* cache, float* depth, float* amplitude,
-                                      float* confidence, int32_t range,
-                                      float modulation_frequency, unsigned shift) {
+                                      float* confidence, int32_t range, float modulation_frequency,
+                                      unsigned shift) {
     const float scale = 300000000.0f / (12.566371f * modulation_frequency);
     const PhasePairing pairs = pairingFor(cache, range);
     BlockScratch scratch;
@@ -237,8 +237,8 @@ QUORVAN_KERNEL_INLINE void depthAnyShift(const uint16_t* cache, float* depth, fl
                                clampShift(shift));
 }
 
-QUORVAN_KERNEL_INLINE void convertRow(const uint16_t* __restrict source,
-                                      int16_t* __restrict target, unsigned shift) {
+QUORVAN_KERNEL_INLINE void convertRow(const uint16_t* __restrict source, int16_t* __restrict target,
+                                      unsigned shift) {
     for (int column = 0; column < kWidth; ++column)
         target[column] = static_cast<int16_t>(sampleCode(source[column], shift) * 16);
 }

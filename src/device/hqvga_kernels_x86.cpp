@@ -24,8 +24,8 @@ QUORVAN_TARGET_AVX2 void unpackAvx2(const uint16_t* cache, int16_t* raw, uint8_t
 }
 
 QUORVAN_TARGET_AVX512 void depthAvx512(const uint16_t* cache, float* depth, float* amplitude,
-                                       float* confidence, int32_t range,
-                                       float modulation_frequency, uint8_t shift) {
+                                       float* confidence, int32_t range, float modulation_frequency,
+                                       uint8_t shift) {
     body::depthAnyShift<body::ProductionArctangent>(cache, depth, amplitude, confidence, range,
                                                     modulation_frequency, shift);
 }

@@ -45,7 +45,9 @@ void* malloc(size_t size) {
     return __libc_malloc(size);
 }
 
-void free(void* pointer) { __libc_free(pointer); }
+void free(void* pointer) {
+    __libc_free(pointer);
+}
 
 void* calloc(size_t count, size_t size) {
     note(count * size);
@@ -103,7 +105,9 @@ uint64_t stop() {
     return allocations.load();
 }
 
-size_t firstSize() { return first_size.load(); }
+size_t firstSize() {
+    return first_size.load();
+}
 
 }  // namespace allocation_counter
 }  // namespace Quorvan

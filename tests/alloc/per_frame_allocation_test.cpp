@@ -38,8 +38,8 @@ private:
     std::string path_;
 };
 
-#define SKIP_WITHOUT_COUNTER()                                                     \
-    if (!allocation_counter::available())                                          \
+#define SKIP_WITHOUT_COUNTER()                                                    \
+    if (!allocation_counter::available())                                         \
     GTEST_SKIP() << "a sanitizer replaces malloc; allocation counting needs the " \
                     "plain build"
 

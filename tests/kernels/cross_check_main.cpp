@@ -27,8 +27,8 @@ int64_t printReport(const char* domain, const DepthConfiguration& configuration,
         std::printf("%s, %s, %s: %lld of %lld pixels differ%s%s\n", domain,
                     Quorvan::kernel_check::describe(configuration).c_str(), kernel.name.c_str(),
                     static_cast<long long>(kernel.mismatches),
-                    static_cast<long long>(report.pixels),
-                    kernel.mismatches ? "; first: " : "", kernel.first_mismatch.c_str());
+                    static_cast<long long>(report.pixels), kernel.mismatches ? "; first: " : "",
+                    kernel.first_mismatch.c_str());
         mismatches += kernel.mismatches;
     }
     return mismatches;
@@ -87,7 +87,6 @@ int main(int argc, char** argv) {
             printReport("raw values", configuration,
                         Quorvan::kernel_check::checkRawValueDomain(kernels, configuration));
     }
-    std::printf(mismatches == 0 ? "all kernels match the reference\n"
-                                : "MISMATCHES FOUND\n");
+    std::printf(mismatches == 0 ? "all kernels match the reference\n" : "MISMATCHES FOUND\n");
     return mismatches == 0 ? 0 : 1;
 }

@@ -47,7 +47,9 @@ struct Planes {
     std::vector<float> confidence = std::vector<float>(kPixels);
 };
 
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(float a, float b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // Runs every kernel and the reference on the frame and tallies differences.
 class FrameComparer {
@@ -62,12 +64,12 @@ public:
     void compare(const uint16_t* cache, int used_pixels) {
         const DepthConfiguration& c = configuration_;
         reference::computeHqvgaDepth(cache, expected_.depth.data(), expected_.amplitude.data(),
-                                     expected_.confidence.data(), c.range,
-                                     c.modulation_frequency, c.shift);
+                                     expected_.confidence.data(), c.range, c.modulation_frequency,
+                                     c.shift);
         for (size_t k = 0; k < kernels_.size(); ++k) {
             Planes& got = outputs_[k];
-            kernels_[k].kernel(cache, got.depth.data(), got.amplitude.data(),
-                               got.confidence.data(), c.range, c.modulation_frequency, c.shift);
+            kernels_[k].kernel(cache, got.depth.data(), got.amplitude.data(), got.confidence.data(),
+                               c.range, c.modulation_frequency, c.shift);
             for (int i = 0; i < used_pixels; ++i) {
                 if (sameBits(got.depth[i], expected_.depth[i]) &&
                     sameBits(got.amplitude[i], expected_.amplitude[i]) &&
@@ -89,9 +91,9 @@ private:
         std::snprintf(text, sizeof text,
                       "samples %u %u %u %u: depth %.9g (expected %.9g), amplitude %.9g "
                       "(expected %.9g), confidence %.9g",
-                      cache[i], cache[kPixels + i], cache[2 * kPixels + i],
-                      cache[3 * kPixels + i], got.depth[i], expected_.depth[i],
-                      got.amplitude[i], expected_.amplitude[i], got.confidence[i]);
+                      cache[i], cache[kPixels + i], cache[2 * kPixels + i], cache[3 * kPixels + i],
+                      got.depth[i], expected_.depth[i], got.amplitude[i], expected_.amplitude[i],
+                      got.confidence[i]);
         return text;
     }
 

@@ -24,7 +24,7 @@ struct NamedDepthKernel {
 
 struct KernelOutcome {
     std::string name;
-    int64_t mismatches = 0;   // pixels whose depth, amplitude or confidence bits differ
+    int64_t mismatches = 0;      // pixels whose depth, amplitude or confidence bits differ
     std::string first_mismatch;  // empty when there is none
 };
 

@@ -47,15 +47,14 @@ INSTANTIATE_TEST_SUITE_P(RangesAndShifts, DepthDomainTest,
 // exhaustive comparison must notice, or it proves nothing.
 struct ArctangentFiveTerms {
     static constexpr int kTerms = 5;
-    static constexpr double kCoefficients[kTerms] = {
-        0x1.ffffff55ee730p-1, -0x1.5553d5907298bp-2, 0x1.990d541f21100p-3,
-        -0x1.1b6ecfefd7028p-3, 0x1.457eb1770c79bp-4};
+    static constexpr double kCoefficients[kTerms] = {0x1.ffffff55ee730p-1, -0x1.5553d5907298bp-2,
+                                                     0x1.990d541f21100p-3, -0x1.1b6ecfefd7028p-3,
+                                                     0x1.457eb1770c79bp-4};
     static constexpr double kGuard = hqvga::body::ProductionArctangent::kGuard;
 };
 
-void depthWithTooFewTerms(const uint16_t* cache, float* depth, float* amplitude,
-                          float* confidence, int32_t range, float modulation_frequency,
-                          uint8_t shift) {
+void depthWithTooFewTerms(const uint16_t* cache, float* depth, float* amplitude, float* confidence,
+                          int32_t range, float modulation_frequency, uint8_t shift) {
     hqvga::body::depthAnyShift<ArctangentFiveTerms>(cache, depth, amplitude, confidence, range,
                                                     modulation_frequency, shift);
 }

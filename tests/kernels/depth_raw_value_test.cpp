@@ -75,8 +75,7 @@ TEST(DepthKernel, WorkedExamples) {
         {{0x0800, 0, 0x0400, 0}, 4000, kFrequency4000, 0, 3000.0f, 8192.0f},
     };
     std::vector<uint16_t> cache(4 * hqvga::kPixels);
-    std::vector<float> depth(hqvga::kPixels), amplitude(hqvga::kPixels),
-        confidence(hqvga::kPixels);
+    std::vector<float> depth(hqvga::kPixels), amplitude(hqvga::kPixels), confidence(hqvga::kPixels);
     for (const WorkedExample& example : examples) {
         for (int plane = 0; plane < 4; ++plane)
             std::fill_n(cache.begin() + plane * hqvga::kPixels, hqvga::kPixels,

@@ -8,8 +8,7 @@
 namespace Quorvan {
 namespace kernel_check {
 
-inline void expectNoMismatch(const DomainReport& report,
-                             const DepthConfiguration& configuration) {
+inline void expectNoMismatch(const DomainReport& report, const DepthConfiguration& configuration) {
     ASSERT_FALSE(report.kernels.empty());
     for (const KernelOutcome& kernel : report.kernels) {
         EXPECT_EQ(kernel.mismatches, 0) << kernel.name << ", " << describe(configuration)

@@ -66,16 +66,16 @@ TEST(RawUnpack, RowsInterleavePhasesAndConvertSamples) {
     for (int plane = 0; plane < 4; ++plane)
         for (int i = 0; i < hqvga::kPixels; ++i)
             cache[plane * hqvga::kPixels + i] = static_cast<uint16_t>(plane * 100 + i % 7);
-    cache[0] = 0x0064;                       // 1600
-    cache[3 * hqvga::kPixels] = 0x0400;      // sign bit: -16384
-    cache[hqvga::kPixels - 1] = 0x0FFF;      // bit 11 ignored: -16
+    cache[0] = 0x0064;                   // 1600
+    cache[3 * hqvga::kPixels] = 0x0400;  // sign bit: -16384
+    cache[hqvga::kPixels - 1] = 0x0FFF;  // bit 11 ignored: -16
     std::vector<int16_t> raw(kRawSamples);
     hqvga::unpackRaw(cache.data(), raw.data(), 0);
-    EXPECT_EQ(raw[0], 1600);                           // row 0: P0 row 0
-    EXPECT_EQ(raw[3 * hqvga::kWidth], -16384);         // row 3: P3 row 0
-    EXPECT_EQ(raw[4 * hqvga::kWidth + 1], 16 * (241 % 7));      // row 4: P0 row 1
+    EXPECT_EQ(raw[0], 1600);                                // row 0: P0 row 0
+    EXPECT_EQ(raw[3 * hqvga::kWidth], -16384);              // row 3: P3 row 0
+    EXPECT_EQ(raw[4 * hqvga::kWidth + 1], 16 * (241 % 7));  // row 4: P0 row 1
     EXPECT_EQ(raw[719 * hqvga::kWidth + 5], 16 * (300 + (179 * 240 + 5) % 7));
-    EXPECT_EQ(raw[716 * hqvga::kWidth + 239], -16);    // P0 row 179, last column
+    EXPECT_EQ(raw[716 * hqvga::kWidth + 239], -16);  // P0 row 179, last column
 
     // Shift 4 (the Xavier/Orin layout): 0x0640 converts like 0x0064.
     cache[0] = 0x0640;
