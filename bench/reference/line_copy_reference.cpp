@@ -20,8 +20,10 @@ void copyLinePairs(const uint8_t* source, size_t length, uint8_t* cache, size_t&
             out[i] = b[i];
         for (size_t i = 0; i < 32; ++i)
             out[448 + i] = b[896 + i];
-        for (size_t i = 0; i < 480; ++i)
+        for (size_t i = 0; i < 448; ++i)
             out[480 + i] = b[448 + i];
+        for (size_t i = 0; i < 32; ++i)
+            out[928 + i] = b[928 + i];
         offset += 960;
     }
 }

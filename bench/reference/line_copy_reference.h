@@ -12,7 +12,8 @@ namespace reference {
 
 // 512-byte lines, the first 480 bytes of each kept; reads whole lines.
 void copyPaddedLines(const uint8_t* source, size_t length, uint8_t* cache, size_t& offset);
-// 960-byte blocks rebuilt as bytes 0..447, 896..927, 448..927; reads whole blocks.
+// 960-byte blocks rebuilt as bytes 0..447, 896..927, 448..895, 928..959; reads
+// whole blocks.
 void copyLinePairs(const uint8_t* source, size_t length, uint8_t* cache, size_t& offset);
 // Y12P lines: (b0 << 4) | (b2 & 0x0F), then (b1 << 4) | (b2 >> 4) per three
 // bytes, skipping each line's padding to a 16-byte stride.

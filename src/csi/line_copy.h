@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "csi/packed12_groups.h"
+
 namespace Quorvan {
 
 using LineCopyRoutine = void (*)(const uint8_t* source, size_t length, uint32_t width,
@@ -29,10 +31,10 @@ constexpr size_t kPaddedFrameLength = kPaddedLineStride * 180;
 void copyPaddedLines(const uint8_t* source, size_t length, uint32_t width, uint8_t* cache,
                      size_t capacity, size_t& offset);
 
-// The Xavier/Orin receiver delivers lines in 960-byte pairs. Each block is
-// rebuilt as bytes 0..447, then 896..927, then 448..927; bytes 928..959 are
-// never used, so the first line of a pair ends with the second line's last
-// 32 bytes.
+// The Xavier/Orin receiver delivers lines of 240 samples in 960-byte pairs:
+// [line 1 bytes 0..447][line 2 bytes 0..447][line 1 bytes 448..479]
+// [line 2 bytes 448..479]. Each block is rebuilt as bytes 0..447 and
+// 896..927 (line 1), then 448..895 and 928..959 (line 2).
 constexpr size_t kLinePairBlock = 960;
 
 void copyLinePairs(const uint8_t* source, size_t length, uint32_t width, uint8_t* cache,
@@ -40,9 +42,16 @@ void copyLinePairs(const uint8_t* source, size_t length, uint32_t width, uint8_t
 
 // Y12P lines as the Pi 5 receiver writes them: two samples in three bytes
 // (high bytes first, then both low nibbles), each line padded to a multiple
-// of 16 bytes. Every sample becomes (high byte << 4) | low nibble.
+// of 16 bytes. Every sample becomes (high byte << 4) | low nibble. The last
+// 8 bytes of a buffer are never unpacked.
 void unpackPacked12Lines(const uint8_t* source, size_t length, uint32_t width, uint8_t* cache,
                          size_t capacity, size_t& offset);
+
+// The same with a given group unpacker, so that every instruction-set
+// variant can be checked; `unpackPacked12Lines` uses the selected one.
+void unpackPacked12LinesWith(packed12::GroupKernel unpack_groups, const uint8_t* source,
+                             size_t length, uint32_t width, uint8_t* cache, size_t capacity,
+                             size_t& offset);
 
 // Samples already laid out as the cache wants them.
 void copyPlain(const uint8_t* source, size_t length, uint32_t width, uint8_t* cache,

@@ -25,15 +25,11 @@ constexpr size_t kPixels = 240 * 180;
 // came from phases 0..3, as the host's copy routine delivers it.
 uint16_t expectedSample(int32_t platform, size_t index) {
     const int phase = static_cast<int>(index / kPixels);
-    uint32_t row = static_cast<uint32_t>(index % kPixels) / 240;
+    const uint32_t row = static_cast<uint32_t>(index % kPixels) / 240;
     const uint32_t column = static_cast<uint32_t>(index % kPixels) % 240;
-    if (platform == JETSON_XAVIER_ORIN) {
-        // The line-pair order repeats the second line's tail in the first.
-        if (row % 2 == 0 && column >= 224)
-            ++row;
-        return static_cast<uint16_t>(PatternSource::sampleAt(phase, row, column) << 4);
-    }
-    return PatternSource::sampleAt(phase, row, column);
+    // The Xavier/Orin receiver delivers its samples shifted left by 4.
+    const int shift = platform == JETSON_XAVIER_ORIN ? 4 : 0;
+    return static_cast<uint16_t>(PatternSource::sampleAt(phase, row, column) << shift);
 }
 
 void expectPhaseImages(const CsiRig& rig, int32_t platform) {

@@ -1,11 +1,14 @@
-// The CSI line copy routines against their scalar reference, on random
-// buffers of the sizes the hosts deliver, two sub-frames back to back.
+// The CSI line copy routines against their scalar reference: on random
+// buffers of the sizes the hosts deliver, two sub-frames back to back, and on
+// random lengths, capacities, offsets and line widths, with every group
+// unpacker this processor runs forced in turn.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
 #include "csi/line_copy.h"
+#include "kernels/line_copy_comparison.h"
 #include "reference/line_copy_reference.h"
 
 namespace Quorvan {
@@ -89,6 +92,67 @@ TEST(LineCopyEquality, Packed12LinesMatchReference) {
         for (size_t i = capacity / 2; i < got.size(); ++i)
             ASSERT_EQ(got[i], 0xEEEE) << "wrote past the capacity, width " << width;
     }
+}
+
+TEST(LineCopyEquality, ByteCopiesMatchReferenceOnAnyLengthCapacityAndOffset) {
+    struct Routine {
+        const char* name;
+        LineCopyRoutine routine;
+        line_copy_check::ReferenceByteCopy reference;
+        size_t line_stride;
+        size_t lines;
+    };
+    const Routine routines[] = {
+        {"padded lines", copyPaddedLines, reference::copyPaddedLines, kPaddedLineStride, 180},
+        {"line pairs", copyLinePairs, reference::copyLinePairs, kLinePairBlock, 90},
+        {"plain", copyPlain, reference::copyPlain, 480, 180},
+    };
+    std::mt19937 generator(11);
+    for (const Routine& r : routines) {
+        for (int i = 0; i < 200; ++i) {
+            const line_copy_check::CopyCase c =
+                line_copy_check::randomCase(generator, 240, r.line_stride, r.lines);
+            ASSERT_EQ(line_copy_check::compareByteCopy(r.routine, r.reference, c), "") << r.name;
+        }
+    }
+}
+
+// Runs of every length, with the source ending right after the last group,
+// so the wide loads' tails are exercised at every alignment.
+TEST(LineCopyEquality, EveryGroupUnpackerMatchesTheDefinitionForAnyRun) {
+    const packed12::GroupVariantList variants = packed12::runnableGroupVariants();
+    ASSERT_GE(variants.count, 1);
+    for (int v = 0; v < variants.count; ++v) {
+        for (size_t groups = 0; groups <= 100; ++groups) {
+            ASSERT_EQ(line_copy_check::compareGroupKernel(variants.items[v].kernel, groups,
+                                                          static_cast<uint32_t>(groups)),
+                      "")
+                << variants.items[v].name;
+        }
+    }
+}
+
+// Odd and even widths, line padding of 0 to 15 bytes, buffers cut anywhere,
+// caches that end mid-line and sub-frames that start mid-line.
+TEST(LineCopyEquality, EveryGroupUnpackerMatchesReferenceOnRandomLines) {
+    const packed12::GroupVariantList variants = packed12::runnableGroupVariants();
+    for (int v = 0; v < variants.count; ++v) {
+        std::mt19937 generator(13);
+        for (int i = 0; i < 400; ++i) {
+            const uint32_t width = i % 4 == 0 ? 240 : 1 + generator() % 400;
+            const size_t stride = (width * 3 / 2 + 15) / 16 * 16;
+            const line_copy_check::CopyCase c =
+                line_copy_check::randomCase(generator, width, stride, 40);
+            ASSERT_EQ(line_copy_check::comparePacked12(variants.items[v].kernel, c), "")
+                << variants.items[v].name;
+        }
+    }
+}
+
+// The routine the camera calls uses one of the variants checked above.
+TEST(LineCopyEquality, SelectedGroupUnpackerIsTheMostCapableRunnable) {
+    const packed12::GroupVariantList variants = packed12::runnableGroupVariants();
+    EXPECT_EQ(&packed12::selectedGroupVariant(), &variants.items[variants.count - 1]);
 }
 
 }  // namespace

@@ -24,18 +24,19 @@ bool usesLinePairs(DriverLayout layout, uint32_t width, uint32_t height) {
     return layout == DriverLayout::LinePairs && width * 2 == kPairLineBytes && height % 2 == 0;
 }
 
-// The receiver writes the first line's first 448 bytes, then the whole
-// second line, then the first line's last 32 bytes in the block's tail.
+// The receiver writes both lines' first 448 bytes, then the first line's
+// last 32 bytes, then the second line's.
 void layOutLinePair(const uint16_t* first, const uint16_t* second, uint8_t* block) {
     uint8_t lines[2][kPairLineBytes];
     for (uint32_t column = 0; column < kPairLineBytes / 2; ++column) {
         storeLittleEndian(&lines[0][column * 2], static_cast<uint16_t>(first[column] << 4));
         storeLittleEndian(&lines[1][column * 2], static_cast<uint16_t>(second[column] << 4));
     }
+    constexpr uint32_t kTailBytes = kPairLineBytes - kPairHeadBytes;
     std::memcpy(block, lines[0], kPairHeadBytes);
-    std::memcpy(block + kPairHeadBytes, lines[1], kPairLineBytes);
-    std::memcpy(block + kPairHeadBytes + kPairLineBytes, lines[0] + kPairHeadBytes,
-                kPairLineBytes - kPairHeadBytes);
+    std::memcpy(block + kPairHeadBytes, lines[1], kPairHeadBytes);
+    std::memcpy(block + 2 * kPairHeadBytes, lines[0] + kPairHeadBytes, kTailBytes);
+    std::memcpy(block + 2 * kPairHeadBytes + kTailBytes, lines[1] + kPairHeadBytes, kTailBytes);
 }
 
 }  // namespace
