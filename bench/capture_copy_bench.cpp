@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "csi/line_copy.h"
@@ -117,6 +118,31 @@ void BM_LineCopyOptimised(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kFrameBytes);
 }
 BENCHMARK(BM_LineCopyOptimised)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
+
+// The 12-bit packed unpack with each group unpacker this processor runs.
+void registerPacked12Variants() {
+    const packed12::GroupVariantList variants = packed12::runnableGroupVariants();
+    for (int v = 0; v < variants.count; ++v) {
+        const packed12::GroupKernel kernel = variants.items[v].kernel;
+        benchmark::RegisterBenchmark(
+            (std::string("BM_Packed12Variant/") + variants.items[v].name).c_str(),
+            [kernel](benchmark::State& state) {
+                const std::vector<uint8_t>& source = randomSource();
+                std::vector<uint8_t> cache = cacheBuffer();
+                for (auto _ : state) {
+                    size_t offset = 0;
+                    unpackPacked12LinesWith(kernel, source.data(), kPacked12Length, kWidth,
+                                            cache.data(), kFrameBytes, offset);
+                    finishFrame(state, cache.data());
+                }
+                state.SetBytesProcessed(state.iterations() * kFrameBytes);
+            })
+            ->Unit(benchmark::kMicrosecond);
+    }
+}
+const bool kPacked12VariantsRegistered = (registerPacked12Variants(), true);
+const bool kPacked12VariantNamed =
+    (benchmark::AddCustomContext("packed12_variant", packed12::selectedGroupVariant().name), true);
 
 // USB conversions by input bit width: 8 (one byte per sample), 12 (copied),
 // 16 (shifted right), 10 (shifted left).

@@ -65,6 +65,11 @@ size_t groupsToBufferEnd(size_t position, size_t length) {
 void copyPaddedLines(const uint8_t* source, size_t length, uint32_t /*width*/, uint8_t* cache,
                      size_t capacity, size_t& offset) {
     for (size_t line = 0; line < length && offset < capacity; line += kPaddedLineStride) {
+        if (line + kPaddedLinePayload <= length && offset + kPaddedLinePayload <= capacity) {
+            copyFixed<kPaddedLinePayload>(source + line, cache + offset);
+            offset += kPaddedLinePayload;
+            continue;
+        }
         copyClipped(source, length, line, cache, capacity, offset, kPaddedLinePayload);
         offset = std::min(offset + kPaddedLinePayload, capacity);
     }

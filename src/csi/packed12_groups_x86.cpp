@@ -25,6 +25,16 @@ void unpackRemainingGroups(const uint8_t* source, uint8_t* target, size_t first,
         unpackGroup(source + 3 * group, target + 4 * group);
 }
 
+// Four groups: 16 bytes read, the first 12 used, 16 bytes written.
+__attribute__((target("ssse3"), always_inline)) inline void unpackFourSsse3(
+    const uint8_t* source, uint8_t* target, __m128i spread, __m128i high_mask, __m128i low_mask) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+    const __m128i lanes = _mm_shuffle_epi8(bytes, spread);
+    const __m128i samples = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(lanes, 4), high_mask),
+                                         _mm_and_si128(lanes, low_mask));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(target), samples);
+}
+
 }  // namespace
 
 namespace variants {
@@ -35,14 +45,14 @@ __attribute__((target("ssse3"))) void unpackGroupsSsse3(const uint8_t* source, s
     const __m128i high_mask = _mm_set_epi16(QUORVAN_HIGH_MASK);
     const __m128i low_mask = _mm_set_epi16(QUORVAN_LOW_MASK);
     size_t group = 0;
-    for (; group + 4 <= groups && 3 * group + 16 <= readable; group += 4) {
-        const __m128i bytes =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 3 * group));
-        const __m128i lanes = _mm_shuffle_epi8(bytes, spread);
-        const __m128i samples = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(lanes, 4), high_mask),
-                                             _mm_and_si128(lanes, low_mask));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 4 * group), samples);
+    // Two independent steps per turn keep the shuffle unit busy.
+    for (; group + 8 <= groups && 3 * group + 28 <= readable; group += 8) {
+        unpackFourSsse3(source + 3 * group, target + 4 * group, spread, high_mask, low_mask);
+        unpackFourSsse3(source + 3 * group + 12, target + 4 * group + 16, spread, high_mask,
+                        low_mask);
     }
+    for (; group + 4 <= groups && 3 * group + 16 <= readable; group += 4)
+        unpackFourSsse3(source + 3 * group, target + 4 * group, spread, high_mask, low_mask);
     unpackRemainingGroups(source, target, group, groups);
 }
 
