@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the 240x180 kernels and their exactness check for aarch64 and
-# runs the check under qemu-user. Needs the Debian packages
-# g++-aarch64-linux-gnu and qemu-user; installs nothing.
+# Cross-builds the 240x180 kernels and the CSI line copy routines with their
+# exactness checks for aarch64 and runs the checks under qemu-user. Needs the
+# Debian packages g++-aarch64-linux-gnu and qemu-user; installs nothing.
 #
 #   tests/kernels/cross_aarch64.sh [--ci | --row-stride N] [--build-dir DIR]
 #
@@ -50,9 +50,22 @@ binary="${build_dir}/kernel_exactness_check"
 echo "cross_aarch64: building with $(${compiler} --version | head -n 1)"
 "${compiler}" "${flags[@]}" "${sources[@]}" -o "${binary}"
 
+# The CSI line copy routines, whose 12-bit unpack has a NEON variant here.
+line_copy_sources=(
+    "${repo}/src/csi/line_copy.cpp"
+    "${repo}/src/csi/packed12_groups.cpp"
+    "${repo}/src/csi/packed12_groups_x86.cpp"
+    "${repo}/bench/reference/line_copy_reference.cpp"
+    "${repo}/tests/kernels/line_copy_comparison.cpp"
+    "${repo}/tests/kernels/line_copy_cross_check.cpp"
+)
+line_copy_binary="${build_dir}/line_copy_check"
+"${compiler}" "${flags[@]}" "${line_copy_sources[@]}" -o "${line_copy_binary}"
+
 echo "cross_aarch64: running under ${emulator}, row stride ${row_stride}"
 start=$(date +%s)
 status=0
 "${emulator}" -L "${sysroot}" "${binary}" --row-stride "${row_stride}" || status=$?
+"${emulator}" -L "${sysroot}" "${line_copy_binary}" || status=$?
 echo "cross_aarch64: finished in $(( $(date +%s) - start )) s with status ${status}"
 exit "${status}"
