@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,8 @@ bool savePictures(const FrameCopy& frame, const std::string& directory, int rang
         const float level = brightest > 0.0f ? std::sqrt(frame.amplitude[i] / brightest) : 0.0f;
         amplitude_grey[i] = static_cast<uint8_t>(255.0f * std::clamp(level, 0.0f, 1.0f));
     }
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
     const std::string depth_path = directory + "/depth.png";
     const std::string amplitude_path = directory + "/amplitude.png";
     if (!png::write(depth_path, frame.width, frame.height, 3, depth_rgb.data()) ||
