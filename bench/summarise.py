@@ -50,6 +50,9 @@ def main():
     for index, routine in enumerate(LINE_COPIES):
         comparisons.append((f"csi_{routine}", f"BM_LineCopyReference/{index}",
                             f"BM_LineCopyOptimised/{index}"))
+    for key in sorted(key for key in times if key.startswith("BM_Packed12Variant/")):
+        variant = key.split("/")[1]
+        comparisons.append((f"csi_packed12_variant_{variant}", "BM_LineCopyReference/2", key))
     for bits in USB_BITS:
         comparisons.append((f"usb_{bits}bit", f"BM_UsbConversionReference/bits:{bits}",
                             f"BM_UsbConversionOptimised/bits:{bits}"))
@@ -64,6 +67,8 @@ def main():
           f"{' '.join(f'{x:.2f}' for x in context.get('load_avg', []))}")
     print(f"depth kernel variant selected at run time: "
           f"{context.get('depth_kernel_variant', '?')}")
+    print(f"12-bit packed unpacker selected at run time: "
+          f"{context.get('packed12_variant', '?')}")
     print("times are CPU microseconds per 240x180 frame (per sub-frame for copies)")
     unpack_floor = times.get("BM_UnpackMemcpy")
     frame_floor = times.get("BM_FrameMemcpy")
