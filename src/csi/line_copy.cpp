@@ -75,6 +75,10 @@ void copyPaddedLines(const uint8_t* source, size_t length, uint32_t /*width*/, u
     }
 }
 
+// The receiver writes each pair of 240-sample lines as one 960-byte block:
+// [line 1 bytes 0..447][line 2 bytes 0..447][line 1 bytes 448..479]
+// [line 2 bytes 448..479]. Line 1 is therefore block bytes 0..447 + 896..927
+// and line 2 bytes 448..895 + 928..959.
 void copyLinePairs(const uint8_t* source, size_t length, uint32_t /*width*/, uint8_t* cache,
                    size_t capacity, size_t& offset) {
     for (size_t block = 0; block < length && offset < capacity; block += kLinePairBlock) {
