@@ -35,7 +35,7 @@ using ReferenceByteCopy = void (*)(const uint8_t* source, size_t length, uint8_t
 std::string compareByteCopy(LineCopyRoutine routine, ReferenceByteCopy reference,
                             const CopyCase& copy_case);
 std::string comparePacked12(packed12::GroupKernel unpack_groups, const CopyCase& copy_case);
-// One group unpacker against the one-group-at-a-time definition, with the
+// One group unpacker against unpacking one group at a time, with the
 // source ending right after the last group.
 std::string compareGroupKernel(packed12::GroupKernel unpack_groups, size_t groups, uint32_t seed);
 

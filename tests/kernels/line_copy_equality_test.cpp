@@ -119,7 +119,7 @@ TEST(LineCopyEquality, ByteCopiesMatchReferenceOnAnyLengthCapacityAndOffset) {
 
 // Runs of every length, with the source ending right after the last group,
 // so the wide loads' tails are exercised at every alignment.
-TEST(LineCopyEquality, EveryGroupUnpackerMatchesTheDefinitionForAnyRun) {
+TEST(LineCopyEquality, EveryGroupUnpackerMatchesOneGroupAtATimeForAnyRun) {
     const packed12::GroupVariantList variants = packed12::runnableGroupVariants();
     ASSERT_GE(variants.count, 1);
     for (int v = 0; v < variants.count; ++v) {
