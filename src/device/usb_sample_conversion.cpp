@@ -1,6 +1,8 @@
 #include "device/usb_sample_conversion.h"
 
+#include <array>
 #include <cstring>
+#include <utility>
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "samples are read in host order, which must be little-endian");
@@ -28,12 +30,54 @@ void copy12BitSamples(const uint8_t* in, uint16_t* out, size_t count) {
     std::memcpy(out, in, count * sizeof(uint16_t));
 }
 
-void shiftWideSamplesRight(const uint8_t* in, uint16_t* out, size_t count, unsigned shift) {
+namespace {
+
+// With the shift a compile-time constant the loops vectorise in 16-bit lanes;
+// a run-time shift count makes compilers widen every sample to 32 bits first.
+template <unsigned Shift>
+void shiftRight(const uint8_t* in, uint16_t* out, size_t count) {
     for (size_t i = 0; i < count; ++i)
-        out[i] = static_cast<uint16_t>(loadSample(in, i) >> shift);
+        out[i] = static_cast<uint16_t>(loadSample(in, i) >> Shift);
+}
+
+template <unsigned Shift>
+void shiftLeft(const uint8_t* in, uint16_t* out, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<uint16_t>(loadSample(in, i) << Shift);
+}
+
+using ShiftLoop = void (*)(const uint8_t*, uint16_t*, size_t);
+
+template <size_t... Shifts>
+constexpr std::array<ShiftLoop, sizeof...(Shifts)> rightShiftLoops(std::index_sequence<Shifts...>) {
+    return {&shiftRight<Shifts>...};
+}
+
+template <size_t... Shifts>
+constexpr std::array<ShiftLoop, sizeof...(Shifts)> leftShiftLoops(std::index_sequence<Shifts...>) {
+    return {&shiftLeft<Shifts>...};
+}
+
+// Shifts 0 to 16 right, a shift of 16 clearing every sample; 0 to 12 left,
+// which also keeps the promoted value far from int overflow.
+constexpr auto kRightShifts = rightShiftLoops(std::make_index_sequence<17>());
+constexpr auto kLeftShifts = leftShiftLoops(std::make_index_sequence<13>());
+
+}  // namespace
+
+void shiftWideSamplesRight(const uint8_t* in, uint16_t* out, size_t count, unsigned shift) {
+    kRightShifts[shift < kRightShifts.size() ? shift : kRightShifts.size() - 1](in, out, count);
 }
 
 void shiftNarrowSamplesLeft(const uint8_t* in, uint16_t* out, size_t count, unsigned shift) {
+    if (shift >= 16) {
+        std::memset(out, 0, count * sizeof(uint16_t));
+        return;
+    }
+    if (shift < kLeftShifts.size()) {
+        kLeftShifts[shift](in, out, count);
+        return;
+    }
     for (size_t i = 0; i < count; ++i)
         out[i] = static_cast<uint16_t>(loadSample(in, i) << shift);
 }

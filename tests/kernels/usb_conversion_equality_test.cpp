@@ -53,6 +53,19 @@ TEST(UsbConversionEquality, EveryTwoByteSampleMatchesReference) {
         EXPECT_TRUE(usb::convertSamples(samples, got.data(), kSamples, bits, 2));
         EXPECT_EQ(countDifferences(got, expected), 0) << bits << "-bit samples, dispatched";
     }
+
+    // Every shift count, including those no sample width produces, takes a
+    // loop specialised for it or the general one; each must agree.
+    for (unsigned shift = 0; shift <= 17; ++shift) {
+        reference::shiftWideSamplesRight(samples, expected.data(), kSamples, shift);
+        usb::shiftWideSamplesRight(samples, got.data(), kSamples, shift);
+        EXPECT_EQ(countDifferences(got, expected), 0) << "right shift " << shift;
+        if (shift > 15)
+            continue;  // the reference's int arithmetic overflows past 15
+        reference::shiftNarrowSamplesLeft(samples, expected.data(), kSamples, shift);
+        usb::shiftNarrowSamplesLeft(samples, got.data(), kSamples, shift);
+        EXPECT_EQ(countDifferences(got, expected), 0) << "left shift " << shift;
+    }
 }
 
 TEST(UsbConversionEquality, EveryByteSampleMatchesReference) {
