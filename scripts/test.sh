@@ -35,8 +35,8 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir build-test-tsan -j"$jobs" --output-on-failure -L threaded
 
 if [ -x "$root/tests/kernels/cross_aarch64.sh" ]; then
-    section "Kernels on aarch64 (cross-built, under qemu)"
-    "$root/tests/kernels/cross_aarch64.sh" --ci
+    section "Kernels and line copies on aarch64 (cross-built, whole domain, under qemu)"
+    "$root/tests/kernels/cross_aarch64.sh"
 fi
 
 if [ -x "$root/scripts/python_tests.sh" ]; then
