@@ -10,6 +10,7 @@
 
 #include "kit_config.h"
 #include "scene/scene.h"
+#include "scene/tof_capture.h"
 
 namespace Quorvan {
 namespace evk {
@@ -50,6 +51,10 @@ struct FrameRendererEntry {
     const char* geometry;  // value of the configuration's `geometry` key
     FrameRendererFactory create;
 };
+
+// Light, noise and seed of the configuration as capture-model settings, at
+// the model's default modulation frequency.
+emulation::CaptureSettings captureSettingsFor(const KitConfig& config);
 
 // The renderer for config.geometry, or null with *error set.
 std::unique_ptr<FrameRenderer> makeFrameRenderer(const RendererInputs& inputs, std::string* error);

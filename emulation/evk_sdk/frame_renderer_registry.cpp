@@ -19,6 +19,16 @@ const FrameRendererEntry kRenderers[] = {
 
 }  // namespace
 
+emulation::CaptureSettings captureSettingsFor(const KitConfig& config) {
+    emulation::CaptureSettings settings;
+    settings.signal_gain = config.signal_gain;
+    settings.ambient = config.ambient;
+    settings.shot_noise = config.noise;
+    settings.noise_scale = config.noise_scale;
+    settings.seed = config.seed;
+    return settings;
+}
+
 std::unique_ptr<FrameRenderer> makeFrameRenderer(const RendererInputs& inputs,
                                                  std::string* error) {
     for (const auto& entry : kRenderers) {

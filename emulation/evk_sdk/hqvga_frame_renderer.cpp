@@ -52,13 +52,8 @@ public:
 
 private:
     static emulation::CaptureSettings settingsFor(const KitConfig& config, double modulation_hz) {
-        emulation::CaptureSettings settings;
+        emulation::CaptureSettings settings = captureSettingsFor(config);
         settings.modulation_hz = modulation_hz;
-        settings.signal_gain = config.signal_gain;
-        settings.ambient = config.ambient;
-        settings.shot_noise = config.noise;
-        settings.noise_scale = config.noise_scale;
-        settings.seed = config.seed;
         return settings;
     }
 

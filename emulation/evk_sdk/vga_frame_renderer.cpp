@@ -19,7 +19,7 @@ namespace {
 class VgaFrameRenderer final : public FrameRenderer {
 public:
     VgaFrameRenderer(const emulation::GroundTruth& truth, bool single, const KitConfig& config)
-        : renderer_(truth, single, settingsFor(config)), noise_(config.noise) {
+        : renderer_(truth, single, captureSettingsFor(config)), noise_(config.noise) {
         if (!noise_) {
             // Without noise every frame is the same: render it once.
             clean_.resize(renderer_.sampleCount());
@@ -40,16 +40,6 @@ public:
     }
 
 private:
-    static emulation::CaptureSettings settingsFor(const KitConfig& config) {
-        emulation::CaptureSettings settings;
-        settings.signal_gain = config.signal_gain;
-        settings.ambient = config.ambient;
-        settings.shot_noise = config.noise;
-        settings.noise_scale = config.noise_scale;
-        settings.seed = config.seed;
-        return settings;
-    }
-
     emulation::VgaRawRenderer renderer_;
     bool noise_;
     std::vector<uint16_t> clean_;

@@ -81,7 +81,6 @@ private:
     TofErrorCode analysisFrame(uint8_t* cache, LinkNode* node);
     float updateFps();
     void adjustFrameRate();
-    void destroyDevice();
     TofErrorCode installAndOpenSensor(std::unique_ptr<QuorvanTOFSensor> created);
     bool isStreaming() const { return capture_thread.joinable(); }
 

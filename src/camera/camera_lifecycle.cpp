@@ -74,17 +74,13 @@ TofErrorCode QuorvanTOFCamera::installAndOpenSensor(std::unique_ptr<QuorvanTOFSe
     }
     // The old device points at the old sensor; it must not outlive it, even
     // if the new sensor then fails to open.
-    destroyDevice();
+    device.reset();
     sensor.swap(created);
     created.reset();
     const int result = sensor->open(*this);
     if (result != QuorvanSuccess)
         return static_cast<TofErrorCode>(result);
     return openPostHandle();
-}
-
-void QuorvanTOFCamera::destroyDevice() {
-    device.reset();
 }
 
 TofErrorCode QuorvanTOFCamera::openPostHandle() {
