@@ -90,9 +90,9 @@ LinkNode* FramePool::unlinkClaimedFrame() {
 LinkNode* FramePool::reclaimOldestReady(std::chrono::steady_clock::time_point deadline) {
     {
         std::unique_lock<std::mutex> lock(pool_mutex);
-        if (!frame_ready.wait_until(lock, deadline, [this] { return ready_count > 0; })) {
+        const auto spare_frame = [this] { return ready_count > waiting_consumers; };
+        if (!frame_ready.wait_until(lock, deadline, spare_frame))
             return nullptr;
-        }
         --ready_count;
     }
     return unlinkClaimedFrame();
@@ -119,12 +119,18 @@ QuorvanFrameBuffer* FramePool::request(int16_t timeout_ms) {
     {
         std::unique_lock<std::mutex> lock(pool_mutex);
         const auto has_frame = [this] { return ready_count > 0; };
-        if (timeout_ms < 0) {
-            frame_ready.wait(lock, has_frame);
-        } else {
-            const auto deadline =
-                std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-            if (!frame_ready.wait_until(lock, deadline, has_frame))
+        if (!has_frame()) {
+            ++waiting_consumers;
+            bool arrived = true;
+            if (timeout_ms < 0) {
+                frame_ready.wait(lock, has_frame);
+            } else {
+                const auto deadline =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+                arrived = frame_ready.wait_until(lock, deadline, has_frame);
+            }
+            --waiting_consumers;
+            if (!arrived)
                 return nullptr;
         }
         --ready_count;

@@ -3,8 +3,12 @@
 // Drop policy: the capture thread never waits for a slow consumer. It fills a
 // free node when there is one; otherwise it takes back the OLDEST frame of the
 // ready list and overwrites it, so the ready list always holds the newest
-// frames. Only when consumers hold every node does it poll (a 20 ms wait for a
-// ready frame, then a 1 ms pause), checking its stop flag between turns.
+// frames. It takes back only frames that no waiting consumer has been woken
+// for: when consumers hold two nodes, the third circulates alone, and taking
+// it straight back after publishing it would leave a waiting consumer nothing
+// but lost races for as long as the sensor delivers. When every node is held
+// or spoken for it polls (a 20 ms wait for a spare ready frame, then a 1 ms
+// pause), checking its stop flag between turns.
 //
 // Hand-over: a node is in exactly one place at a time: the free list (a
 // stack), the ready list (a FIFO), held by the capture thread while it fills
@@ -74,17 +78,21 @@ struct FramePool {
     std::unique_ptr<CacheData> cache;
     uint8_t node_count = 3;
 
-    // Guards ready_count and goes with frame_ready. Never held together with
-    // queue_mutex: every path drops one before taking the other.
+    // Guards ready_count and waiting_consumers and goes with frame_ready.
+    // Never held together with queue_mutex: every path drops one before
+    // taking the other.
     std::mutex pool_mutex;
     std::condition_variable frame_ready;
     int32_t ready_count = 0;
     int32_t ready_limit = 3;
+    // Consumers blocked in request(); each ready frame up to this many is
+    // theirs, not the capture thread's to take back.
+    int32_t waiting_consumers = 0;
 
     // Capture thread: a free node, or null when there is none.
     LinkNode* takeFreeNode();
-    // Capture thread: the oldest ready frame, waiting until `deadline`; null
-    // when nothing became ready.
+    // Capture thread: the oldest ready frame that no waiting consumer needs,
+    // waiting until `deadline`; null when there was none.
     LinkNode* reclaimOldestReady(std::chrono::steady_clock::time_point deadline);
     // Capture thread: a filled node joins the ready list and wakes consumers.
     void publish(LinkNode* node);

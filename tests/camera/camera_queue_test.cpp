@@ -128,6 +128,41 @@ TEST_F(CameraQueue, HoldingEveryFramePausesCaptureUntilOneIsReleased) {
     }
 }
 
+// With two frames held, the one node left circulates between the capture
+// thread and the ready list. A consumer waiting for it must get each frame
+// published to it, whatever the sensor's pace, instead of the capture thread
+// taking the frame straight back to overwrite it. A capture that keeps the
+// CPU busy (copying, rendering) is the case that starved the consumer.
+TEST_F(CameraQueue, AConsumerHoldingTwoFramesStillReceivesTheThird) {
+    struct Pace {
+        int delay_us;
+        bool busy;
+    };
+    for (const Pace pace : {Pace{0, false}, Pace{1000, false}, Pace{1000, true}}) {
+        SCOPED_TRACE(testing::Message() << pace.delay_us << " us, busy " << pace.busy);
+        sensor().frame_delay_us = pace.delay_us;
+        sensor().frame_delay_busy = pace.busy;
+        ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
+        QuorvanFrameBuffer* first = camera.requestFrame(2000);
+        QuorvanFrameBuffer* second = camera.requestFrame(2000);
+        ASSERT_NE(first, nullptr);
+        ASSERT_NE(second, nullptr);
+        uint64_t newest = timestampOf(second);
+        for (int turn = 0; turn < 30; ++turn) {
+            QuorvanFrameBuffer* third = camera.requestFrame(2000);
+            ASSERT_NE(third, nullptr) << "turn " << turn;
+            EXPECT_NE(third, first);
+            EXPECT_NE(third, second);
+            EXPECT_GT(timestampOf(third), newest);
+            newest = timestampOf(third);
+            ASSERT_EQ(camera.releaseFrame(third), QuorvanSuccess);
+        }
+        EXPECT_EQ(camera.releaseFrame(first), QuorvanSuccess);
+        EXPECT_EQ(camera.releaseFrame(second), QuorvanSuccess);
+        ASSERT_EQ(camera.stop(), QuorvanSuccess);
+    }
+}
+
 TEST_F(CameraQueue, ReleaseRefusesWhatTheConsumerDoesNotHold) {
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
     QuorvanFrameBuffer* frame = camera.requestFrame(2000);

@@ -68,8 +68,13 @@ int FakeSensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
     if (!streaming)
         frame_called_while_stopped = true;
     const int delay = frame_delay_us.load();
-    if (delay > 0)
+    if (delay > 0 && frame_delay_busy.load()) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(delay);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+    } else if (delay > 0) {
         std::this_thread::sleep_for(std::chrono::microseconds(delay));
+    }
     frame_attempts.fetch_add(1);
     const int result = frame_result.load();
     if (result != 0)
