@@ -173,9 +173,12 @@ TEST_F(CameraQueue, ReleaseRefusesWhatTheConsumerDoesNotHold) {
     EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
     EXPECT_FALSE(camera.isFrameHeld(frame));
     EXPECT_EQ(camera.releaseFrame(frame), QuorvanUnkownError);
+    // A capture that has begun is published before the thread sees the stop,
+    // so a second capture guarantees a ready frame to take after stopping.
+    ASSERT_TRUE(waitUntil([&] { return sensor().frames_captured >= 2; }));
     ASSERT_EQ(camera.stop(), QuorvanSuccess);
 
-    // A frame taken before stop stays readable after it, and is released.
+    // A frame captured before stop can still be taken after it.
     const uint64_t generation = camera.poolGeneration();
     QuorvanFrameBuffer* kept = camera.requestFrame(0);
     ASSERT_NE(kept, nullptr);
