@@ -1,5 +1,6 @@
 #include "kit_config.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -166,6 +167,14 @@ const std::map<std::string, KeyHandler>& keyHandlers() {
     return handlers;
 }
 
+// A short printable name as it is; anything else quoted, cut and escaped.
+std::string plainOrQuoted(const std::string& name) {
+    const bool plain = name.size() <= 40 && std::all_of(name.begin(), name.end(), [](char c) {
+                           return static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
+                       });
+    return plain ? name : quoteForMessage(name);
+}
+
 // Keys of the form prefix.name carry a parameter of the scene or the renderer.
 std::string applyPrefixedKey(const std::string& key, const std::string& value,
                              KitConfig& config) {
@@ -173,11 +182,11 @@ std::string applyPrefixedKey(const std::string& key, const std::string& value,
     const std::string prefix = key.substr(0, dot);
     const std::string name = key.substr(dot + 1);
     if (name.empty())
-        return "key '" + key + "' lacks a parameter name";
+        return "key " + quoteForMessage(key) + " lacks a parameter name";
     if (prefix == "scene") {
         double number = 0;
         if (!parseDouble(value, &number))
-            return "scene parameter " + name + " expects a number";
+            return "scene parameter " + plainOrQuoted(name) + " expects a number";
         config.scene_parameters[name] = number;
         return "";
     }
@@ -185,14 +194,20 @@ std::string applyPrefixedKey(const std::string& key, const std::string& value,
         config.geometry_options[name] = value;
         return "";
     }
-    return "unknown key '" + key + "'";
+    return "unknown key " + quoteForMessage(key);
 }
+
+// Configuration lines are short; a longer one is refused without being
+// held whole, so a file of one enormous line costs no memory.
+constexpr size_t kLongestLine = 4096;
+// How much of an offending text a message quotes.
+constexpr size_t kQuotedCharacters = 80;
 
 // Applies one non-empty line; returns the problem, or an empty string.
 std::string applyLine(const std::string& line, KitConfig& config) {
     const auto equals = line.find('=');
     if (equals == std::string::npos)
-        return "expected key = value, found '" + line + "'";
+        return "expected key = value, found " + quoteForMessage(line);
     const std::string key = trim(line.substr(0, equals));
     const std::string value = trim(line.substr(equals + 1));
     if (key.empty())
@@ -204,18 +219,78 @@ std::string applyLine(const std::string& line, KitConfig& config) {
     }
     if (key.find('.') != std::string::npos)
         return applyPrefixedKey(key, value, config);
-    return "unknown key '" + key + "'";
+    return "unknown key " + quoteForMessage(key);
+}
+
+// Reads one line into *line, keeping at most kLongestLine characters; the
+// rest of a longer line is consumed and *too_long set. False at end of input.
+bool readBoundedLine(std::istream& input, std::string* line, bool* too_long) {
+    line->clear();
+    *too_long = false;
+    std::streambuf* buffer = input.rdbuf();
+    bool read_any = false;
+    for (;;) {
+        const int c = buffer->sbumpc();
+        if (c == std::char_traits<char>::eof())
+            return read_any;
+        read_any = true;
+        if (c == '\n')
+            return true;
+        if (line->size() < kLongestLine)
+            line->push_back(static_cast<char>(c));
+        else
+            *too_long = true;
+    }
+}
+
+// `text` with control characters escaped as \xNN, cut after `limit`
+// characters; *cut tells whether anything was left out.
+std::string escapeForMessage(const std::string& text, size_t limit, bool* cut) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string escaped;
+    *cut = text.size() > limit;
+    for (size_t i = 0; i < text.size() && i < limit; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte == 0x7f) {
+            escaped += "\\x";
+            escaped += kHex[byte >> 4];
+            escaped += kHex[byte & 0xf];
+        } else {
+            escaped += text[i];
+        }
+    }
+    return escaped;
 }
 
 }  // namespace
 
-bool parseKitConfig(const std::string& text, KitConfig* config, std::string* error) {
+std::string quoteForMessage(const std::string& text) {
+    bool cut = false;
+    const std::string escaped = escapeForMessage(text, kQuotedCharacters, &cut);
+    return "'" + escaped + (cut ? "'..." : "'");
+}
+
+bool parseKitConfig(std::istream& input, KitConfig* config, std::string* error) {
     KitConfig parsed;
-    std::istringstream lines(text);
     std::string line;
+    bool too_long = false;
     int number = 0;
-    while (std::getline(lines, line)) {
+    const auto refuse = [&](const std::string& problem) {
+        if (error)
+            *error = "line " + std::to_string(number) + ": " + problem;
+        return false;
+    };
+    while (readBoundedLine(input, &line, &too_long)) {
         ++number;
+        // Editors on some systems save UTF-8 text with a byte-order mark.
+        if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            line.erase(0, 3);
+        if (too_long) {
+            return refuse("longer than " + std::to_string(kLongestLine) +
+                          " characters, starting " + quoteForMessage(line));
+        }
+        if (line.find('\0') != std::string::npos)
+            return refuse("not a text configuration file (holds a NUL byte)");
         const auto hash = line.find('#');
         if (hash != std::string::npos)
             line.erase(hash);
@@ -223,45 +298,45 @@ bool parseKitConfig(const std::string& text, KitConfig* config, std::string* err
         if (line.empty())
             continue;
         const std::string problem = applyLine(line, parsed);
-        if (!problem.empty()) {
-            if (error)
-                *error = "line " + std::to_string(number) + ": " + problem;
-            return false;
-        }
+        if (!problem.empty())
+            return refuse(problem);
     }
     *config = parsed;
     return true;
 }
 
+bool parseKitConfig(const std::string& text, KitConfig* config, std::string* error) {
+    std::istringstream input(text);
+    return parseKitConfig(input, config, error);
+}
+
 bool loadKitConfig(const std::string& path, KitConfig* config, std::string* error) {
+    // A path is the caller's own text, shown whole unless it is absurdly long.
+    bool cut = false;
+    std::string shown_path = escapeForMessage(path, 4 * kQuotedCharacters, &cut);
+    if (cut)
+        shown_path += "...";
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
         if (error)
-            *error = path + ": cannot read the file (" + std::strerror(errno) + ")";
+            *error = shown_path + ": cannot read the file (" + std::strerror(errno) + ")";
         return false;
     }
     if (!S_ISREG(status.st_mode)) {
         if (error)
-            *error = path + ": not a regular file";
+            *error = shown_path + ": not a regular file";
         return false;
     }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         if (error)
-            *error = path + ": cannot read the file (" + std::strerror(errno) + ")";
-        return false;
-    }
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    if (contents.str().find('\0') != std::string::npos) {
-        if (error)
-            *error = path + ": not a text configuration file";
+            *error = shown_path + ": cannot read the file (" + std::strerror(errno) + ")";
         return false;
     }
     std::string problem;
-    if (!parseKitConfig(contents.str(), config, &problem)) {
+    if (!parseKitConfig(file, config, &problem)) {
         if (error)
-            *error = path + ": " + problem;
+            *error = shown_path + ": " + problem;
         return false;
     }
     return true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <map>
 #include <string>
 
@@ -43,7 +44,15 @@ struct KitConfig {
 
 // Parses configuration text. On failure returns false and sets *error to
 // "line N: <problem>".
+// Lines are read one at a time; a line longer than 4096 characters is refused,
+// and messages quote at most 80 characters of the text, control characters
+// escaped. A UTF-8 byte-order mark at the start is skipped.
 bool parseKitConfig(const std::string& text, KitConfig* config, std::string* error);
+bool parseKitConfig(std::istream& input, KitConfig* config, std::string* error);
+
+// `text` in single quotes, cut after 80 characters (marked "..."), with
+// control characters written as \xNN, for quoting user input in a message.
+std::string quoteForMessage(const std::string& text);
 
 // Reads and parses a file. On failure returns false and sets *error to one
 // line naming the file and the problem.

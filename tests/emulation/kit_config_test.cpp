@@ -146,5 +146,47 @@ TEST(KitConfig, ShippedExamplesParse) {
     EXPECT_EQ(written.horizontal_fov_deg, built_in.horizontal_fov_deg);
 }
 
+TEST(KitConfig, QuotesAtMostAShortEscapedPieceOfABadLine) {
+    KitConfig config;
+    std::string error;
+    // One enormous line: refused without echoing it, however long it is.
+    const std::string huge = "noise = " + std::string(5 * 1024 * 1024, 'x');
+    EXPECT_FALSE(parseKitConfig(huge, &config, &error));
+    EXPECT_EQ(error.rfind("line 1: longer than 4096 characters", 0), 0u) << error.substr(0, 200);
+    EXPECT_LT(error.size(), 200u);
+
+    // A bad line of moderate length is quoted in part, control characters escaped.
+    const std::string noisy = "colour\x1b[31m" + std::string(500, 'y') + " = red";
+    EXPECT_FALSE(parseKitConfig(noisy, &config, &error));
+    EXPECT_EQ(error.find('\x1b'), std::string::npos) << error;
+    EXPECT_NE(error.find("colour\\x1b[31m"), std::string::npos) << error;
+    EXPECT_NE(error.find("'..."), std::string::npos) << error;
+    EXPECT_LT(error.size(), 140u);
+
+    // The lines after an over-long one are never reached: the first problem ends the parse.
+    EXPECT_FALSE(parseKitConfig(std::string(5000, '#') + "x\nseed = 3\n", &config, &error));
+    EXPECT_EQ(error.rfind("line 1: longer than", 0), 0u) << error;
+}
+
+TEST(KitConfig, SkipsAUtf8ByteOrderMarkAtTheStartOnly) {
+    KitConfig config;
+    std::string error;
+    ASSERT_TRUE(parseKitConfig("\xEF\xBB\xBF" "frame_rate = 15\nseed = 4\n", &config, &error))
+        << error;
+    EXPECT_DOUBLE_EQ(config.frame_rate, 15.0);
+    EXPECT_EQ(config.seed, 4u);
+    // Anywhere else it is part of a key, which is unknown.
+    EXPECT_FALSE(parseKitConfig("seed = 4\n\xEF\xBB\xBF" "frame_rate = 15\n", &config, &error));
+    EXPECT_EQ(error.rfind("line 2: unknown key", 0), 0u) << error;
+}
+
+TEST(KitConfig, LoadShowsAPathWithControlCharactersEscaped) {
+    KitConfig config;
+    std::string error;
+    EXPECT_FALSE(loadKitConfig("/nonexistent/a\nb.cfg", &config, &error));
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(error.rfind("/nonexistent/a\\x0ab.cfg: cannot read the file", 0), 0u) << error;
+}
+
 }  // namespace
 }  // namespace Quorvan
