@@ -147,10 +147,46 @@ int QuorvanDeviceVGA::configureSensor() {
     if (sensor == nullptr) {
         return QuorvanSuccess;
     }
-    // A sensor that refuses the size keeps its own; getFrameFormats finds out.
     sensor->setControl(CameraCtrl::FMT_WIDTH, width.load());
     sensor->setControl(CameraCtrl::FMT_HEIGHT, rawRows());
-    return QuorvanSuccess;
+    return adoptLayoutOfSensor();
+}
+
+int QuorvanDeviceVGA::adoptLayoutOfSensor() {
+    // A sensor whose size is fixed (the USB kit keeps the capture its
+    // configuration describes) ignores the request above. Streaming then works
+    // only in the size and frequency mode its capture holds, so those are
+    // taken over rather than refusing every frame.
+    const CameraInfo format = sensor->getFormat();
+    const int64_t rows = static_cast<int64_t>(format.height) *
+                         (sensor->subframe_count > 0 ? sensor->subframe_count : 1);
+    if (static_cast<int64_t>(format.width) == width.load() && rows == rawRows()) {
+        return QuorvanSuccess;
+    }
+    struct Layout {
+        int32_t width;
+        int32_t height;
+        bool single;
+    };
+    constexpr Layout kLayouts[] = {
+        {kFullWidth, kFullHeight, false}, {kFullWidth, kFullHeight, true},
+        {kHalfWidth, kHalfHeight, false}, {kHalfWidth, kHalfHeight, true},
+        {kHalfWidth, kFullHeight, false}, {kHalfWidth, kFullHeight, true},
+    };
+    for (const Layout& layout : kLayouts) {
+        if (static_cast<int64_t>(format.width) == layout.width &&
+            rows == rowsFor(layout.height, layout.single)) {
+            width.store(layout.width);
+            height.store(layout.height);
+            SiSDKSetSingleFreq(library, layout.single);
+            return QuorvanSuccess;
+        }
+    }
+    std::fprintf(stderr,
+                 "QuorvanDeviceVGA: the sensor delivers %ux%lld samples, which fits no 640x480 "
+                 "sensor layout (width 640 or 320, 5 or 10 blocks of height + 1 rows)\n",
+                 format.width, static_cast<long long>(rows));
+    return QuorvanUnkownError;
 }
 
 int QuorvanDeviceVGA::startProcessing() {

@@ -45,6 +45,9 @@ private:
     // The library's (requested) mode; the device never keeps its own copy.
     bool singleFrequency() const;
     int32_t rawRows() const;
+    // Takes over the size and frequency mode of a capture the sensor will not
+    // change; QuorvanUnkownError when it fits no layout of this sensor.
+    int adoptLayoutOfSensor();
     int defaultFrameRate(int* value) const;
     void destroyLibrary();
     // Decides, on the application's thread, whether the capture thread may

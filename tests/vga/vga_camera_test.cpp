@@ -257,18 +257,53 @@ TEST(VgaEmulatedKit, ExampleConfigurationsStreamDepth) {
     }
 }
 
-TEST(VgaEmulatedKit, KitInTheOtherModeDeliversNoDepth) {
+TEST(VgaEmulatedKit, ShippedExamplesStreamWithAPlainOpenAndStart) {
     ScopedWorkingDirectory directory;
     ASSERT_TRUE(directory.ready());
-    // The kit keeps its double-frequency layout (it refuses size changes)
-    // while the device runs single mode: the cache is large enough, but the
-    // capture is not what the library decodes, so no frame comes out.
+    // The kit keeps the layout its configuration describes; the camera
+    // streams in that size and frequency mode without being told.
+    struct Example {
+        const char* file;
+        int32_t mode, width, height, range;
+    };
+    for (const Example& example : {Example{"vga640_double.cfg", 1, 640, 480, 4500},
+                                   Example{"vga320_single.cfg", 0, 320, 240, 1250},
+                                   Example{"vga640_single.cfg", 0, 640, 480, 1250}}) {
+        SCOPED_TRACE(example.file);
+        const std::string path = std::string(QUORVAN_KIT_CONFIG_DIR) + "/" + example.file;
+        QuorvanTOFCamera camera;
+        ASSERT_EQ(camera.openWithFile(path.c_str(), 0), QuorvanSuccess);
+        ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
+        QuorvanFrameBuffer* frame = camera.requestFrame(kFrameTimeoutMs);
+        ASSERT_NE(frame, nullptr);
+        int32_t value = 0;
+        EXPECT_EQ(camera.getControl(CameraCtrl::MODE, &value), QuorvanSuccess);
+        EXPECT_EQ(value, example.mode);
+        EXPECT_EQ(camera.getControl(CameraCtrl::FMT_WIDTH, &value), QuorvanSuccess);
+        EXPECT_EQ(value, example.width);
+        EXPECT_EQ(camera.getControl(CameraCtrl::FMT_HEIGHT, &value), QuorvanSuccess);
+        EXPECT_EQ(value, example.height);
+        EXPECT_EQ(camera.getControl(CameraCtrl::RANGE, &value), QuorvanSuccess);
+        EXPECT_EQ(value, example.range);
+        const auto* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));
+        EXPECT_GT(depth[(example.height / 2) * example.width + example.width / 2], 0.0f);
+        EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
+        EXPECT_EQ(camera.stop(), QuorvanSuccess);
+        EXPECT_EQ(camera.close(), QuorvanSuccess);
+    }
+}
+
+TEST(VgaEmulatedKit, ModeSetAgainstTheKitsCaptureIsTakenBackAtStart) {
+    ScopedWorkingDirectory directory;
+    ASSERT_TRUE(directory.ready());
     const std::string path =
         writeKitConfig("kit.cfg", "geometry = 640x4810\nframe_rate = 20\nnoise = off\n");
     QuorvanTOFCamera camera;
     ASSERT_EQ(camera.openWithFile(path.c_str(), 0), QuorvanSuccess);
+    // A mode the kit's capture cannot hold is taken back at start.
+    ASSERT_EQ(camera.setControl(CameraCtrl::MODE, 0), QuorvanSuccess);
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
-    EXPECT_EQ(camera.requestFrame(500), nullptr);
+    ASSERT_NE(camera.requestFrame(kFrameTimeoutMs), nullptr);
     EXPECT_EQ(camera.stop(), QuorvanSuccess);
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }

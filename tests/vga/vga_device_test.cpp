@@ -173,20 +173,54 @@ TEST_F(VgaDeviceTest, RawFramesAreTheCacheUnchanged) {
     EXPECT_EQ(std::memcmp(plane.data(), cache.data(), cache.size()), 0);
 }
 
-TEST(VgaDeviceSensorSize, SmallerSensorCacheRefusesFramesWithOneMessage) {
+TEST(VgaDeviceSensorSize, FixedSensorCaptureSetsTheSizeAndMode) {
     ScopedWorkingDirectory directory;
     ASSERT_TRUE(directory.ready());
-    // Like the USB kit: the size request is refused and 320 x 1205 stays.
-    FakeVgaSensor sensor(320, 1205, false);
+    struct Case {
+        uint32_t width, rows;
+        int32_t expected_width, expected_height, expected_mode;
+    };
+    // Like the USB kit: the size request is refused and the kit's capture stays.
+    for (const Case& c : {Case{640, 4810, 640, 480, 1}, Case{640, 2405, 640, 480, 0},
+                          Case{320, 1205, 320, 240, 0}, Case{320, 2410, 320, 240, 1}}) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.rows));
+        FakeVgaSensor sensor(c.width, c.rows, false);
+        QuorvanDeviceVGA device(0, 640, 480);
+        ASSERT_EQ(device.open(&sensor), QuorvanSuccess);
+        ASSERT_EQ(device.configureSensor(), QuorvanSuccess);
+        EXPECT_EQ(control(device, CameraCtrl::FMT_WIDTH), c.expected_width);
+        EXPECT_EQ(control(device, CameraCtrl::FMT_HEIGHT), c.expected_height);
+        EXPECT_EQ(control(device, CameraCtrl::MODE), c.expected_mode);
+        ASSERT_EQ(device.startProcessing(), QuorvanSuccess);
+        PlaneDescriptor raw{}, depth{};
+        device.getFrameFormats(raw, depth);
+        EXPECT_EQ(raw.width, static_cast<int32_t>(c.width));
+        EXPECT_EQ(raw.height, static_cast<int32_t>(c.rows));
+        EXPECT_EQ(depth.width, c.expected_width);
+        EXPECT_EQ(depth.height, c.expected_height);
+        device.close();
+    }
+}
+
+TEST(VgaDeviceSensorSize, CaptureFittingNoLayoutFailsWithOneMessage) {
+    ScopedWorkingDirectory directory;
+    ASSERT_TRUE(directory.ready());
+    FakeVgaSensor sensor(320, 1000, false);
     QuorvanDeviceVGA device(0, 640, 480);
     ASSERT_EQ(device.open(&sensor), QuorvanSuccess);
-    ASSERT_EQ(device.configureSensor(), QuorvanSuccess);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(device.configureSensor(), QuorvanUnkownError);
+    std::string messages = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
+    EXPECT_NE(messages.find("320x1000"), std::string::npos) << messages;
+
+    // A caller that streams all the same gets no frame, and no read past the
+    // sensor's cache: one that size exactly trips ASan on any overrun.
     ASSERT_EQ(device.startProcessing(), QuorvanSuccess);
     PlaneDescriptor raw{}, depth{};
     ::testing::internal::CaptureStderr();
     device.getFrameFormats(raw, depth);
-    // A cache of exactly the sensor's size: any read past it trips ASan.
-    const size_t cache_bytes = 2u * 320 * 1205;
+    const size_t cache_bytes = 2u * 320 * 1000;
     auto cache = std::make_unique<uint8_t[]>(cache_bytes);
     std::memset(cache.get(), 0x11, cache_bytes);
     std::vector<int16_t> raw_plane(640 * 2405, 5);
@@ -196,9 +230,9 @@ TEST(VgaDeviceSensorSize, SmallerSensorCacheRefusesFramesWithOneMessage) {
         EXPECT_FALSE(device.getPhaseImage(cache.get(), planes.data(), planes.data() + 307200,
                                           planes.data() + 2 * 307200));
     }
-    const std::string messages = ::testing::internal::GetCapturedStderr();
+    messages = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
-    EXPECT_NE(messages.find("320x1205"), std::string::npos) << messages;
+    EXPECT_NE(messages.find("320x1000"), std::string::npos) << messages;
     EXPECT_EQ(raw_plane[0], 5);
     EXPECT_EQ(planes[0], -1.0f);
 }
