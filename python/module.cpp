@@ -3,6 +3,27 @@
 #include <pybind11/pybind11.h>
 
 #include "bindings.h"
+#include "camera/live_cameras.h"
+
+namespace {
+
+// At interpreter exit, threads the script left running (daemon threads inside
+// requestFrame, say) may still use a streaming camera while the libraries'
+// static state is torn down after the interpreter. Every capture thread is
+// therefore joined while the interpreter is still whole.
+void stopCamerasAtExit() {
+    pybind11::cpp_function stop_all(
+        [] {
+            pybind11::gil_scoped_release unlocked;
+            Quorvan::LiveCameras::stopAll();
+        },
+        pybind11::name("_stop_all_cameras"));
+    // Held by the atexit module, not by this one: the module keeps "no
+    // module-level functions".
+    pybind11::module_::import("atexit").attr("register")(stop_all);
+}
+
+}  // namespace
 
 PYBIND11_MODULE(QuorvanDepthCamera, m) {
     Quorvan::python::init_enums(m);
@@ -10,4 +31,5 @@ PYBIND11_MODULE(QuorvanDepthCamera, m) {
     Quorvan::python::init_frames(m);
     Quorvan::python::init_camera(m);
     m.attr("__version__") = "dev";
+    stopCamerasAtExit();
 }

@@ -33,8 +33,8 @@ TofErrorCode PythonCamera::open(Connection mode, int32_t index) {
     return camera_->open(mode, index);
 }
 
-TofErrorCode PythonCamera::openWithFile(const char* path, int32_t index) {
-    return camera_->openWithFile(path, index);
+TofErrorCode PythonCamera::openWithFile(const PathArgument& path, int32_t index) {
+    return camera_->openWithFile(path.c_str(), index);
 }
 
 TofErrorCode PythonCamera::close() { return camera_->close(); }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frame_handle.h"
+#include "path_argument.h"
 #include "quorvan/camera.h"
 
 namespace Quorvan::python {
@@ -40,7 +41,7 @@ public:
     PythonCamera();
 
     TofErrorCode open(Connection mode, int32_t index);
-    TofErrorCode openWithFile(const char* path, int32_t index);
+    TofErrorCode openWithFile(const PathArgument& path, int32_t index);
     TofErrorCode close();
     TofErrorCode start(FrameType type);
     TofErrorCode stop();

@@ -48,8 +48,11 @@ private:
 };
 
 KitTable& kitTable() {
-    static KitTable table;
-    return table;
+    // Never destroyed: at process exit a camera's capture thread may still be
+    // inside QuorvanCaptureImage while static objects are torn down, and a
+    // destroyed table (its mutex, its kits) would be used after it was freed.
+    static KitTable* const table = new KitTable;
+    return *table;
 }
 
 void reportProblem(const std::string& problem) {

@@ -5,6 +5,7 @@
 
 #include "camera/frame_pool.h"
 #include "camera/frame_rate.h"
+#include "camera/live_cameras.h"
 #include "quorvan/camera.h"
 
 namespace Quorvan {
@@ -29,9 +30,11 @@ QuorvanTOFCamera::QuorvanTOFCamera(std::shared_ptr<BackendFactory> backends)
     : factory(backends ? std::move(backends) : defaultBackendFactory()),
       rate_meter(std::make_unique<FrameRateMeter>()) {
     platform = factory->detectPlatform();
+    LiveCameras::add(this);
 }
 
 QuorvanTOFCamera::~QuorvanTOFCamera() {
+    LiveCameras::remove(this);
     // The capture thread uses every member below; it must be gone first.
     if (isStreaming())
         stop();

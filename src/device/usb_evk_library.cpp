@@ -31,8 +31,10 @@ public:
 }  // namespace
 
 EvkLibrary& linkedEvkLibrary() {
-    static LinkedEvkLibrary library;
-    return library;
+    // Never destroyed, so a capture thread still running at process exit
+    // never calls through a destroyed object.
+    static LinkedEvkLibrary* const library = new LinkedEvkLibrary;
+    return *library;
 }
 
 }  // namespace Quorvan
