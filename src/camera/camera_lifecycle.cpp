@@ -143,10 +143,12 @@ TofErrorCode QuorvanTOFCamera::start(FrameType type) {
         return output;
 
     stopped.store(false);
+    pool->beginStreaming();
     try {
         capture_thread = std::thread(&QuorvanTOFCamera::captureThread, this);
     } catch (const std::system_error& error) {
         stopped.store(true);
+        pool->endStreaming();
         std::fprintf(stderr, "QuorvanTOFCamera: cannot start the capture thread: %s\n",
                      error.what());
         return QuorvanSystemError;
@@ -158,6 +160,9 @@ TofErrorCode QuorvanTOFCamera::stop() {
     stopped.store(true);
     if (!isStreaming())
         return QuorvanUnkownError;
+    // Wakes the capture thread from a wait for a node and every consumer from
+    // a wait for a frame that can no longer come.
+    pool->endStreaming();
     capture_thread.join();
     device->stop();
     return static_cast<TofErrorCode>(sensor->stop());

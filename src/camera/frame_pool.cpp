@@ -87,13 +87,36 @@ LinkNode* FramePool::unlinkClaimedFrame() {
     return queue->popReady();
 }
 
+void FramePool::beginStreaming() {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    streaming = true;
+}
+
+void FramePool::endStreaming() {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    streaming = false;
+    frame_ready.notify_all();
+}
+
 LinkNode* FramePool::reclaimOldestReady(std::chrono::steady_clock::time_point deadline) {
-    {
-        std::unique_lock<std::mutex> lock(pool_mutex);
-        const auto spare_frame = [this] { return ready_count > waiting_consumers; };
-        if (!frame_ready.wait_until(lock, deadline, spare_frame))
-            return nullptr;
-        --ready_count;
+    const auto node_available = [this] {
+        return ready_count > waiting_consumers || released_nodes > 0 || !streaming;
+    };
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(pool_mutex);
+            if (!frame_ready.wait_until(lock, deadline, node_available) || !streaming)
+                return nullptr;
+            if (ready_count > waiting_consumers) {
+                --ready_count;
+                break;
+            }
+            // Woken by a release. Clearing the count before looking at the
+            // free list loses no release: a later one counts again.
+            released_nodes = 0;
+        }
+        if (LinkNode* node = takeFreeNode())
+            return node;
     }
     return unlinkClaimedFrame();
 }
@@ -115,23 +138,52 @@ void FramePool::recycle(LinkNode* node) {
     queue->pushFree(node);
 }
 
-QuorvanFrameBuffer* FramePool::request(int16_t timeout_ms) {
+template <typename Predicate>
+bool FramePool::waitForConsumer(std::unique_lock<std::mutex>& lock, bool unlimited,
+                                std::chrono::steady_clock::time_point deadline,
+                                const InterruptCheck& check, Predicate ready) {
+    if (check.interrupted == nullptr) {
+        if (unlimited) {
+            frame_ready.wait(lock, ready);
+            return true;
+        }
+        return frame_ready.wait_until(lock, deadline, ready);
+    }
+    while (!ready()) {
+        auto slice_end = std::chrono::steady_clock::now() + kInterruptPollPeriod;
+        if (!unlimited && deadline < slice_end)
+            slice_end = deadline;
+        if (frame_ready.wait_until(lock, slice_end, ready))
+            return true;
+        if (!unlimited && std::chrono::steady_clock::now() >= deadline)
+            return false;
+        // The check may take other locks (the interpreter's); not under ours.
+        lock.unlock();
+        const bool interrupted = check.interrupted(check.context);
+        lock.lock();
+        if (interrupted)
+            return ready();
+    }
+    return true;
+}
+
+QuorvanFrameBuffer* FramePool::request(int16_t timeout_ms, const InterruptCheck& check) {
     {
         std::unique_lock<std::mutex> lock(pool_mutex);
-        const auto has_frame = [this] { return ready_count > 0; };
+        const auto has_frame = [this] { return ready_count > 0 || !streaming; };
+        if (ready_count == 0 && !streaming)
+            return nullptr;  // nothing can arrive before the next start
         if (!has_frame()) {
             ++waiting_consumers;
-            bool arrived = true;
-            if (timeout_ms < 0) {
-                frame_ready.wait(lock, has_frame);
-            } else {
-                const auto deadline =
-                    std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-                arrived = frame_ready.wait_until(lock, deadline, has_frame);
-            }
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+            const bool arrived = waitForConsumer(lock, timeout_ms < 0, deadline, check, has_frame);
             --waiting_consumers;
-            if (!arrived)
+            if (!arrived || ready_count == 0) {
+                // A frame held back for this consumer is spare again.
+                frame_ready.notify_all();
                 return nullptr;
+            }
         }
         --ready_count;
     }
@@ -147,13 +199,19 @@ TofErrorCode FramePool::release(const QuorvanFrameBuffer* buffer) {
     LinkNode* node = queue->findNode(buffer);
     if (node == nullptr)
         return QuorvanUnkownError;
-    std::lock_guard<std::mutex> lock(queue->queue_mutex);
+    std::unique_lock<std::mutex> lock(queue->queue_mutex);
     // A node that is free, ready or being filled is not the caller's to give
     // back; pushing it again would link it into two lists at once.
     if (!node->held)
         return QuorvanUnkownError;
     node->held = false;
     queue->pushFree(node);
+    lock.unlock();
+    // A capture thread waiting for a node would otherwise notice this one
+    // only after its wait times out.
+    std::lock_guard<std::mutex> pool_lock(pool_mutex);
+    ++released_nodes;
+    frame_ready.notify_all();
     return QuorvanSuccess;
 }
 

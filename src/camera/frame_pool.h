@@ -7,8 +7,9 @@
 // for: when consumers hold two nodes, the third circulates alone, and taking
 // it straight back after publishing it would leave a waiting consumer nothing
 // but lost races for as long as the sensor delivers. When every node is held
-// or spoken for it polls (a 20 ms wait for a spare ready frame, then a 1 ms
-// pause), checking its stop flag between turns.
+// or spoken for it waits (at most 20 ms a turn, then a 1 ms pause, checking
+// its stop flag between turns); a release ends that wait at once, so consumers
+// that hold every node between them still get the sensor's full rate.
 //
 // Hand-over: a node is in exactly one place at a time: the free list (a
 // stack), the ready list (a FIFO), held by the capture thread while it fills
@@ -16,8 +17,10 @@
 // carries the `held` mark, so a release of anything else is refused instead of
 // corrupting the lists.
 //
-// Stop semantics: stopping the capture thread leaves the pool as it is;
-// frames already held or ready stay valid until the pool is replaced.
+// Stop semantics: endStreaming() wakes every waiter. From then on request()
+// never waits, since nothing can arrive until the next start: it hands out a
+// frame still ready from before the stop, or null at once. Frames already
+// held stay valid until the pool is replaced.
 #pragma once
 
 #include <chrono>
@@ -68,6 +71,14 @@ struct FrameQueue {
     LinkNode* findNode(const QuorvanFrameBuffer* buffer) const;
 };
 
+// Asked every kInterruptPollPeriod while a consumer waits, so a language
+// binding can end a long wait (Ctrl-C in Python). True ends the wait with no
+// frame. Plain function and context: no allocation on the request path.
+struct InterruptCheck {
+    bool (*interrupted)(void* context) = nullptr;
+    void* context = nullptr;
+};
+
 struct FramePool {
     // `capture` describes one whole capture (height already multiplied by the
     // sub-frame count); `plane` sizes the node buffers for capture.type.
@@ -88,11 +99,24 @@ struct FramePool {
     // Consumers blocked in request(); each ready frame up to this many is
     // theirs, not the capture thread's to take back.
     int32_t waiting_consumers = 0;
+    // Releases since the capture thread last looked; a release ends its wait
+    // for a node.
+    int32_t released_nodes = 0;
+    // Between beginStreaming and endStreaming; nothing can arrive otherwise.
+    bool streaming = false;
+
+    static constexpr std::chrono::milliseconds kInterruptPollPeriod{50};
+
+    // Camera: the capture thread is about to run / has been told to stop.
+    // endStreaming wakes every waiting consumer and the capture thread.
+    void beginStreaming();
+    void endStreaming();
 
     // Capture thread: a free node, or null when there is none.
     LinkNode* takeFreeNode();
     // Capture thread: the oldest ready frame that no waiting consumer needs,
-    // waiting until `deadline`; null when there was none.
+    // or a node a consumer released meanwhile, waiting until `deadline`; null
+    // when there was none or streaming ended.
     LinkNode* reclaimOldestReady(std::chrono::steady_clock::time_point deadline);
     // Capture thread: a filled node joins the ready list and wakes consumers.
     void publish(LinkNode* node);
@@ -100,7 +124,8 @@ struct FramePool {
     void recycle(LinkNode* node);
 
     // Consumer: oldest ready frame; negative timeout waits without limit.
-    QuorvanFrameBuffer* request(int16_t timeout_ms);
+    // Never waits when not streaming; null when `check` reports an interrupt.
+    QuorvanFrameBuffer* request(int16_t timeout_ms, const InterruptCheck& check = {});
     // Consumer: QuorvanUnkownError unless `buffer` is held by a consumer.
     TofErrorCode release(const QuorvanFrameBuffer* buffer);
     bool isHeld(const QuorvanFrameBuffer* buffer) const;
@@ -110,6 +135,13 @@ struct FramePool {
 private:
     // Claims one counted ready frame and unlinks it; pool_mutex is released.
     LinkNode* unlinkClaimedFrame();
+    // Waits on frame_ready (pool_mutex held by `lock`) until `ready` holds,
+    // the deadline passes (none when `unlimited`) or `check` interrupts.
+    // Returns whether `ready` holds.
+    template <typename Predicate>
+    bool waitForConsumer(std::unique_lock<std::mutex>& lock, bool unlimited,
+                         std::chrono::steady_clock::time_point deadline,
+                         const InterruptCheck& check, Predicate ready);
 };
 
 }  // namespace Quorvan

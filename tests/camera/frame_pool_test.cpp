@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 namespace Quorvan {
 namespace {
@@ -60,6 +62,7 @@ TEST(FramePool, RawPoolBuildsRawBuffersOfThePlaneSize) {
 
 TEST(FramePool, ConsumerGetsFramesOldestFirstAndTheWorkerRecyclesTheOldest) {
     FramePool pool(captureOf(FrameType::DEPTH), {2, 240, 180});
+    pool.beginStreaming();
     for (uint64_t stamp = 1; stamp <= 5; ++stamp)
         ASSERT_NE(deliver(pool, stamp), nullptr);
     // Frames 1 and 2 were overwritten; 3, 4, 5 remain in order.
@@ -77,6 +80,7 @@ TEST(FramePool, ConsumerGetsFramesOldestFirstAndTheWorkerRecyclesTheOldest) {
 
 TEST(FramePool, WorkerFindsNothingWhileConsumersHoldEveryNode) {
     FramePool pool(captureOf(FrameType::RAW), {2, 240, 720});
+    pool.beginStreaming();
     for (uint64_t stamp = 1; stamp <= 3; ++stamp)
         deliver(pool, stamp);
     QuorvanFrameBuffer* held[3];
@@ -125,12 +129,102 @@ TEST(FramePool, ReleaseAcceptsOnlyFramesAConsumerHolds) {
 
 TEST(FramePool, RequestTimesOutWhenNothingIsReady) {
     FramePool pool(captureOf(FrameType::DEPTH), {2, 240, 180});
+    pool.beginStreaming();
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(pool.request(0), nullptr);
     EXPECT_EQ(pool.request(50), nullptr);
     const auto waited = std::chrono::steady_clock::now() - begin;
     EXPECT_GE(waited, std::chrono::milliseconds(50));
     EXPECT_LT(waited, std::chrono::seconds(5));
+}
+
+TEST(FramePool, NoWaitOnceStreamingHasEnded) {
+    FramePool pool(captureOf(FrameType::DEPTH), {2, 240, 180});
+    pool.beginStreaming();
+    deliver(pool, 1);
+    pool.endStreaming();
+    const auto begin = std::chrono::steady_clock::now();
+    // A frame ready from before the stop is still handed out; then nothing,
+    // at once, even for a wait without limit.
+    QuorvanFrameBuffer* kept = pool.request(-1);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(timestampOf(kept, FrameType::DEPTH), 1u);
+    EXPECT_EQ(pool.request(-1), nullptr);
+    EXPECT_EQ(pool.request(30000), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    // And the worker is not handed a node to fill.
+    EXPECT_EQ(pool.reclaimOldestReady(std::chrono::steady_clock::now() + std::chrono::hours(1)),
+              nullptr);
+}
+
+TEST(FramePool, EndingTheStreamWakesAConsumerWaitingWithoutLimit) {
+    FramePool pool(captureOf(FrameType::DEPTH), {2, 240, 180});
+    pool.beginStreaming();
+    std::atomic<bool> returned{false};
+    QuorvanFrameBuffer* got = nullptr;
+    std::thread consumer([&] {
+        got = pool.request(-1);
+        returned = true;
+    });
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(pool.pool_mutex);
+            if (pool.waiting_consumers == 1)
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_FALSE(returned);
+    pool.endStreaming();
+    consumer.join();
+    EXPECT_EQ(got, nullptr);
+}
+
+TEST(FramePool, AReleaseEndsTheWorkersWaitForANode) {
+    FramePool pool(captureOf(FrameType::RAW), {2, 240, 720});
+    pool.beginStreaming();
+    for (uint64_t stamp = 1; stamp <= 3; ++stamp)
+        deliver(pool, stamp);
+    QuorvanFrameBuffer* held[3];
+    for (auto& frame : held)
+        frame = pool.request(0);
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(pool.release(held[2]), QuorvanSuccess);
+    });
+    // Without the wake-up the worker would sit out the whole (long) wait.
+    const auto begin = std::chrono::steady_clock::now();
+    LinkNode* node = pool.reclaimOldestReady(begin + std::chrono::seconds(30));
+    const auto waited = std::chrono::steady_clock::now() - begin;
+    releaser.join();
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->buffer.get(), held[2]);
+    EXPECT_LT(waited, std::chrono::seconds(10));
+}
+
+TEST(FramePool, AnInterruptEndsAConsumersWait) {
+    FramePool pool(captureOf(FrameType::DEPTH), {2, 240, 180});
+    pool.beginStreaming();
+    std::atomic<int> polls{0};
+    InterruptCheck check;
+    check.context = &polls;
+    check.interrupted = [](void* context) {
+        return ++*static_cast<std::atomic<int>*>(context) == 3;
+    };
+    EXPECT_EQ(pool.request(-1, check), nullptr);
+    EXPECT_EQ(polls.load(), 3);
+    // A bounded wait still ends at its deadline when nothing interrupts.
+    check.interrupted = [](void*) { return false; };
+    EXPECT_EQ(pool.request(120, check), nullptr);
+    // And a frame that arrives is handed out as usual.
+    deliver(pool, 7);
+    QuorvanFrameBuffer* frame = pool.request(-1, check);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(timestampOf(frame, FrameType::DEPTH), 7u);
+    NodeCensus census = pool.census();
+    EXPECT_TRUE(census.lists_consistent);
+    std::lock_guard<std::mutex> lock(pool.pool_mutex);
+    EXPECT_EQ(pool.waiting_consumers, 0);
 }
 
 }  // namespace
