@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "quorvan/capture_failure.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
@@ -31,6 +32,11 @@ public:
     // Sensor frames per camera frame: 1, or 4 for the 240x180 sensor. Written
     // by the camera while no capture runs, read by getFrame.
     int32_t subframe_count = 1;
+
+    // Why the last getFrame failed, for the camera's diagnostics. Written by
+    // getFrame and read by the capture thread after it, so on one thread.
+    // A backend that cannot tell leaves it Unknown.
+    CaptureFailure last_capture_failure = CaptureFailure::Unknown;
 };
 
 }  // namespace Quorvan

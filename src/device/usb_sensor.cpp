@@ -92,12 +92,17 @@ int QuorvanTOFUSBSensor::assembleSubframes(uint8_t* cache, uint64_t* timestamp) 
             continue;
         // A sub-frame that never came would leave the previous frame's
         // image in its place; such a frame is no frame.
-        if (library.captureImage(handle, &current_image, kCaptureTimeoutMs) != 0)
+        const int captured = library.captureImage(handle, &current_image, kCaptureTimeoutMs);
+        if (captured != 0) {
+            last_capture_failure = captured == QUORVAN_EVK_TIMEOUT ? CaptureFailure::Timeout
+                                                                   : CaptureFailure::DeviceError;
             return QuorvanUnkownError;
+        }
         // Unsigned, so a timestamp that went backwards counts as a gap too.
         if (i > 0 && current_image.timestamp - last_timestamp >= kGapThreshold) {
             if (++restarts > kMaxRestartsPerFrame) {
                 library.freeImage(handle, current_image);
+                last_capture_failure = CaptureFailure::TimestampGap;
                 return QuorvanUnkownError;
             }
             i = 0;
@@ -105,6 +110,7 @@ int QuorvanTOFUSBSensor::assembleSubframes(uint8_t* cache, uint64_t* timestamp) 
         }
         if (current_image.size != image_bytes || !current_image.data) {
             library.freeImage(handle, current_image);
+            last_capture_failure = CaptureFailure::WrongSize;
             return QuorvanUnkownError;
         }
         usb::convertSamples(current_image.data, reinterpret_cast<uint16_t*>(cache + offset),
@@ -114,6 +120,7 @@ int QuorvanTOFUSBSensor::assembleSubframes(uint8_t* cache, uint64_t* timestamp) 
         offset += subframe_bytes;
         *timestamp = last_timestamp;
     }
+    last_capture_failure = CaptureFailure::None;
     return QuorvanSuccess;
 }
 

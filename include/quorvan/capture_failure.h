@@ -1,0 +1,20 @@
+// Why a sensor's getFrame gave no frame, as far as the sensor can tell. The
+// capture thread names it when a stream has produced nothing for a while, so
+// a user learns why instead of seeing requestFrame return null for ever.
+#pragma once
+
+namespace Quorvan {
+
+enum class CaptureFailure {
+    None,          // the last capture succeeded
+    Unknown,       // the sensor gave no reason
+    Timeout,       // no image arrived within the capture timeout
+    WrongSize,     // an image of another size than the sensor's format
+    TimestampGap,  // sub-frames too far apart to belong to one capture
+    DeviceError,   // the device or driver reported an error
+};
+
+// A short phrase for messages ("captures time out", ...).
+const char* describeCaptureFailure(CaptureFailure failure);
+
+}  // namespace Quorvan
