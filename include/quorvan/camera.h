@@ -82,6 +82,7 @@ private:
     float updateFps();
     void adjustFrameRate();
     TofErrorCode installAndOpenSensor(std::unique_ptr<QuorvanTOFSensor> created);
+    TofErrorCode undoStart(TofErrorCode failure);
     bool isStreaming() const { return capture_thread.joinable(); }
 
     std::shared_ptr<BackendFactory> factory;

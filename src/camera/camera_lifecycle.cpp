@@ -126,11 +126,15 @@ TofErrorCode QuorvanTOFCamera::start(FrameType type) {
     if (result != QuorvanSuccess)
         return static_cast<TofErrorCode>(result);
     result = sensor->start();
-    if (result != QuorvanSuccess)
+    if (result != QuorvanSuccess) {
+        // Some backends count a start they refused as started (the kit's
+        // library, say); stopping is harmless for the others.
+        sensor->stop();
         return static_cast<TofErrorCode>(result);
+    }
     result = device->startProcessing();
     if (result != QuorvanSuccess)
-        return static_cast<TofErrorCode>(result);
+        return undoStart(static_cast<TofErrorCode>(result));
 
     const CameraInfo format = sensor->getFormat();
     info.width = format.width;
@@ -140,7 +144,7 @@ TofErrorCode QuorvanTOFCamera::start(FrameType type) {
 
     const TofErrorCode output = setOutputType(type);
     if (output != QuorvanSuccess)
-        return output;
+        return undoStart(output);
 
     stopped.store(false);
     pool->beginStreaming();
@@ -151,9 +155,17 @@ TofErrorCode QuorvanTOFCamera::start(FrameType type) {
         pool->endStreaming();
         std::fprintf(stderr, "QuorvanTOFCamera: cannot start the capture thread: %s\n",
                      error.what());
-        return QuorvanSystemError;
+        return undoStart(QuorvanSystemError);
     }
     return QuorvanSuccess;
+}
+
+TofErrorCode QuorvanTOFCamera::undoStart(TofErrorCode failure) {
+    // A failed start must leave nothing started, or the next start finds the
+    // sensor streaming and fails too, until close and open.
+    device->stop();
+    sensor->stop();
+    return failure;
 }
 
 TofErrorCode QuorvanTOFCamera::stop() {

@@ -251,6 +251,45 @@ TEST_F(CameraLifecycle, StartStepFailuresAreReturnedWithoutAThread) {
     }
 }
 
+TEST_F(CameraLifecycle, AFailedStartStopsWhatItStarted) {
+    // Refused output types, a sensor that refuses to start and a device that
+    // cannot process: each leaves the sensor (and device) stopped again, so the
+    // next start can succeed without a close and open.
+    struct Case {
+        const char* name;
+        FrameType type;
+        void (*set)(FakeBackendFactory&);
+        Calls undo;
+    };
+    const Case cases[] = {
+        {"confidence", FrameType::CONFIDENCE, nullptr, {"device1.stop", "sensor1.stop"}},
+        {"cache", FrameType::CACHE, nullptr, {"device1.stop", "sensor1.stop"}},
+        {"sensor start", FrameType::DEPTH,
+         +[](FakeBackendFactory& f) { f.sensor_config.start_result = -2; }, {"sensor1.stop"}},
+        {"processing", FrameType::DEPTH,
+         +[](FakeBackendFactory& f) { f.device_config.start_processing_result = 4; },
+         {"device1.stop", "sensor1.stop"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto own_factory = std::make_shared<FakeBackendFactory>();
+        if (c.set)
+            c.set(*own_factory);
+        QuorvanTOFCamera camera(own_factory);
+        ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
+        own_factory->log->clear();
+        EXPECT_NE(camera.start(c.type), QuorvanSuccess);
+        Calls stops;
+        for (const std::string& call : own_factory->log->entries()) {
+            if (call.find(".stop") != std::string::npos)
+                stops.push_back(call);
+        }
+        EXPECT_EQ(stops, c.undo);
+        own_factory->sensor_config.start_result = 0;
+        own_factory->device_config.start_processing_result = 0;
+    }
+}
+
 TEST_F(CameraLifecycle, OutputTypeSizesForThe240x180Sensor) {
     QuorvanTOFCamera camera(factory);
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
