@@ -5,6 +5,7 @@
 
 #include "camera/frame_pool.h"
 #include "camera/frame_rate.h"
+#include "device/range_modes.h"
 #include "quorvan/camera.h"
 
 namespace Quorvan {
@@ -14,8 +15,6 @@ namespace {
 constexpr uint32_t kHQVGAWidth = 240;
 constexpr uint32_t kHQVGAHeight = 180;
 constexpr int32_t kHQVGASubframes = 4;
-constexpr float kInitialModulationFrequency = 37500000.0f;
-constexpr int32_t kInitialRange = 4000;
 constexpr int32_t kXavierOrinPlatform = 3;
 constexpr uint8_t kXavierOrinSampleShift = 4;
 constexpr int32_t kVGAWidth = 640;
@@ -91,7 +90,8 @@ TofErrorCode QuorvanTOFCamera::openPostHandle() {
     if (hqvga) {
         const uint8_t shift = platform == kXavierOrinPlatform ? kXavierOrinSampleShift : 0;
         created =
-            factory->createHQVGADevice(platform, kInitialModulationFrequency, kInitialRange, shift);
+            factory->createHQVGADevice(platform, kInitialRangeMode.modulation_frequency,
+                                       kInitialRangeMode.millimetres, shift);
     } else {
         created = factory->createVGADevice(platform, kVGAWidth, kVGAHeight);
     }
