@@ -5,6 +5,7 @@
 
 #include "camera/frame_pool.h"
 #include "camera/frame_rate.h"
+#include "csi/host_profile.h"
 #include "device/range_modes.h"
 #include "quorvan/camera.h"
 
@@ -15,8 +16,6 @@ namespace {
 constexpr uint32_t kHQVGAWidth = 240;
 constexpr uint32_t kHQVGAHeight = 180;
 constexpr int32_t kHQVGASubframes = 4;
-constexpr int32_t kXavierOrinPlatform = 3;
-constexpr uint8_t kXavierOrinSampleShift = 4;
 constexpr int32_t kVGAWidth = 640;
 constexpr int32_t kVGAHeight = 480;
 
@@ -88,7 +87,7 @@ TofErrorCode QuorvanTOFCamera::openPostHandle() {
     const bool hqvga = info.width == kHQVGAWidth && info.height == kHQVGAHeight;
     std::unique_ptr<QuorvanDevice> created;
     if (hqvga) {
-        const uint8_t shift = platform == kXavierOrinPlatform ? kXavierOrinSampleShift : 0;
+        const uint8_t shift = hostProfile(platform).hqvga_sample_shift;
         created =
             factory->createHQVGADevice(platform, kInitialRangeMode.modulation_frequency,
                                        kInitialRangeMode.millimetres, shift);
