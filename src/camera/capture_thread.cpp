@@ -66,7 +66,8 @@ void CaptureThread::captureThread(Stream stream) {
     int consecutive_failures = 0;
 
     while (!stopped.load()) {
-        if (controls.autoFrameRate() && systemClockNs() - last_rate_check > kFrameRateCheckPeriodNs) {
+        if (controls.autoFrameRate() &&
+            systemClockNs() - last_rate_check > kFrameRateCheckPeriodNs) {
             adjustFrameRate();
             last_rate_check = systemClockNs();
         }
