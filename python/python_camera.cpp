@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "camera/camera_internals.h"
+
 namespace Quorvan::python {
 
 py::object FrameObjectRegistry::find(const QuorvanFrameBuffer* buffer, uint64_t pool_generation) {
@@ -62,7 +64,7 @@ py::object PythonCamera::requestFrame(int16_t timeout) {
     if (buffer == nullptr) {
         return py::none();
     }
-    const uint64_t pool_generation = camera_->poolGeneration();
+    const uint64_t pool_generation = CameraInternals::poolGeneration(*camera_);
     py::object known = frames_.find(buffer, pool_generation);
     if (!known.is_none()) {
         return known;

@@ -1,10 +1,12 @@
 // Opening, starting, stopping and closing a camera, and the wiring between
 // its sensor, device and frame pool.
 #include <cstdio>
-#include <system_error>
 
+#include "camera/capture_controls.h"
+#include "camera/capture_thread.h"
 #include "camera/frame_pool.h"
-#include "camera/frame_rate.h"
+#include "csi/host_profile.h"
+#include "device/range_modes.h"
 #include "quorvan/camera.h"
 
 namespace Quorvan {
@@ -14,10 +16,6 @@ namespace {
 constexpr uint32_t kHQVGAWidth = 240;
 constexpr uint32_t kHQVGAHeight = 180;
 constexpr int32_t kHQVGASubframes = 4;
-constexpr float kInitialModulationFrequency = 37500000.0f;
-constexpr int32_t kInitialRange = 4000;
-constexpr int32_t kXavierOrinPlatform = 3;
-constexpr uint8_t kXavierOrinSampleShift = 4;
 constexpr int32_t kVGAWidth = 640;
 constexpr int32_t kVGAHeight = 480;
 
@@ -27,7 +25,8 @@ QuorvanTOFCamera::QuorvanTOFCamera() : QuorvanTOFCamera(defaultBackendFactory())
 
 QuorvanTOFCamera::QuorvanTOFCamera(std::shared_ptr<BackendFactory> backends)
     : factory(backends ? std::move(backends) : defaultBackendFactory()),
-      rate_meter(std::make_unique<FrameRateMeter>()) {
+      capture_controls(std::make_unique<CaptureControls>()),
+      capture(std::make_unique<CaptureThread>(*this, *capture_controls)) {
     platform = factory->detectPlatform();
 }
 
@@ -89,9 +88,10 @@ TofErrorCode QuorvanTOFCamera::openPostHandle() {
     const bool hqvga = info.width == kHQVGAWidth && info.height == kHQVGAHeight;
     std::unique_ptr<QuorvanDevice> created;
     if (hqvga) {
-        const uint8_t shift = platform == kXavierOrinPlatform ? kXavierOrinSampleShift : 0;
+        const uint8_t shift = hostProfile(platform).hqvga_sample_shift;
         created =
-            factory->createHQVGADevice(platform, kInitialModulationFrequency, kInitialRange, shift);
+            factory->createHQVGADevice(platform, kInitialRangeMode.modulation_frequency,
+                                       kInitialRangeMode.millimetres, shift);
     } else {
         created = factory->createVGADevice(platform, kVGAWidth, kVGAHeight);
     }
@@ -139,23 +139,12 @@ TofErrorCode QuorvanTOFCamera::start(FrameType type) {
     if (output != QuorvanSuccess)
         return output;
 
-    stopped.store(false);
-    try {
-        capture_thread = std::thread(&QuorvanTOFCamera::captureThread, this);
-    } catch (const std::system_error& error) {
-        stopped.store(true);
-        std::fprintf(stderr, "QuorvanTOFCamera: cannot start the capture thread: %s\n",
-                     error.what());
-        return QuorvanSystemError;
-    }
-    return QuorvanSuccess;
+    return capture->start({*sensor, *device, *pool, info.type});
 }
 
 TofErrorCode QuorvanTOFCamera::stop() {
-    stopped.store(true);
-    if (!isStreaming())
+    if (!capture->stop())
         return QuorvanUnkownError;
-    capture_thread.join();
     device->stop();
     return static_cast<TofErrorCode>(sensor->stop());
 }

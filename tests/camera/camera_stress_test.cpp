@@ -96,7 +96,7 @@ TEST(CameraStress, TwoConsumersAcrossStartStopCyclesLoseNoNode) {
             camera.setControl(CameraCtrl::SKIP_FRAME_LOOP, 1 + turn % 4);
             camera.setControl(CameraCtrl::SKIP_FRAME, turn % 3);
             camera.setControl(CameraCtrl::AUTO_FRAME_RATE, turn % 2);
-            (void)camera.measuredFps();
+            (void)CameraTestAccess::measuredFps(camera);
             ++turn;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
