@@ -1,7 +1,8 @@
 // QuorvanCamera. Every method forwards to one camera operation; failures come
 // back as TOFErrorCode values, and only arguments that cannot be converted
-// (wrong type, integer out of range, plain int for an enum) raise TypeError.
-// No method releases the interpreter lock.
+// (wrong type, integer out of range, plain int for an enum) raise TypeError,
+// and a path holding a NUL character raises ValueError. Only requestFrame
+// releases the interpreter lock, while it waits.
 #include <pybind11/pybind11.h>
 
 #include "bindings.h"

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "camera/camera_internals.h"
+
 namespace Quorvan::python {
 
 FrameHandle::FrameHandle(std::weak_ptr<QuorvanTOFCamera> camera, QuorvanFrameBuffer* buffer,
@@ -17,12 +19,12 @@ ReadableFrame FrameHandle::readable() const {
     }
     // The generation is checked first: after a new start the old address may
     // belong to a different buffer of the new pool.
-    if (camera->poolGeneration() != pool_generation_) {
+    if (CameraInternals::poolGeneration(*camera) != pool_generation_) {
         throw std::runtime_error(
             "this frame belongs to an earlier stream; the camera was started again since "
             "requestFrame returned it");
     }
-    if (!camera->isFrameHeld(buffer_)) {
+    if (!CameraInternals::isFrameHeld(*camera, buffer_)) {
         throw std::runtime_error(
             "this frame was given back with releaseFrame; request a new frame to read data");
     }
@@ -31,7 +33,7 @@ ReadableFrame FrameHandle::readable() const {
 
 QuorvanFrameBuffer* FrameHandle::bufferFor(const QuorvanTOFCamera& camera) const {
     std::shared_ptr<QuorvanTOFCamera> owner = camera_.lock();
-    if (owner.get() != &camera || camera.poolGeneration() != pool_generation_) {
+    if (owner.get() != &camera || CameraInternals::poolGeneration(camera) != pool_generation_) {
         return nullptr;
     }
     return buffer_;

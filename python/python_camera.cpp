@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "camera/camera_internals.h"
+
 namespace Quorvan::python {
 
 py::object FrameObjectRegistry::find(const QuorvanFrameBuffer* buffer, uint64_t pool_generation) {
@@ -57,12 +59,37 @@ int32_t PythonCamera::getControl(CameraCtrl control) {
 
 CameraInfo PythonCamera::getCameraInfo() const { return camera_->getCameraInfo(); }
 
+namespace {
+
+// Polled while requestFrame waits without the interpreter lock: runs the
+// interpreter's signal handlers, so Ctrl-C raises KeyboardInterrupt in the
+// main thread. The exception stays set and ends the wait.
+bool interpreterInterrupted(void*) {
+    py::gil_scoped_acquire locked;
+    return PyErr_CheckSignals() != 0;
+}
+
+}  // namespace
+
 py::object PythonCamera::requestFrame(int16_t timeout) {
-    QuorvanFrameBuffer* buffer = camera_->requestFrame(timeout);
+    QuorvanFrameBuffer* buffer = nullptr;
+    uint64_t pool_generation = 0;
+    {
+        // The one call that gives up the interpreter lock: waiting with it
+        // would freeze every other thread, including the ones that could
+        // release the frames this wait is for.
+        py::gil_scoped_release unlocked;
+        const InterruptCheck check{&interpreterInterrupted, nullptr};
+        buffer = CameraInternals::requestFrame(*camera_, timeout, check, &pool_generation);
+    }
+    if (PyErr_Occurred()) {
+        if (buffer != nullptr)
+            camera_->releaseFrame(buffer);
+        throw py::error_already_set();
+    }
     if (buffer == nullptr) {
         return py::none();
     }
-    const uint64_t pool_generation = camera_->poolGeneration();
     py::object known = frames_.find(buffer, pool_generation);
     if (!known.is_none()) {
         return known;

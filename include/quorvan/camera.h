@@ -17,7 +17,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <thread>
 
 #include "quorvan/backend_factory.h"
 #include "quorvan/device.h"
@@ -28,8 +27,8 @@
 namespace Quorvan {
 
 struct FramePool;
-struct LinkNode;
-class FrameRateMeter;
+class CaptureControls;
+class CaptureThread;
 
 class QuorvanTOFCamera {
 public:
@@ -64,26 +63,14 @@ public:
     void reportSensorSize(uint32_t width, uint32_t height);
     void reportSampleFormat(uint32_t bit_width, uint32_t bpp);
 
-    // True while `buffer` belongs to the current pool and is held by a
-    // consumer (between requestFrame and releaseFrame). Language bindings use
-    // it to refuse stale frame handles instead of reading freed memory.
-    bool isFrameHeld(const QuorvanFrameBuffer* buffer) const;
-    // Changes whenever the pool (and with it every frame buffer) is replaced.
-    uint64_t poolGeneration() const;
-    // Smoothed delivered frame rate as measured by the capture thread.
-    float measuredFps() const;
-
 private:
-    // Reaches the pool's node census from tests; no production caller.
-    friend class CameraTestAccess;
+    // The language bindings and the tests reach the pool and the capture
+    // thread through this internal accessor; no application does.
+    friend class CameraInternals;
 
-    void captureThread();
-    TofErrorCode analysisFrame(uint8_t* cache, LinkNode* node);
-    float updateFps();
-    void adjustFrameRate();
     TofErrorCode installAndOpenSensor(std::unique_ptr<QuorvanTOFSensor> created);
     TofErrorCode undoStart(TofErrorCode failure);
-    bool isStreaming() const { return capture_thread.joinable(); }
+    bool isStreaming() const;
 
     std::shared_ptr<BackendFactory> factory;
     CameraInfo info{};
@@ -91,20 +78,16 @@ private:
     PlaneDescriptor depth_descriptor{};
     std::unique_ptr<QuorvanTOFSensor> sensor;
     std::unique_ptr<QuorvanDevice> device;
-    std::unique_ptr<FramePool> pool;
+    // Shared, and read by consumers with std::atomic_load, so a consumer still
+    // inside requestFrame on another thread keeps the pool it waits on alive
+    // when start replaces it.
+    std::shared_ptr<FramePool> pool;
     std::atomic<uint64_t> pool_generation{0};
-    std::thread capture_thread;
-    std::atomic<bool> stopped{true};
     int32_t platform = 0;
-    // Written by the application, read by the capture thread once per frame.
-    std::atomic<int32_t> skip_frame{0};
-    std::atomic<int32_t> skip_frame_loop{1};
-    std::atomic<bool> auto_frame_rate{true};
-    // Capture-thread state.
-    int32_t skip_counter = 0;
-    std::unique_ptr<FrameRateMeter> rate_meter;
-    // Written by the capture thread, read by measuredFps from any thread.
-    std::atomic<float> fps{0.0f};
+    // The skip pattern and automatic frame-rate correction, read by the
+    // capture thread once per frame.
+    std::unique_ptr<CaptureControls> capture_controls;
+    std::unique_ptr<CaptureThread> capture;
 };
 
 }  // namespace Quorvan

@@ -1,29 +1,13 @@
 // Camera-level controls: the camera keeps the skip pattern and automatic
 // frame-rate correction itself and hands everything else to the device.
-#include "camera/skip_pattern.h"
+#include "camera/capture_controls.h"
 #include "quorvan/camera.h"
 
 namespace Quorvan {
 
 TofErrorCode QuorvanTOFCamera::setControl(CameraCtrl control, int32_t value) {
-    switch (control) {
-        case CameraCtrl::SKIP_FRAME:
-            if (!isValidSkipFrame(value, skip_frame_loop.load(std::memory_order_relaxed))) {
-                return QuorvanInvalidParameter;
-            }
-            skip_frame.store(value, std::memory_order_relaxed);
-            return QuorvanSuccess;
-        case CameraCtrl::SKIP_FRAME_LOOP:
-            if (!isValidSkipFrameLoop(value))
-                return QuorvanInvalidParameter;
-            skip_frame_loop.store(value, std::memory_order_relaxed);
-            return QuorvanSuccess;
-        case CameraCtrl::AUTO_FRAME_RATE:
-            auto_frame_rate.store(value != 0, std::memory_order_relaxed);
-            return QuorvanSuccess;
-        default:
-            break;
-    }
+    if (const std::optional<TofErrorCode> kept = capture_controls->set(control, value))
+        return *kept;
     if (!device)
         return QuorvanUnkownError;
     if (control == CameraCtrl::FRAME_RATE) {
@@ -41,10 +25,8 @@ TofErrorCode QuorvanTOFCamera::setControl(CameraCtrl control, int32_t value) {
 TofErrorCode QuorvanTOFCamera::getControl(CameraCtrl control, int32_t* value) {
     if (value == nullptr)
         return QuorvanInvalidParameter;
-    if (control == CameraCtrl::AUTO_FRAME_RATE) {
-        *value = auto_frame_rate.load(std::memory_order_relaxed) ? 1 : 0;
-        return QuorvanSuccess;
-    }
+    if (const std::optional<TofErrorCode> kept = capture_controls->get(control, value))
+        return *kept;
     if (!device)
         return QuorvanUnkownError;
     return static_cast<TofErrorCode>(device->getControl(control, value));

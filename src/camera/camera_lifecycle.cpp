@@ -1,11 +1,13 @@
 // Opening, starting, stopping and closing a camera, and the wiring between
 // its sensor, device and frame pool.
 #include <cstdio>
-#include <system_error>
 
+#include "camera/capture_controls.h"
+#include "camera/capture_thread.h"
 #include "camera/frame_pool.h"
-#include "camera/frame_rate.h"
 #include "camera/live_cameras.h"
+#include "csi/host_profile.h"
+#include "device/range_modes.h"
 #include "quorvan/camera.h"
 
 namespace Quorvan {
@@ -15,10 +17,6 @@ namespace {
 constexpr uint32_t kHQVGAWidth = 240;
 constexpr uint32_t kHQVGAHeight = 180;
 constexpr int32_t kHQVGASubframes = 4;
-constexpr float kInitialModulationFrequency = 37500000.0f;
-constexpr int32_t kInitialRange = 4000;
-constexpr int32_t kXavierOrinPlatform = 3;
-constexpr uint8_t kXavierOrinSampleShift = 4;
 constexpr int32_t kVGAWidth = 640;
 constexpr int32_t kVGAHeight = 480;
 
@@ -28,7 +26,8 @@ QuorvanTOFCamera::QuorvanTOFCamera() : QuorvanTOFCamera(defaultBackendFactory())
 
 QuorvanTOFCamera::QuorvanTOFCamera(std::shared_ptr<BackendFactory> backends)
     : factory(backends ? std::move(backends) : defaultBackendFactory()),
-      rate_meter(std::make_unique<FrameRateMeter>()) {
+      capture_controls(std::make_unique<CaptureControls>()),
+      capture(std::make_unique<CaptureThread>(*this, *capture_controls)) {
     platform = factory->detectPlatform();
     LiveCameras::add(this);
 }
@@ -92,9 +91,10 @@ TofErrorCode QuorvanTOFCamera::openPostHandle() {
     const bool hqvga = info.width == kHQVGAWidth && info.height == kHQVGAHeight;
     std::unique_ptr<QuorvanDevice> created;
     if (hqvga) {
-        const uint8_t shift = platform == kXavierOrinPlatform ? kXavierOrinSampleShift : 0;
+        const uint8_t shift = hostProfile(platform).hqvga_sample_shift;
         created =
-            factory->createHQVGADevice(platform, kInitialModulationFrequency, kInitialRange, shift);
+            factory->createHQVGADevice(platform, kInitialRangeMode.modulation_frequency,
+                                       kInitialRangeMode.millimetres, shift);
     } else {
         created = factory->createVGADevice(platform, kVGAWidth, kVGAHeight);
     }
@@ -146,16 +146,11 @@ TofErrorCode QuorvanTOFCamera::start(FrameType type) {
     if (output != QuorvanSuccess)
         return undoStart(output);
 
-    stopped.store(false);
     pool->beginStreaming();
-    try {
-        capture_thread = std::thread(&QuorvanTOFCamera::captureThread, this);
-    } catch (const std::system_error& error) {
-        stopped.store(true);
+    const TofErrorCode launched = capture->start({*sensor, *device, *pool, info.type});
+    if (launched != QuorvanSuccess) {
         pool->endStreaming();
-        std::fprintf(stderr, "QuorvanTOFCamera: cannot start the capture thread: %s\n",
-                     error.what());
-        return undoStart(QuorvanSystemError);
+        return undoStart(launched);
     }
     return QuorvanSuccess;
 }
@@ -169,13 +164,12 @@ TofErrorCode QuorvanTOFCamera::undoStart(TofErrorCode failure) {
 }
 
 TofErrorCode QuorvanTOFCamera::stop() {
-    stopped.store(true);
-    if (!isStreaming())
-        return QuorvanUnkownError;
     // Wakes the capture thread from a wait for a node and every consumer from
     // a wait for a frame that can no longer come.
-    pool->endStreaming();
-    capture_thread.join();
+    if (isStreaming())
+        pool->endStreaming();
+    if (!capture->stop())
+        return QuorvanUnkownError;
     device->stop();
     return static_cast<TofErrorCode>(sensor->stop());
 }

@@ -3,11 +3,11 @@
 // camera reports the open as failed.
 #include "csi/csi_sensor.h"
 #include "csi/host_platform.h"
-#include "csi/kernel_interface.h"
 #include "device/hqvga_device.h"
 #include "device/usb_sensor.h"
 #include "device/vga_device.h"
 #include "quorvan/backend_factory.h"
+#include "system/kernel_interface.h"
 
 namespace Quorvan {
 

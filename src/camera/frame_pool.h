@@ -85,6 +85,8 @@ struct FramePool {
     FramePool(const CameraInfo& capture, const PlaneDescriptor& plane);
 
     PlaneDescriptor descriptor{};
+    // The camera's pool generation this pool was made for; fixed once set.
+    uint64_t generation = 0;
     std::unique_ptr<FrameQueue> queue;
     std::unique_ptr<CacheData> cache;
     uint8_t node_count = 3;

@@ -1,32 +1,36 @@
-// The capture backend for cameras on a MIPI-CSI port of a single-board host:
-// a V4L2 capture node for the frames, the sensor's V4L2 sub-device (found
-// through the media controller) for range and exposure, and the sensor's
-// I2C bus for the frame-rate register. What differs per host board (buffer
-// type, discovery, pixel format, line layout) follows the platform value.
+// The capture backend for cameras on a MIPI-CSI port of a single-board host.
+// It follows the sensor contract's steps and leaves each job to a part: the
+// capture node streams the frames, discovery finds the sensor's sub-devices
+// and I2C bus, the controls drive range, exposure and frame rate. What
+// differs per host board comes from the host's profile row.
 //
 // Every call into the operating system goes through the KernelInterface given
 // at construction, so a simulated board can stand in for the real one.
 #pragma once
 
-#include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
-#include "csi/kernel_interface.h"
+#include "csi/capture_node.h"
 #include "csi/line_copy.h"
+#include "csi/sensor_controls.h"
+#include "csi/sensor_subdevices.h"
 #include "quorvan/sensor.h"
+#include "system/kernel_interface.h"
 
 namespace Quorvan {
 
+struct HostProfile;
+
 class QuorvanTOFCSISensor final : public QuorvanTOFSensor {
 public:
-    static constexpr int kMaxSubdevices = 4;
-    static constexpr int kBufferCount = 8;
+    static constexpr int kMaxSubdevices = SensorSubdevices::kCapacity;
+    static constexpr int kBufferCount = static_cast<int>(CaptureNode::kBufferCount);
 
     QuorvanTOFCSISensor(const char* node_path, int32_t platform, KernelInterface& kernel);
-    // Releases whatever close() was not called for: mappings and handles.
-    ~QuorvanTOFCSISensor() override;
+    // Whatever close() was not called for (mappings and handles) is released
+    // by the parts that own it.
+    ~QuorvanTOFCSISensor() override = default;
     QuorvanTOFCSISensor(const QuorvanTOFCSISensor&) = delete;
     QuorvanTOFCSISensor& operator=(const QuorvanTOFCSISensor&) = delete;
 
@@ -40,59 +44,23 @@ public:
     int getControl(CameraCtrl id, int* value) override;
 
     // What open() found, for diagnostics.
-    uint32_t bufferType() const { return buffer_type; }
-    int subdeviceCount() const { return subdevice_count; }
-    int sensorSubdeviceIndex() const { return sensor_subdevice_index; }
-    const char* i2cBusName() const { return i2c_bus_name; }
-    int mappedBufferCount() const;
+    uint32_t bufferType() const { return capture.bufferType(); }
+    int subdeviceCount() const { return subdevices.count(); }
+    int sensorSubdeviceIndex() const { return subdevices.sensorIndex(); }
+    const char* i2cBusName() const { return subdevices.busName(); }
+    int mappedBufferCount() const { return capture.mappedBufferCount(); }
 
 private:
-    struct MappedBuffer {
-        uint8_t* address = nullptr;
-        size_t length = 0;
-    };
-
-    // Discovery (csi_discovery.cpp).
-    bool captureNodeDevice(uint32_t* major, uint32_t* minor);
-    void discoverThroughMediaController();
-    void walkMediaGraph(int media_handle);
-    bool routeReceiverToCaptureNode(int media_handle);
-    uint32_t findEntityByName(int media_handle, const char* name);
-    bool addBridgeSubdevice(uint32_t major, uint32_t minor);
-    bool addSensorSubdevice(const char* entity_name, uint32_t major, uint32_t minor);
-    int openEntitySubdevice(uint32_t major, uint32_t minor);
-    int readBusNameFromSysfs();
-
-    // Streaming (csi_streaming.cpp).
+    int openCaptureNode();
+    int readSensorSize(QuorvanTOFCamera& camera);
     int applyFormat();
-    int applySubdeviceFormats();
-    int mapAndQueueBuffers();
-    void chooseLineCopy(size_t buffer_length);
-    void unmapBuffers();
-    void closeHandles();
-    int sensorSubdeviceHandle() const;
-
-    // Controls (csi_controls.cpp).
-    int setSensorControl(uint32_t control_id, int value);
-    int getSensorControl(uint32_t control_id, int* value);
-    int writeFrameRateRegister(int value);
 
     KernelInterface& kernel;
-    int video_handle = -1;
-    std::array<int, kMaxSubdevices> subdevice_handles{-1, -1, -1, -1};
-    uint8_t sensor_subdevice_index = 0;
-    uint8_t subdevice_count = 0;
-    char i2c_bus_name[10] = {};
-    int i2c_handle = -1;
-    int16_t chip_address = 0x0c;
-    // Read by the capture thread (through the device) while the application
-    // may write it.
-    std::atomic<int> frame_rate;
+    const HostProfile& profile;
+    CaptureNode capture;
+    SensorSubdevices subdevices;
+    SensorControls controls;
     int video_input = 0;
-    int32_t platform;
-    char video_node_path[80] = {};
-    uint32_t buffer_type;
-    std::array<MappedBuffer, kBufferCount> buffers{};
     CameraInfo format{};
     LineCopyRoutine line_copy = copyPlain;
     // Fixed by start(): getFrame reads these instead of the format record,

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "csi/kernel_interface.h"
+#include "system/kernel_interface.h"
 
 namespace Quorvan {
 
@@ -18,13 +18,7 @@ enum HostPlatform : int32_t {
     RADXA_ROCK = 7,
 };
 
-// Consumers branch on groups as well as single boards.
-inline bool isJetsonPlatform(int32_t platform) {
-    return platform >= 2 && platform <= 4;
-}
-inline bool isMediaControllerPlatform(int32_t platform) {
-    return platform >= 5 && platform <= 7;
-}
+// What each board changes is in its HostProfile row (host_profile.h).
 
 // Reads the device-tree model text and classifies it. Never fails: a missing,
 // unreadable, empty or unknown model gives OTHER.

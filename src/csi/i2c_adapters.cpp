@@ -11,7 +11,7 @@
 #include <new>
 
 #include "csi/i2c_bus.h"
-#include "csi/kernel_line_reader.h"
+#include "system/kernel_line_reader.h"
 
 namespace Quorvan {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "csi/kernel_interface.h"
+#include "system/kernel_interface.h"
 
 namespace Quorvan {
 

@@ -1,22 +1,28 @@
 #include "device/default_config_files.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace Quorvan {
 
-bool writeDefaultConfigFiles() {
+namespace {
+
+constexpr mode_t kConfigFileMode = 0644;
+
+}  // namespace
+
+bool writeDefaultConfigFiles(KernelInterface& kernel) {
     for (const DefaultConfigText& text : kDefaultConfigTexts) {
-        const int descriptor =
-            ::open(text.file_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (descriptor < 0) {
+        const int descriptor = kernel.createFile(text.file_name, kConfigFileMode);
+        if (descriptor < 0)
             return false;
-        }
-        const ssize_t written = ::write(descriptor, text.bytes, text.size);
-        static_cast<void>(written);
-        ::close(descriptor);
+        // A short write is not reported: the library still starts and works
+        // with whatever it finds.
+        static_cast<void>(kernel.write(descriptor, text.bytes, text.size));
+        kernel.close(descriptor);
     }
     return true;
+}
+
+bool writeDefaultConfigFiles() {
+    return writeDefaultConfigFiles(linuxKernel());
 }
 
 }  // namespace Quorvan

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "system/kernel_interface.h"
+
 namespace Quorvan {
 
 struct DefaultConfigText {
@@ -22,6 +24,8 @@ extern const DefaultConfigText kDefaultConfigTexts[kDefaultConfigTextCount];
 // False as soon as one cannot be opened for writing (the files before it stay
 // written). Short writes and failed closes are not reported: the library
 // still starts and works with whatever it finds.
+bool writeDefaultConfigFiles(KernelInterface& kernel);
+// The same through the Linux kernel-access layer.
 bool writeDefaultConfigFiles();
 
 }  // namespace Quorvan

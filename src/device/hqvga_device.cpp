@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/hqvga_kernels.h"
+#include "device/range_modes.h"
 #include "quorvan/sensor.h"
 
 namespace Quorvan {
@@ -10,10 +11,6 @@ namespace Quorvan {
 namespace {
 
 constexpr int32_t kPlaneKind = 2;
-constexpr int32_t kShortRange = 2000;
-constexpr int32_t kLongRange = 4000;
-constexpr float kShortRangeFrequency = 75000000.0f;
-constexpr float kLongRangeFrequency = 37500000.0f;
 
 }  // namespace
 
@@ -57,22 +54,20 @@ int QuorvanDeviceHQVGA::setControl(CameraCtrl control, int value) {
     // A range other than the two known ones keeps the last frequency, so the
     // update reads the current word and retries if another writer got there
     // first.
+    const RangeMode* mode = rangeModeForMillimetres(value);
     uint64_t current = range_settings.load(std::memory_order_relaxed);
     RangeSettings next{};
     do {
         next = unpack(current);
         next.range = value;
-        if (value == kShortRange)
-            next.modulation_frequency = kShortRangeFrequency;
-        if (value == kLongRange)
-            next.modulation_frequency = kLongRangeFrequency;
+        if (mode != nullptr)
+            next.modulation_frequency = mode->modulation_frequency;
     } while (!range_settings.compare_exchange_weak(current, pack(next), std::memory_order_relaxed));
     // The sensor has to modulate at the frequency the depth is computed with;
     // its answer does not change ours (a sensor without range support still
     // gets a device that computes at the requested range).
-    if ((value == kShortRange || value == kLongRange) && sensor != nullptr) {
+    if (mode != nullptr && sensor != nullptr)
         sensor->setControl(CameraCtrl::RANGE, value);
-    }
     return QuorvanSuccess;
 }
 

@@ -1,5 +1,8 @@
 #include "device/usb_sensor.h"
 
+#include <iterator>
+
+#include "device/range_modes.h"
 #include "device/usb_sample_conversion.h"
 #include "quorvan/camera.h"
 
@@ -127,9 +130,12 @@ int QuorvanTOFUSBSensor::assembleSubframes(uint8_t* cache, uint64_t* timestamp) 
 int QuorvanTOFUSBSensor::setControl(CameraCtrl id, int value) {
     if (id != CameraCtrl::RANGE)
         return QuorvanInvalidParameter;
-    const uint32_t* values = value == 2000 ? kShortRangeValues : kLongRangeValues;
-    for (int i = 0; i < 4; ++i)
-        library.writeSensorReg(handle, kRangeRegisters[i], values[i]);
+    // The kit knows only the two register sets; any range but the short one
+    // gets the long one.
+    const RangeMode& mode =
+        value == kShortRangeMode.millimetres ? kShortRangeMode : kLongRangeMode;
+    for (size_t i = 0; i < std::size(kUsbRangeRegisters); ++i)
+        library.writeSensorReg(handle, kUsbRangeRegisters[i], mode.usb_register_values[i]);
     return QuorvanSuccess;
 }
 

@@ -22,10 +22,6 @@ public:
     // assembly forever and hold up stop(); past this many restarts in one
     // call the frame is given up.
     static constexpr int kMaxRestartsPerFrame = 4;
-    // The register sets RANGE selects: 2000 mm, or any other range.
-    static constexpr uint32_t kRangeRegisters[4] = {0x216c, 0x2179, 0x217a, 0x217b};
-    static constexpr uint32_t kShortRangeValues[4] = {0x08, 0x0a, 0x0e, 0x12};
-    static constexpr uint32_t kLongRangeValues[4] = {0x10, 0x0e, 0x16, 0x1e};
 
     // config_path: empty (or null) for the kit's built-in configuration.
     QuorvanTOFUSBSensor(const char* config_path, uint32_t index);

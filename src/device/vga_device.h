@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "csi/kernel_interface.h"
+#include "system/kernel_interface.h"
 #include "device/calibration_mapping.h"
 #include "quorvan/device.h"
 #include "si4c.h"

@@ -117,8 +117,8 @@ TEST_F(CameraLifecycle, CallsBeforeASuccessfulOpenAreRefused) {
     EXPECT_EQ(camera.requestFrame(0), nullptr);
     EXPECT_EQ(camera.releaseFrame(nullptr), QuorvanUnkownError);
     EXPECT_EQ(camera.openPostHandle(), QuorvanUnkownError);
-    EXPECT_FALSE(camera.isFrameHeld(nullptr));
-    EXPECT_EQ(camera.poolGeneration(), 0u);
+    EXPECT_FALSE(CameraTestAccess::isFrameHeld(camera, nullptr));
+    EXPECT_EQ(CameraTestAccess::poolGeneration(camera), 0u);
     EXPECT_EQ(value, 5);
     // Camera-held controls work without a device.
     EXPECT_EQ(camera.setControl(CameraCtrl::SKIP_FRAME_LOOP, 4), QuorvanSuccess);
@@ -247,7 +247,7 @@ TEST_F(CameraLifecycle, StartStepFailuresAreReturnedWithoutAThread) {
         const TofErrorCode result = camera.start(FrameType::DEPTH);
         EXPECT_NE(result, QuorvanSuccess);
         EXPECT_EQ(camera.stop(), QuorvanUnkownError);  // no thread was started
-        EXPECT_EQ(camera.poolGeneration(), 0u);
+        EXPECT_EQ(CameraTestAccess::poolGeneration(camera), 0u);
     }
 }
 
@@ -316,13 +316,13 @@ TEST_F(CameraLifecycle, OutputTypeSizesForThe240x180Sensor) {
     ASSERT_EQ(camera.setOutputType(FrameType::DEPTH), QuorvanSuccess);
     EXPECT_EQ(camera.getCameraInfo().type, FrameType::DEPTH);
     EXPECT_EQ(CameraTestAccess::census(camera).total, 3);
-    const uint64_t generation = camera.poolGeneration();
+    const uint64_t generation = CameraTestAccess::poolGeneration(camera);
     const CacheData* depth_cache = CameraTestAccess::cache(camera);
 
     // CONFIDENCE is refused, yet recorded; the depth pool stays.
     EXPECT_EQ(camera.setOutputType(FrameType::CONFIDENCE), QuorvanUnkownError);
     EXPECT_EQ(camera.getCameraInfo().type, FrameType::CONFIDENCE);
-    EXPECT_EQ(camera.poolGeneration(), generation);
+    EXPECT_EQ(CameraTestAccess::poolGeneration(camera), generation);
     EXPECT_EQ(CameraTestAccess::cache(camera), depth_cache);
     EXPECT_EQ(camera.start(FrameType::CACHE), QuorvanUnkownError);
     EXPECT_EQ(camera.getCameraInfo().type, FrameType::CACHE);
@@ -333,14 +333,14 @@ TEST_F(CameraLifecycle, StartWhileStreamingIsRefusedAndTheThreadKeepsRunning) {
     QuorvanTOFCamera camera(factory);
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
-    const uint64_t generation = camera.poolGeneration();
+    const uint64_t generation = CameraTestAccess::poolGeneration(camera);
     EXPECT_EQ(camera.start(FrameType::DEPTH), QuorvanUnkownError);
     EXPECT_EQ(camera.setOutputType(FrameType::RAW), QuorvanUnkownError);
     EXPECT_EQ(camera.open(Connection::USB, 1), QuorvanUnkownError);
     EXPECT_EQ(camera.openWithFile("x.cfg", 1), QuorvanUnkownError);
     EXPECT_EQ(camera.openPostHandle(), QuorvanUnkownError);
     EXPECT_EQ(factory->sensors.size(), 1u);
-    EXPECT_EQ(camera.poolGeneration(), generation);
+    EXPECT_EQ(CameraTestAccess::poolGeneration(camera), generation);
     fakes::FakeSensor* sensor = factory->lastSensor();
     const uint64_t before = sensor->frames_captured;
     EXPECT_TRUE(fakes::waitUntil([&] { return sensor->frames_captured > before + 2; }));
@@ -364,7 +364,7 @@ TEST_F(CameraLifecycle, ADeviceThatReadsMoreThanTheCacheHoldsIsRefused) {
     QuorvanTOFCamera camera(factory);
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
     EXPECT_EQ(camera.start(FrameType::DEPTH), QuorvanUnkownError);
-    EXPECT_EQ(camera.poolGeneration(), 0u);
+    EXPECT_EQ(CameraTestAccess::poolGeneration(camera), 0u);
 }
 
 }  // namespace

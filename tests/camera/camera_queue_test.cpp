@@ -108,7 +108,7 @@ TEST_F(CameraQueue, HoldingEveryFramePausesCaptureUntilOneIsReleased) {
     for (auto& frame : held) {
         frame = camera.requestFrame(2000);
         ASSERT_NE(frame, nullptr);
-        EXPECT_TRUE(camera.isFrameHeld(frame));
+        EXPECT_TRUE(CameraTestAccess::isFrameHeld(camera, frame));
     }
     const NodeCensus census = CameraTestAccess::census(camera);
     EXPECT_EQ(census.consumer_held, 3);
@@ -171,7 +171,7 @@ TEST_F(CameraQueue, ReleaseRefusesWhatTheConsumerDoesNotHold) {
     EXPECT_EQ(camera.releaseFrame(nullptr), QuorvanUnkownError);
     EXPECT_EQ(camera.releaseFrame(&stranger), QuorvanUnkownError);
     EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
-    EXPECT_FALSE(camera.isFrameHeld(frame));
+    EXPECT_FALSE(CameraTestAccess::isFrameHeld(camera, frame));
     EXPECT_EQ(camera.releaseFrame(frame), QuorvanUnkownError);
     // A capture that has begun is published before the thread sees the stop,
     // so a second capture guarantees a ready frame to take after stopping.
@@ -179,13 +179,13 @@ TEST_F(CameraQueue, ReleaseRefusesWhatTheConsumerDoesNotHold) {
     ASSERT_EQ(camera.stop(), QuorvanSuccess);
 
     // A frame captured before stop can still be taken after it.
-    const uint64_t generation = camera.poolGeneration();
+    const uint64_t generation = CameraTestAccess::poolGeneration(camera);
     QuorvanFrameBuffer* kept = camera.requestFrame(0);
     ASSERT_NE(kept, nullptr);
     EXPECT_EQ(timestampOf(kept), contentsOf(kept));
-    EXPECT_TRUE(camera.isFrameHeld(kept));
+    EXPECT_TRUE(CameraTestAccess::isFrameHeld(camera, kept));
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
-    EXPECT_EQ(camera.poolGeneration(), generation + 1);
+    EXPECT_EQ(CameraTestAccess::poolGeneration(camera), generation + 1);
     const NodeCensus census = CameraTestAccess::census(camera);
     EXPECT_EQ(census.total, 3);
     EXPECT_EQ(census.consumer_held, 0);  // the old pool went with its frames
@@ -235,7 +235,7 @@ TEST_F(CameraQueue, DroppingEveryFrameDeliversNothing) {
     EXPECT_EQ(camera.requestFrame(200), nullptr);
     EXPECT_GT(sensor().frames_captured, 0u);
     EXPECT_EQ(device().phase_calls, 0u);
-    EXPECT_EQ(camera.measuredFps(), 0.0f);
+    EXPECT_EQ(CameraTestAccess::measuredFps(camera), 0.0f);
     // Shrinking the loop under the skip count keeps dropping everything.
     ASSERT_EQ(camera.setControl(CameraCtrl::SKIP_FRAME_LOOP, 1), QuorvanSuccess);
     EXPECT_EQ(camera.requestFrame(100), nullptr);
@@ -290,13 +290,13 @@ TEST_F(CameraQueue, FailedProcessingCostsOneFrame) {
 
 TEST_F(CameraQueue, MeasuredRateFollowsDeliveredFrames) {
     sensor().frame_delay_us = 5000;
-    EXPECT_EQ(camera.measuredFps(), 0.0f);
+    EXPECT_EQ(CameraTestAccess::measuredFps(camera), 0.0f);
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
     ASSERT_TRUE(waitUntil([&] { return sensor().frames_captured >= 20; }));
     ASSERT_EQ(camera.stop(), QuorvanSuccess);
     // About 200 fps from a 5 ms capture; generous bounds for a loaded machine.
-    EXPECT_GT(camera.measuredFps(), 5.0f);
-    EXPECT_LT(camera.measuredFps(), 1000.0f);
+    EXPECT_GT(CameraTestAccess::measuredFps(camera), 5.0f);
+    EXPECT_LT(CameraTestAccess::measuredFps(camera), 1000.0f);
 }
 
 TEST(CameraAutoFrameRate, LowersTheSettingToTheMeasuredRateOnlyWhenEnabled) {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "camera/camera_internals.h"
 #include "fakes/fake_backends.h"
 #include "quorvan/camera.h"
 
@@ -96,7 +97,7 @@ TEST(CameraStress, TwoConsumersAcrossStartStopCyclesLoseNoNode) {
             camera.setControl(CameraCtrl::SKIP_FRAME_LOOP, 1 + turn % 4);
             camera.setControl(CameraCtrl::SKIP_FRAME, turn % 3);
             camera.setControl(CameraCtrl::AUTO_FRAME_RATE, turn % 2);
-            (void)camera.measuredFps();
+            (void)CameraTestAccess::measuredFps(camera);
             ++turn;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
@@ -133,6 +134,68 @@ TEST(CameraStress, TwoConsumersAcrossStartStopCyclesLoseNoNode) {
         EXPECT_EQ(report.out_of_order, 0u);
         EXPECT_EQ(report.bad_releases, 0u);
     }
+    ASSERT_EQ(camera.close(), QuorvanSuccess);
+}
+
+TEST(CameraStress, WaitingConsumersAcrossRestartsOnAnotherThread) {
+    // The way a binding that gives up its interpreter lock drives a camera:
+    // four consumers wait without limit (more than there are frames) while
+    // another thread stops and starts the camera, replacing the pool under
+    // them. Every wait must end, every frame must go back, and no consumer may
+    // pair a frame with a newer pool than the one it came from.
+    auto factory = std::make_shared<fakes::FakeBackendFactory>();
+    QuorvanTOFCamera camera(factory);
+    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
+    factory->lastSensor()->frame_delay_us = 0;
+    ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
+
+    std::atomic<bool> running{true};
+    std::atomic<int> polls{0};
+    InterruptCheck check;
+    check.context = &polls;
+    check.interrupted = [](void* context) {
+        ++*static_cast<std::atomic<int>*>(context);
+        return false;
+    };
+    std::atomic<uint64_t> frames{0}, refused_releases{0}, generation_mismatches{0};
+    std::vector<std::thread> consumers;
+    for (int i = 0; i < 4; ++i) {
+        consumers.emplace_back([&] {
+            while (running) {
+                uint64_t generation = 0;
+                QuorvanFrameBuffer* frame =
+                    CameraInternals::requestFrame(camera, -1, check, &generation);
+                if (frame == nullptr) {
+                    std::this_thread::yield();  // stopped: wait for the next start
+                    continue;
+                }
+                if (generation > CameraInternals::poolGeneration(camera))
+                    ++generation_mismatches;
+                (void)stampOf(frame);
+                // A frame of a replaced pool is refused; one of the current pool not.
+                if (camera.releaseFrame(frame) != QuorvanSuccess &&
+                    generation == CameraInternals::poolGeneration(camera))
+                    ++refused_releases;
+                ++frames;
+            }
+        });
+    }
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        ASSERT_EQ(camera.stop(), QuorvanSuccess) << cycle;
+        ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess) << cycle;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    running = false;
+    ASSERT_EQ(camera.stop(), QuorvanSuccess);  // ends the waits still in progress
+    for (auto& consumer : consumers)
+        consumer.join();
+    EXPECT_GT(frames.load(), 0u);
+    EXPECT_EQ(refused_releases.load(), 0u);
+    EXPECT_EQ(generation_mismatches.load(), 0u);
+    const NodeCensus census = CameraTestAccess::census(camera);
+    EXPECT_TRUE(census.lists_consistent);
+    EXPECT_EQ(census.consumer_held, 0);
     ASSERT_EQ(camera.close(), QuorvanSuccess);
 }
 

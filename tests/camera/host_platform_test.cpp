@@ -39,6 +39,8 @@ public:
         position += count;
         return static_cast<ssize_t>(count);
     }
+    int createFile(const char*, mode_t) override { return -1; }
+    ssize_t write(int, const void*, size_t) override { return -1; }
     int ioctl(int, unsigned long, void*) override { return -1; }
     void* mmap(void*, size_t, int, int, int, off_t) override { return reinterpret_cast<void*>(-1); }
     int munmap(void*, size_t) override { return -1; }

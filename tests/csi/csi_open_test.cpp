@@ -11,7 +11,7 @@
 #include <string>
 
 #include "csi/host_platform.h"
-#include "csi/ioctl_retry.h"
+#include "system/ioctl_retry.h"
 #include "csi_rig.h"
 
 namespace Quorvan {

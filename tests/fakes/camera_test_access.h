@@ -1,8 +1,10 @@
-// Test-only view of a camera's frame pool (the camera befriends this class).
+// Test-only view of a camera's frame pool and capture thread, through the
+// camera's internal accessor.
 #pragma once
 
-#include "camera/frame_pool.h"
-#include "quorvan/camera.h"
+#include <mutex>
+
+#include "camera/camera_internals.h"
 
 namespace Quorvan {
 
@@ -10,16 +12,28 @@ class CameraTestAccess {
 public:
     // Where every node of the current pool is; all zero without a pool.
     static NodeCensus census(const QuorvanTOFCamera& camera) {
-        return camera.pool ? camera.pool->census() : NodeCensus{};
+        const FramePool* pool = CameraInternals::pool(camera);
+        return pool ? pool->census() : NodeCensus{};
     }
     static const CacheData* cache(const QuorvanTOFCamera& camera) {
-        return camera.pool ? camera.pool->cache.get() : nullptr;
+        const FramePool* pool = CameraInternals::pool(camera);
+        return pool ? pool->cache.get() : nullptr;
     }
-    static int32_t readyCount(QuorvanTOFCamera& camera) {
-        if (!camera.pool)
+    static int32_t readyCount(const QuorvanTOFCamera& camera) {
+        FramePool* pool = CameraInternals::pool(camera);
+        if (!pool)
             return 0;
-        std::lock_guard<std::mutex> lock(camera.pool->pool_mutex);
-        return camera.pool->ready_count;
+        std::lock_guard<std::mutex> lock(pool->pool_mutex);
+        return pool->ready_count;
+    }
+    static bool isFrameHeld(const QuorvanTOFCamera& camera, const QuorvanFrameBuffer* buffer) {
+        return CameraInternals::isFrameHeld(camera, buffer);
+    }
+    static uint64_t poolGeneration(const QuorvanTOFCamera& camera) {
+        return CameraInternals::poolGeneration(camera);
+    }
+    static float measuredFps(const QuorvanTOFCamera& camera) {
+        return CameraInternals::measuredFps(camera);
     }
 };
 

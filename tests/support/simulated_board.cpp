@@ -20,12 +20,16 @@ constexpr uint32_t kI2cMajor = 89;
 constexpr int kOtherAdapter = 1;
 constexpr const char* kSysfsDevices = "../../devices/platform/simulated-csi";
 
+// How the board's capture node leads to its sensor.
+enum class NodeGraph { Bare, SensorInNodeName, MediaGraph };
+
 struct HostTraits {
     const char* model;
     uint32_t capabilities;
     uint32_t pixel_format;
     DriverLayout layout;
     const char* bus;  // the sensor's usual I2C bus
+    NodeGraph graph;
 };
 
 HostTraits traitsOf(int32_t platform) {
@@ -33,21 +37,23 @@ HostTraits traitsOf(int32_t platform) {
     const uint32_t y12 = v4l2_fourcc('Y', '1', '2', ' ');
     switch (platform) {
         case RASPBERRY_PI:
-            return {"Raspberry Pi 4 Model B Rev 1.4", single, y12, DriverLayout::Plain, "10"};
+            return {"Raspberry Pi 4 Model B Rev 1.4", single, y12, DriverLayout::Plain, "10",
+                    NodeGraph::MediaGraph};
         case RASPBERRY_PI_5:
             return {"Raspberry Pi 5 Model B Rev 1.0", single, v4l2_fourcc('Y', '1', '2', 'P'),
-                    DriverLayout::Packed12, "10"};
+                    DriverLayout::Packed12, "10", NodeGraph::MediaGraph};
         case JETSON_TX1_NANO:
             return {"NVIDIA Jetson Nano Developer Kit", single, y12, DriverLayout::PaddedLines,
-                    "9"};
+                    "9", NodeGraph::SensorInNodeName};
         case JETSON_XAVIER_ORIN:
             return {"NVIDIA Jetson Xavier NX Developer Kit", single, y12, DriverLayout::LinePairs,
-                    "30"};
+                    "30", NodeGraph::SensorInNodeName};
         case RADXA_ROCK:
             return {"Radxa ROCK 5B", V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_STREAMING, y12,
-                    DriverLayout::Plain, "7"};
+                    DriverLayout::Plain, "7", NodeGraph::MediaGraph};
         default:
-            return {"Simulated x86 workstation", single, y12, DriverLayout::Plain, ""};
+            return {"Simulated x86 workstation", single, y12, DriverLayout::Plain, "",
+                    NodeGraph::Bare};
     }
 }
 
@@ -82,9 +88,13 @@ SimulatedBoard::SimulatedBoard(BoardOptions board_options)
     sensor_state->native_height = options.native_height;
     addModel();
     addCaptureNode();
-    if (isMediaControllerPlatform(options.platform))
+    if (hasMediaGraph())
         addMediaGraph();
     addI2cAdapters();
+}
+
+bool SimulatedBoard::hasMediaGraph() const {
+    return traitsOf(options.platform).graph == NodeGraph::MediaGraph;
 }
 
 void SimulatedBoard::addModel() {
@@ -111,11 +121,11 @@ void SimulatedBoard::addCaptureNode() {
         "/sys/dev/char/" + std::to_string(kV4l2Major) + ":" + std::to_string(kVideoMinor);
     simulated_kernel.addSymlink(sysfs, std::string(kSysfsDevices) + "/video4linux/video0");
     std::vector<std::string> device_entries = {".", "..", "driver", "modalias", "power"};
-    if (isMediaControllerPlatform(options.platform))
+    if (hasMediaGraph())
         device_entries.push_back("media0");
     device_entries.push_back("video4linux");
     simulated_kernel.addDirectory(sysfs + "/device", device_entries);
-    if (isJetsonPlatform(options.platform)) {
+    if (traits.graph == NodeGraph::SensorInNodeName) {
         simulated_kernel.addFile(sysfs + "/name", "vi-output, quorvan " + bus_text + "-000c\n");
     } else {
         simulated_kernel.addFile(sysfs + "/name", "simulated-csi-capture\n");

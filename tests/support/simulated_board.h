@@ -46,6 +46,9 @@ public:
     explicit SimulatedBoard(BoardOptions options);
 
     int32_t platform() const { return options.platform; }
+    // Whether the sensor sits behind a media graph with sub-devices (else
+    // range and exposure have no device to reach).
+    bool hasMediaGraph() const;
     SimulatedKernel& kernel() { return simulated_kernel; }
     SimulatedCaptureNode& captureNode() { return *capture_node; }
     SensorState& sensor() { return *sensor_state; }

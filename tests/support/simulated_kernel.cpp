@@ -30,6 +30,14 @@ void SimulatedKernel::addFile(const std::string& path, const std::string& conten
     files[path] = content;
 }
 
+std::optional<std::string> SimulatedKernel::fileContent(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = files.find(path);
+    if (found == files.end())
+        return std::nullopt;
+    return found->second;
+}
+
 void SimulatedKernel::removeFile(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex);
     files.erase(path);
@@ -144,6 +152,25 @@ int SimulatedKernel::open(const char* path, int /*flags*/) {
     return fd;
 }
 
+int SimulatedKernel::createFile(const char* path, mode_t /*mode*/) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::string name = path ? path : "";
+    if (faultHits(KernelCall::Open, name, 0))
+        return -1;
+    if (devices.count(name) || directories.count(name)) {
+        errno = directories.count(name) ? EISDIR : EACCES;
+        return -1;
+    }
+    files[name].clear();
+    Descriptor opened;
+    opened.path = name;
+    opened.writable = true;
+    const int fd = next_descriptor++;
+    descriptors.emplace(fd, std::move(opened));
+    opened_paths.push_back(name);
+    return fd;
+}
+
 int SimulatedKernel::close(int fd) {
     std::lock_guard<std::mutex> lock(mutex);
     Descriptor* open_file = descriptor(fd);
@@ -196,6 +223,19 @@ ssize_t SimulatedKernel::read(int fd, void* buffer, size_t size) {
     std::memcpy(buffer, open_file->content.data() + open_file->position, count);
     open_file->position += count;
     return static_cast<ssize_t>(count);
+}
+
+ssize_t SimulatedKernel::write(int fd, const void* buffer, size_t size) {
+    std::lock_guard<std::mutex> lock(mutex);
+    Descriptor* open_file = descriptor(fd);
+    if (open_file == nullptr || !open_file->writable) {
+        errno = EBADF;
+        return -1;
+    }
+    if (faultHits(KernelCall::Write, open_file->path, 0))
+        return -1;
+    files[open_file->path].append(static_cast<const char*>(buffer), size);
+    return static_cast<ssize_t>(size);
 }
 
 void* SimulatedKernel::mmap(void* /*address*/, size_t length, int /*protection*/, int /*flags*/,

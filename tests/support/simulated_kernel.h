@@ -13,16 +13,28 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "csi/kernel_interface.h"
+#include "system/kernel_interface.h"
 #include "support/simulated_device.h"
 
 namespace Quorvan {
 namespace simulation {
 
-enum class KernelCall { Open, Close, Ioctl, Read, Mmap, Munmap, Fstat, Readlink, ListDirectory };
+enum class KernelCall {
+    Open,  // also createFile
+    Close,
+    Ioctl,
+    Read,
+    Write,
+    Mmap,
+    Munmap,
+    Fstat,
+    Readlink,
+    ListDirectory,
+};
 
 constexpr int kAlways = -1;
 
@@ -49,6 +61,8 @@ public:
 
     // The file system.
     void addFile(const std::string& path, const std::string& content);
+    // The content of a plain file (as written so far), or nothing.
+    std::optional<std::string> fileContent(const std::string& path) const;
     void removeFile(const std::string& path);
     void addDirectory(const std::string& path, std::vector<std::string> entries);
     void addSymlink(const std::string& path, const std::string& target);
@@ -78,9 +92,12 @@ public:
 
     // KernelInterface.
     int open(const char* path, int flags) override;
+    int createFile(const char* path, mode_t mode) override;
     int close(int fd) override;
     int ioctl(int fd, unsigned long request, void* arg) override;
     ssize_t read(int fd, void* buffer, size_t size) override;
+    // Appends to the file a createFile descriptor names.
+    ssize_t write(int fd, const void* buffer, size_t size) override;
     void* mmap(void* address, size_t length, int protection, int flags, int fd,
                off_t offset) override;
     int munmap(void* address, size_t length) override;
@@ -99,6 +116,7 @@ private:
         const DeviceNode* node = nullptr;  // null for a plain file
         std::string content;               // plain files are read from this snapshot
         size_t position = 0;
+        bool writable = false;  // from createFile: writes append to the file itself
     };
     struct Mapping {
         void* address;

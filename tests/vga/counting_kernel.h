@@ -4,7 +4,7 @@
 
 #include <sys/mman.h>
 
-#include "csi/kernel_interface.h"
+#include "system/kernel_interface.h"
 
 namespace Quorvan {
 namespace testing_support {
@@ -13,6 +13,11 @@ class CountingKernel final : public KernelInterface {
 public:
     int open(const char* path, int flags) override {
         const int descriptor = linuxKernel().open(path, flags);
+        open_descriptors += descriptor >= 0 ? 1 : 0;
+        return descriptor;
+    }
+    int createFile(const char* path, mode_t mode) override {
+        const int descriptor = linuxKernel().createFile(path, mode);
         open_descriptors += descriptor >= 0 ? 1 : 0;
         return descriptor;
     }
@@ -26,6 +31,9 @@ public:
     }
     ssize_t read(int fd, void* buffer, size_t size) override {
         return linuxKernel().read(fd, buffer, size);
+    }
+    ssize_t write(int fd, const void* buffer, size_t size) override {
+        return linuxKernel().write(fd, buffer, size);
     }
     void* mmap(void* address, size_t length, int protection, int flags, int fd,
                off_t offset) override {

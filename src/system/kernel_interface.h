@@ -1,9 +1,13 @@
-// Every call the CSI backend, the I2C helpers and host detection make into the
-// operating system goes through KernelInterface. The Linux implementation
-// forwards each call unchanged; tests substitute a simulated board.
+// Every call the product makes into the operating system goes through
+// KernelInterface: the CSI backend, host detection, the I2C helpers, the
+// 640x480 device's calibration mapping and its configuration-file writer.
+// The Linux implementation forwards each call unchanged; tests substitute a
+// simulated board.
 //
 // Calls keep POSIX conventions: -1 (or MAP_FAILED) on failure with errno set,
 // so callers report failures exactly as they would against the real kernel.
+// KernelRequest (kernel_request.h) turns an ioctl into a named request that
+// returns minus errno.
 #pragma once
 
 #include <sys/stat.h>
@@ -20,9 +24,12 @@ public:
     virtual ~KernelInterface() = default;
 
     virtual int open(const char* path, int flags) = 0;
+    // Opens `path` write-only, creating it with `mode` or truncating it.
+    virtual int createFile(const char* path, mode_t mode) = 0;
     virtual int close(int fd) = 0;
     virtual int ioctl(int fd, unsigned long request, void* arg) = 0;
     virtual ssize_t read(int fd, void* buffer, size_t size) = 0;
+    virtual ssize_t write(int fd, const void* buffer, size_t size) = 0;
     virtual void* mmap(void* address, size_t length, int protection, int flags, int fd,
                        off_t offset) = 0;
     virtual int munmap(void* address, size_t length) = 0;

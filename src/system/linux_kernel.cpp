@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "csi/kernel_interface.h"
+#include "system/kernel_interface.h"
 
 namespace Quorvan {
 namespace {
@@ -14,11 +14,17 @@ namespace {
 class LinuxKernel final : public KernelInterface {
 public:
     int open(const char* path, int flags) override { return ::open(path, flags | O_CLOEXEC); }
+    int createFile(const char* path, mode_t mode) override {
+        return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    }
     int close(int fd) override { return ::close(fd); }
     int ioctl(int fd, unsigned long request, void* arg) override {
         return ::ioctl(fd, request, arg);
     }
     ssize_t read(int fd, void* buffer, size_t size) override { return ::read(fd, buffer, size); }
+    ssize_t write(int fd, const void* buffer, size_t size) override {
+        return ::write(fd, buffer, size);
+    }
     void* mmap(void* address, size_t length, int protection, int flags, int fd,
                off_t offset) override {
         return ::mmap(address, length, protection, flags, fd, offset);

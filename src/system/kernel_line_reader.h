@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "csi/kernel_interface.h"
+#include "system/kernel_interface.h"
 
 namespace Quorvan {
 

@@ -3,7 +3,7 @@
 // every other error is final.
 #pragma once
 
-#include "csi/kernel_interface.h"
+#include "system/kernel_interface.h"
 
 namespace Quorvan {
 

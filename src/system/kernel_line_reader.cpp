@@ -1,4 +1,4 @@
-#include "csi/kernel_line_reader.h"
+#include "system/kernel_line_reader.h"
 
 #include <fcntl.h>
 

@@ -1,4 +1,4 @@
-#include "csi/ioctl_retry.h"
+#include "system/ioctl_retry.h"
 
 #include <cerrno>
 

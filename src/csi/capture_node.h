@@ -1,0 +1,90 @@
+// The V4L2 capture node (/dev/videoN) of a CSI host: its descriptor, the
+// format it streams, and the driver buffers mapped into this process with
+// their queue/dequeue cycle. Every request goes through the kernel-access
+// layer and answers 0 or minus errno, so the node can be driven by a
+// simulated board or by any real capture driver.
+#pragma once
+
+#include <linux/videodev2.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "system/kernel_descriptor.h"
+#include "system/kernel_request.h"
+
+namespace Quorvan {
+
+// A buffer the driver handed back, valid until it is queued again.
+struct CapturedBuffer {
+    v4l2_buffer record{};
+    v4l2_plane plane{};
+    // The mapping of the record's index; null for an index outside the
+    // buffer table, which cannot be given back either.
+    const uint8_t* data = nullptr;
+    // What is mapped, never more than the driver claims.
+    size_t length = 0;
+};
+
+class CaptureNode {
+public:
+    static constexpr uint32_t kBufferCount = 8;
+
+    // `path` is kept (at most 79 characters) for open and for messages.
+    CaptureNode(KernelInterface& kernel, const char* path);
+
+    // Opens the node read-write and blocking, closing whatever was open.
+    int open();
+    // Unmaps every buffer and closes the node.
+    void close();
+    bool isOpen() const { return node.isOpen(); }
+    // The node's character-device numbers; -ENODEV for another kind of file.
+    int deviceNumbers(uint32_t* major_number, uint32_t* minor_number) const;
+
+    int queryCapabilities(v4l2_capability* capability);
+    // Single-planar or multi-planar capture: every later request uses it.
+    void setBufferType(uint32_t type) { buffer_type = type; }
+    uint32_t bufferType() const { return buffer_type; }
+    int selectInput(int input);
+
+    // Tries and then sets width x height in `pixel_format` (multi-planar
+    // nodes: unpacked 16-bit samples in one plane).
+    int applyFormat(uint32_t width, uint32_t height, uint32_t pixel_format);
+    // The size of the node's current single-planar format.
+    int readSize(uint32_t* width, uint32_t* height);
+
+    // Requests the buffer table from the driver; -ERANGE (after a message)
+    // when it grants another number of buffers.
+    int requestBuffers();
+    // Queries, maps and queues every buffer of the table. On failure the
+    // buffers mapped so far stay mapped until unmapBuffers or close.
+    int mapAndQueueBuffers();
+    int streamOn();
+    // The stream stops first; buffers stay mapped when it cannot.
+    int streamOff();
+    // Queries each mapped buffer once more and unmaps it with the length
+    // that was mapped. The first failure, or 0; every buffer is unmapped.
+    int releaseBuffers();
+    void unmapBuffers();
+    int mappedBufferCount() const;
+    // Length of the mapped buffers (all of one size), 0 when none is mapped.
+    size_t mappedLength() const;
+
+    // Waits for the next filled buffer. Per-frame requests print nothing:
+    // the caller decides whether a failure is worth a message.
+    int dequeue(CapturedBuffer& buffer);
+    int requeue(const CapturedBuffer& buffer);
+
+private:
+    // Issues a set-up request, reporting a failure with the node's path.
+    int setUpRequest(const KernelRequest& request, Attempts attempts, void* argument);
+
+    KernelInterface& kernel;
+    KernelDescriptor node;
+    char path[80] = {};
+    uint32_t buffer_type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    std::array<MemoryMapping, kBufferCount> buffers{};
+};
+
+}  // namespace Quorvan
