@@ -22,6 +22,9 @@ section "C++ tests"
 configure_and_build build-test-release -DCMAKE_BUILD_TYPE=Release -DQUORVAN_BUILD_BENCHMARKS=ON
 ctest --test-dir build-test-release -j"$jobs" --output-on-failure
 
+section "A program built against the installed SDK alone"
+"$root/scripts/check_install.sh" build-test-release
+
 section "C++ tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 configure_and_build build-test-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVAN_SANITIZE=address,undefined \
     -DQUORVAN_BUILD_EXAMPLES=OFF

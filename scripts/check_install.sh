@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs a built tree into a fresh prefix and builds and runs a consumer
+# program against that prefix alone (find_package(QuorvanDepthCamera)).
+#   scripts/check_install.sh <build-dir>
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${1:?usage: check_install.sh <build-dir>}
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build" --prefix "$prefix/usr" >/dev/null
+cmake -S "$root/tests/install_consumer" -B "$prefix/consumer" -G Ninja \
+    -DCMAKE_PREFIX_PATH="$prefix/usr" >/dev/null
+cmake --build "$prefix/consumer" >/dev/null
+LD_LIBRARY_PATH="$prefix/usr/lib:${LD_LIBRARY_PATH:-}" "$prefix/consumer/consumer"
