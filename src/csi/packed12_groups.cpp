@@ -10,31 +10,17 @@ namespace Quorvan {
 namespace packed12 {
 namespace {
 
+// Least demanding first (see system/instruction_sets.h).
 const GroupVariant kVariants[] = {
-    {"portable", variants::unpackGroupsPortable},
+    {"portable", variants::unpackGroupsPortable, InstructionSet::Baseline},
 #if defined(__aarch64__)
-    {"neon", variants::unpackGroupsNeon},
+    {"neon", variants::unpackGroupsNeon, InstructionSet::Baseline},
 #endif
 #if defined(__x86_64__)
-    {"ssse3", variants::unpackGroupsSsse3},
-    {"avx2", variants::unpackGroupsAvx2},
+    {"ssse3", variants::unpackGroupsSsse3, InstructionSet::Ssse3},
+    {"avx2", variants::unpackGroupsAvx2, InstructionSet::Avx2},
 #endif
 };
-
-// Ordered so that each variant needs everything the one before it needs;
-// the runnable ones are therefore a prefix.
-int countRunnableVariants() {
-#if defined(__x86_64__)
-    __builtin_cpu_init();
-    if (!__builtin_cpu_supports("ssse3"))
-        return 1;
-    if (!__builtin_cpu_supports("avx2"))
-        return 2;
-    return 3;
-#else
-    return static_cast<int>(sizeof(kVariants) / sizeof(kVariants[0]));
-#endif
-}
 
 void unpackRemainingGroups(const uint8_t* source, uint8_t* target, size_t first, size_t groups) {
     for (size_t group = first; group < groups; ++group)
@@ -44,7 +30,7 @@ void unpackRemainingGroups(const uint8_t* source, uint8_t* target, size_t first,
 }  // namespace
 
 GroupVariantList runnableGroupVariants() {
-    static const int count = countRunnableVariants();
+    static const int count = runnablePrefix(kVariants);
     return {kVariants, count};
 }
 

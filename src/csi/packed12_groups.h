@@ -5,6 +5,8 @@
 // into samples.
 #pragma once
 
+#include "system/instruction_sets.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -22,6 +24,7 @@ using GroupKernel = void (*)(const uint8_t* source, size_t readable, uint8_t* ta
 struct GroupVariant {
     const char* name;
     GroupKernel kernel;
+    InstructionSet needs;
 };
 
 struct GroupVariantList {

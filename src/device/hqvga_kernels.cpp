@@ -6,34 +6,19 @@ namespace Quorvan {
 namespace hqvga {
 namespace {
 
+// Least demanding first (see system/instruction_sets.h).
 const KernelVariant kVariants[] = {
-    {"portable", variants::depthPortable, variants::unpackPortable},
+    {"portable", variants::depthPortable, variants::unpackPortable, InstructionSet::Baseline},
 #if defined(__x86_64__)
-    {"avx2", variants::depthAvx2, variants::unpackAvx2},
-    {"avx512", variants::depthAvx512, variants::unpackAvx512},
+    {"avx2", variants::depthAvx2, variants::unpackAvx2, InstructionSet::Avx2},
+    {"avx512", variants::depthAvx512, variants::unpackAvx512, InstructionSet::Avx512},
 #endif
 };
-
-// The table is ordered so that each variant needs everything the one before
-// it needs; the runnable ones are therefore a prefix.
-int countRunnableVariants() {
-#if defined(__x86_64__)
-    __builtin_cpu_init();
-    if (!__builtin_cpu_supports("avx2"))
-        return 1;
-    if (!__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512bw") ||
-        !__builtin_cpu_supports("avx512vl") || !__builtin_cpu_supports("avx512dq"))
-        return 2;
-    return 3;
-#else
-    return 1;
-#endif
-}
 
 }  // namespace
 
 KernelVariantList runnableKernelVariants() {
-    static const int count = countRunnableVariants();
+    static const int count = runnablePrefix(kVariants);
     return {kVariants, count};
 }
 

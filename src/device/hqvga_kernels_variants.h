@@ -3,6 +3,8 @@
 // every runnable variant through this table.
 #pragma once
 
+#include "system/instruction_sets.h"
+
 #include <cstdint>
 
 namespace Quorvan {
@@ -17,6 +19,7 @@ struct KernelVariant {
     const char* name;
     DepthKernel depth;
     UnpackKernel unpack;
+    InstructionSet needs;
 };
 
 struct KernelVariantList {

@@ -38,6 +38,7 @@ flags=(-std=c++17 -O2 -Wall -Wextra -Wpedantic -fno-math-errno -ffp-contract=off
        -I"${repo}/include" -I"${repo}/src" -I"${repo}/bench" -I"${repo}/tests")
 sources=(
     "${repo}/src/device/hqvga_kernels.cpp"
+    "${repo}/src/system/instruction_sets.cpp"
     "${repo}/src/device/hqvga_kernels_portable.cpp"
     "${repo}/src/device/hqvga_kernels_x86.cpp"
     "${repo}/bench/reference/hqvga_reference.cpp"
@@ -54,6 +55,7 @@ echo "cross_aarch64: building with $(${compiler} --version | head -n 1)"
 line_copy_sources=(
     "${repo}/src/csi/line_copy.cpp"
     "${repo}/src/csi/packed12_groups.cpp"
+    "${repo}/src/system/instruction_sets.cpp"
     "${repo}/src/csi/packed12_groups_x86.cpp"
     "${repo}/bench/reference/line_copy_reference.cpp"
     "${repo}/tests/kernels/line_copy_comparison.cpp"
