@@ -82,7 +82,7 @@ TEST_F(CameraQueue, RequestTimeouts) {
 
     auto begin = Clock::now();
     EXPECT_EQ(camera.requestFrame(0), nullptr);
-    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(2));
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(5));
 
     begin = Clock::now();
     EXPECT_EQ(camera.requestFrame(200), nullptr);

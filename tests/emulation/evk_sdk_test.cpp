@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -208,29 +209,36 @@ TEST(EmulatedKit, PacedKitDeliversAtItsFrameRate) {
     for (int frame = 0; frame < 20; ++frame)
         ASSERT_TRUE(kit.captureFrame(&cache, &stamps));
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-    // 20 frames at 40 per second: half a second; generous bounds for a busy host.
+    // 20 frames at 40 per second take at least half a second. The upper
+    // bound is loose enough for any busy host and only catches a kit paced
+    // far too slowly.
     EXPECT_GT(seconds, 0.45);
-    EXPECT_LT(seconds, 2.0);
-    // Frame starts follow the 25 ms schedule in the timestamps too.
+    EXPECT_LT(seconds, 10.0);
+    // Frame starts sit on the 25 ms schedule in the timestamps too: a consumer
+    // that falls behind skips whole frames, so each step is a whole number of
+    // periods (to the millisecond the stamps are rounded to), never a drift.
     for (size_t frame = 1; frame < 21; ++frame) {
         const uint64_t step = stamps[4 * frame] - stamps[4 * (frame - 1)];
-        EXPECT_GE(step, 24u);
-        EXPECT_LE(step, 26u + 25u);  // one missed frame at most on a loaded machine
+        EXPECT_GE(step, 24u) << frame;
+        const uint64_t off_schedule = std::min(step % 25u, 25u - step % 25u);
+        EXPECT_LE(off_schedule, 1u)
+            << "frame " << frame << " began " << step << " ms after the last";
     }
 }
 
 TEST(EmulatedKit, CaptureHonoursItsTimeout) {
-    KitClient kit("noise = off\nframe_rate = 0.5\n");
+    KitClient kit("noise = off\nframe_rate = 0.1\n");
     ASSERT_EQ(QuorvanStartCamera(kit.handle()), QUORVAN_EVK_OK);
     std::vector<uint16_t> cache;
     ASSERT_TRUE(kit.captureFrame(&cache));
-    // The next frame is two seconds away.
+    // The next frame is ten seconds away, so a generous bound still tells a
+    // capture that gave up from one that waited for the frame.
     std::vector<uint8_t> bytes;
     const auto begin = Clock::now();
     EXPECT_EQ(kit.captureCopy(&bytes, nullptr, 60), QUORVAN_EVK_TIMEOUT);
     const double waited = std::chrono::duration<double>(Clock::now() - begin).count();
     EXPECT_GE(waited, 0.055);
-    EXPECT_LT(waited, 1.0);
+    EXPECT_LT(waited, 5.0);
     EXPECT_EQ(kit.captureCopy(&bytes, nullptr, 0), QUORVAN_EVK_TIMEOUT);
 }
 

@@ -40,18 +40,30 @@ TEST(EmulatedKitThreads, RangeChangesWhileCapturingNeverMixAFrame) {
             std::this_thread::yield();
         }
     });
-    int frames_at[2] = {0, 0};
-    for (int frame = 0; frame < 40; ++frame) {
+    // The writer switches far faster than frames render, so both ranges turn
+    // up within a few frames; the cap only bounds a run against a kit that
+    // ignores the writes, which must fail here.
+    constexpr int kMinimumFrames = 40;
+    constexpr int kFrameCap = 400;
+    int frames_at[2] = {0, 0};  // long range, short range
+    auto bothRangesSeen = [&] { return frames_at[0] > 0 && frames_at[1] > 0; };
+    int frames = 0;
+    while (frames < kMinimumFrames || (!bothRangesSeen() && frames < kFrameCap)) {
         std::vector<uint16_t> cache;
-        ASSERT_TRUE(kit.captureFrame(&cache));
+        if (!kit.captureFrame(&cache)) {  // no ASSERT: the writer must still be joined
+            ADD_FAILURE() << "capture failed at frame " << frames;
+            break;
+        }
         const bool long_range = decodeAgainstTruth(cache, 4000, truth).p99_error_mm < 2.0;
         const bool short_range = decodeAgainstTruth(cache, 2000, truth).p99_error_mm < 2.0;
-        EXPECT_NE(long_range, short_range) << "frame " << frame;
+        EXPECT_NE(long_range, short_range) << "frame " << frames;
         ++frames_at[short_range ? 1 : 0];
+        ++frames;
     }
     done = true;
     writer.join();
-    EXPECT_EQ(frames_at[0] + frames_at[1], 40);
+    EXPECT_GT(frames_at[0], 0) << "no frame at 4000 mm in " << frames;
+    EXPECT_GT(frames_at[1], 0) << "no frame at 2000 mm in " << frames;
 }
 
 }  // namespace

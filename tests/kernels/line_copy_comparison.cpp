@@ -77,26 +77,17 @@ std::string compareByteCopy(LineCopyRoutine routine, ReferenceByteCopy reference
 
 std::string comparePacked12(packed12::GroupKernel unpack_groups, const CopyCase& c) {
     const std::vector<uint8_t> source = randomBytes(c.length, c.seed);
-    const size_t reference_samples = c.start / 2 + 2 * (c.length + kSlack) / 3 + 16;
-    std::vector<uint16_t> with_zeros(reference_samples, 0);
-    std::vector<uint16_t> with_ones(reference_samples, 0);
+    // The layout's samples, of which the routine keeps those before its stop
+    // and only whole groups that fit the cache.
+    std::vector<uint16_t> layout(c.start / 2 + 2 * (c.length / 3) + 2, 0);
     size_t reference_end = c.start / 2;
-    size_t unused_end = c.start / 2;
-    reference::unpackPacked12Lines(withSlack(source, 0x00).data(), c.length, c.width,
-                                   with_zeros.data(), reference_end);
-    reference::unpackPacked12Lines(withSlack(source, 0xFF).data(), c.length, c.width,
-                                   with_ones.data(), unused_end);
-
-    // Samples up to the first group that read past the source, and only
-    // whole groups that fit the cache.
-    size_t expected_samples = reference_end - c.start / 2;
-    for (size_t i = c.start / 2; i < reference_end; ++i) {
-        if (with_zeros[i] != with_ones[i]) {
-            expected_samples = (i - c.start / 2) / 2 * 2;
-            break;
-        }
-    }
-    expected_samples = std::min(expected_samples, (c.capacity - c.start) / 4 * 2);
+    reference::unpackPacked12Lines(source.data(), c.length, c.width, layout.data(), reference_end);
+    const size_t layout_samples = reference_end - c.start / 2;
+    const size_t kept = reference::packed12SamplesKept(c.length, c.width, c.start / 2);
+    if (kept > layout_samples)
+        return describe(c) + "keeps " + std::to_string(kept) + " of " +
+               std::to_string(layout_samples) + " samples";
+    const size_t expected_samples = std::min(kept, (c.capacity - c.start) / 4 * 2);
 
     std::vector<uint8_t> cache(c.capacity, kUntouched);
     size_t offset = c.start;
@@ -109,7 +100,7 @@ std::string comparePacked12(packed12::GroupKernel unpack_groups, const CopyCase&
     for (size_t i = 0; i < c.capacity; ++i) {
         uint8_t expected = kUntouched;
         if (i >= c.start && i < offset) {
-            const uint16_t sample = with_zeros[i / 2];
+            const uint16_t sample = layout[i / 2];
             expected = static_cast<uint8_t>(i % 2 == 0 ? sample : sample >> 8);
         }
         if (cache[i] != expected) {

@@ -1,7 +1,7 @@
 // Compares the CSI line copy routines with their scalar reference on random
-// buffers of any length, cache capacity and starting offset. The reference
-// has no bounds of its own, so it runs on a copy of the source followed by
-// slack, once with the slack all zeros and once all ones: whatever differs
+// buffers of any length, cache capacity and starting offset. The byte copies'
+// reference has no bounds of its own, so it runs on a copy of the source
+// followed by slack, once with the slack all zeros and once all ones: whatever differs
 // between the two came from past the source's end, which the routine must
 // neither read nor reproduce. The routine itself gets a source and a cache
 // that end exactly at their bounds, so AddressSanitizer sees any access past

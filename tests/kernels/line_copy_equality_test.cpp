@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #include "csi/line_copy.h"
@@ -62,35 +63,45 @@ TEST(LineCopyEquality, PlainCopyMatchesReference) {
     expectSameAsReference(copyPlain, reference::copyPlain, 240 * 180 * 2, 240, 240 * 180 * 2);
 }
 
-// Widths with 8 bytes of line padding (240), none (320) and 2 (244). With
-// more than 8 bytes of padding the definition's last step reads past the
-// buffer, which the routine refuses to do, so such widths cannot match.
-TEST(LineCopyEquality, Packed12LinesMatchReference) {
-    for (uint32_t width : {240u, 320u, 244u}) {
+// Whole frames, two sub-frames back to back, at every width from 1 to 400, so
+// every line padding from 0 to 15 bytes: the samples kept must be the
+// layout's. Where a line's padding is at least 8 bytes the stop before the
+// buffer's last 8 bytes costs nothing and even-width frames come out whole.
+TEST(LineCopyEquality, Packed12LinesMatchTheLayoutAtEveryWidth) {
+    for (uint32_t width = 1; width <= 400; ++width) {
+        SCOPED_TRACE("width " + std::to_string(width));
         const size_t payload = width * 3 / 2;
         const size_t stride = (payload + 15) / 16 * 16;
-        const size_t length = stride * 180;
-        const size_t samples_per_call = static_cast<size_t>(width) * 180;
-        const std::vector<uint8_t> first = randomBytes(length + kSlack, 3);
-        const std::vector<uint8_t> second = randomBytes(length + kSlack, 4);
-        const size_t capacity = 2 * samples_per_call * 2;
-        std::vector<uint16_t> expected(capacity / 2 + kSlack, 0xEEEE);
+        const size_t lines = width == 240 ? 180 : 5;
+        const size_t length = stride * lines;
+        const size_t samples_per_call = static_cast<size_t>(width) * lines;
+        // Room for two calls' worth of the layout's samples: with an odd width
+        // a group's second sample starts the next row, so a call can keep
+        // more samples than width x lines.
+        const size_t capacity = 2 * (2 * (length / 3) + 2) * 2;
         std::vector<uint16_t> got(capacity / 2 + kSlack, 0xEEEE);
-        size_t expected_samples = 0;
         size_t got_bytes = 0;
-        for (const std::vector<uint8_t>* source : {&first, &second}) {
-            reference::unpackPacked12Lines(source->data(), length, width, expected.data(),
-                                           expected_samples);
-            unpackPacked12Lines(source->data(), length, width,
+        for (uint32_t seed : {3u, 4u}) {
+            const std::vector<uint8_t> source = randomBytes(length, seed + width);
+            const size_t first = got_bytes / 2;
+            std::vector<uint16_t> layout(first + 2 * (length / 3) + 2, 0);
+            size_t layout_end = first;
+            reference::unpackPacked12Lines(source.data(), length, width, layout.data(), layout_end);
+            const size_t kept = reference::packed12SamplesKept(length, width, first);
+            ASSERT_LE(kept, layout_end - first);
+            if (width % 2 == 0 && stride - payload >= 8) {
+                EXPECT_EQ(kept, samples_per_call);
+            }
+            unpackPacked12Lines(source.data(), length, width,
                                 reinterpret_cast<uint8_t*>(got.data()), capacity, got_bytes);
+            ASSERT_EQ(got_bytes, 2 * (first + kept)) << "seed " << seed;
+            int mismatches = 0;
+            for (size_t i = first; i < first + kept; ++i)
+                mismatches += got[i] != layout[i];
+            EXPECT_EQ(mismatches, 0) << "seed " << seed;
         }
-        EXPECT_EQ(got_bytes, 2 * expected_samples) << "width " << width;
-        int mismatches = 0;
-        for (size_t i = 0; i < expected_samples; ++i)
-            mismatches += got[i] != expected[i];
-        EXPECT_EQ(mismatches, 0) << "width " << width;
-        for (size_t i = capacity / 2; i < got.size(); ++i)
-            ASSERT_EQ(got[i], 0xEEEE) << "wrote past the capacity, width " << width;
+        for (size_t i = got_bytes / 2; i < got.size(); ++i)
+            ASSERT_EQ(got[i], 0xEEEE) << "wrote past its output at " << i;
     }
 }
 

@@ -66,7 +66,10 @@ frame = wait_for_frame(camera)
     "camera.setControl(qdc.TOFControl.SKIP_FRAME_LOOP, 0); "
     "camera.setControl(qdc.TOFControl.SKIP_FRAME, -1); "
     "camera.setControl(qdc.TOFControl.CONFIG_DIR_EXT, 1); camera.getControl(qdc.TOFControl.MODE); "
+    # A refused start leaves the sensor streaming, so the camera is closed and
+    # opened again before it must stream.
     "camera.getControl(qdc.TOFControl(300)); camera.start(qdc.TOFOutput(9)); "
+    "camera.close(); open_kit(camera); "
     "camera.start(qdc.TOFOutput.DEPTH); camera.releaseFrame(wait_for_frame(camera)); camera.stop()",
     # Close while streaming with a frame held, then read it and start again.
     "open_kit(camera); camera.start(qdc.TOFOutput.DEPTH); f = wait_for_frame(camera); "
@@ -74,6 +77,8 @@ frame = wait_for_frame(camera)
     "camera.start(qdc.TOFOutput.DEPTH); camera.releaseFrame(f); camera.stop()",
 ])
 def test_calls_out_of_order_never_crash(calls):
+    # A misplaced call may raise RuntimeError; a failed assertion (a frame
+    # wait that timed out, say) is a failure of the scenario and goes through.
     run_scenario("camera = qdc.QuorvanCamera()\nfor call in '''" + calls + "'''.split('; '):\n"
-                 "    try:\n        exec(call)\n    except (RuntimeError, AssertionError):\n"
+                 "    try:\n        exec(call)\n    except RuntimeError:\n"
                  "        pass\n")

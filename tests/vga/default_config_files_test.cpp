@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -129,15 +130,40 @@ TEST(DefaultConfigWriter, RemovedWorkingDirectoryFailsAndCreatesNothing) {
     EXPECT_FALSE(fs::exists(directory.path()));
 }
 
-TEST(DefaultConfigWriter, ReadOnlyDirectoryFailsAndCreatesNothing) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root writes into mode 0555 directories; the removed-directory test "
-                        "covers the failure path";
+// What the writer returned in a child process, run as an unprivileged user
+// when the tests run as root (who writes into read-only directories).
+enum class ChildOutcome { Wrote, Refused, CouldNotDropPrivileges, Crashed };
+
+ChildOutcome writeAsUnprivilegedUser() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(2);
+        ::_exit(writeDefaultConfigFiles() ? 0 : 1);
     }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return ChildOutcome::Crashed;
+    switch (WEXITSTATUS(status)) {
+        case 0:
+            return ChildOutcome::Wrote;
+        case 1:
+            return ChildOutcome::Refused;
+        case 2:
+            return ChildOutcome::CouldNotDropPrivileges;
+        default:
+            return ChildOutcome::Crashed;
+    }
+}
+
+TEST(DefaultConfigWriter, ReadOnlyDirectoryFailsAndCreatesNothing) {
     ScopedWorkingDirectory directory;
     ASSERT_TRUE(directory.ready());
+    // Readable and searchable by everyone, so only the missing write
+    // permission stops the writer.
     ASSERT_EQ(::chmod(directory.path().c_str(), 0555), 0);
-    EXPECT_FALSE(writeDefaultConfigFiles());
+    EXPECT_EQ(writeAsUnprivilegedUser(), ChildOutcome::Refused);
     EXPECT_TRUE(fs::is_empty(directory.path()));
 }
 
