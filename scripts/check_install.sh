@@ -10,7 +10,7 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build" --prefix "$prefix/usr" >/dev/null
-cmake -S "$root/tests/install_consumer" -B "$prefix/consumer" -G Ninja \
+cmake -S "$root/tests/installed_sdk/consumer" -B "$prefix/consumer" -G Ninja \
     -DCMAKE_PREFIX_PATH="$prefix/usr" >/dev/null
 cmake --build "$prefix/consumer" >/dev/null
 LD_LIBRARY_PATH="$prefix/usr/lib:${LD_LIBRARY_PATH:-}" "$prefix/consumer/consumer"
