@@ -13,10 +13,10 @@ namespace {
 // therefore joined while the interpreter is still whole.
 void stopCamerasAtExit() {
     pybind11::cpp_function stop_all(
-        [] {
-            pybind11::gil_scoped_release unlocked;
-            Quorvan::LiveCameras::stopAll();
-        },
+        // The interpreter lock stays held: no Python thread can start a
+        // new wait while the cameras stop, and waits in progress end with
+        // the stop and return once the hook is done.
+        [] { Quorvan::LiveCameras::stopAll(); },
         pybind11::name("_stop_all_cameras"));
     // Held by the atexit module, not by this one: the module keeps "no
     // module-level functions".

@@ -74,7 +74,12 @@ bool interpreterInterrupted(void*) {
 py::object PythonCamera::requestFrame(int16_t timeout) {
     QuorvanFrameBuffer* buffer = nullptr;
     uint64_t pool_generation = 0;
-    {
+    if (timeout == 0 || !CameraInternals::framesMayArrive(*camera_)) {
+        // Nothing to wait for, so the lock is kept: a daemon thread that calls
+        // this in a loop after the exit hook stopped the camera must not try
+        // to take the lock back while the interpreter is finalizing.
+        buffer = CameraInternals::requestFrame(*camera_, 0, InterruptCheck{}, &pool_generation);
+    } else {
         // The one call that gives up the interpreter lock: waiting with it
         // would freeze every other thread, including the ones that could
         // release the frames this wait is for.

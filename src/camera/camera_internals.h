@@ -27,6 +27,11 @@ public:
     // it so a start on another thread cannot pair a frame with a newer pool.
     static QuorvanFrameBuffer* requestFrame(QuorvanTOFCamera& camera, int16_t timeout,
                                             const InterruptCheck& check, uint64_t* generation);
+    // Whether a frame may still arrive, so that waiting for one makes sense.
+    static bool framesMayArrive(const QuorvanTOFCamera& camera) {
+        const std::shared_ptr<FramePool> current = std::atomic_load(&camera.pool);
+        return current && current->isStreaming();
+    }
     // Changes whenever the pool (and with it every frame buffer) is replaced.
     static uint64_t poolGeneration(const QuorvanTOFCamera& camera) {
         return camera.pool_generation.load();

@@ -98,6 +98,11 @@ void FramePool::endStreaming() {
     frame_ready.notify_all();
 }
 
+bool FramePool::isStreaming() const {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    return streaming;
+}
+
 LinkNode* FramePool::reclaimOldestReady(std::chrono::steady_clock::time_point deadline) {
     const auto node_available = [this] {
         return ready_count > waiting_consumers || released_nodes > 0 || !streaming;

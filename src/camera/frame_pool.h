@@ -91,10 +91,11 @@ struct FramePool {
     std::unique_ptr<CacheData> cache;
     uint8_t node_count = 3;
 
-    // Guards ready_count and waiting_consumers and goes with frame_ready.
+    // Guards ready_count, waiting_consumers, released_nodes and streaming, and
+    // goes with frame_ready.
     // Never held together with queue_mutex: every path drops one before
     // taking the other.
-    std::mutex pool_mutex;
+    mutable std::mutex pool_mutex;
     std::condition_variable frame_ready;
     int32_t ready_count = 0;
     int32_t ready_limit = 3;
@@ -113,6 +114,7 @@ struct FramePool {
     // endStreaming wakes every waiting consumer and the capture thread.
     void beginStreaming();
     void endStreaming();
+    bool isStreaming() const;
 
     // Capture thread: a free node, or null when there is none.
     LinkNode* takeFreeNode();
