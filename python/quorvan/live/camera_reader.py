@@ -5,18 +5,21 @@ server, the viewer) puts this between the camera and its consumer, so that a
 consumer that falls behind never slows the camera: the reading thread copies
 each frame's planes, gives the frame straight back and overwrites the slot.
 
-Drop policy of :class:`NewestFrameSlot`: one frame is kept; a frame put while
-the previous one has not been taken replaces it and counts as dropped. Stop
+Drop policy of :class:`NewestFrameSlot`: the newest ``capacity`` frames are
+kept (one for a viewer, a few for a publisher so that a scheduling hiccup of
+the sending thread costs nothing); a frame put into a full slot pushes out the
+oldest, which counts as dropped. Stop
 semantics: :meth:`CameraReader.stop` joins the reading thread within one
 poll interval; frames still in the slot stay there.
 """
 
 from __future__ import annotations
 
+import collections
 import threading
 import time
 from dataclasses import dataclass
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Deque, Optional
 
 import numpy as np
 import numpy.typing as npt
@@ -50,43 +53,43 @@ class FrameSnapshot:
 
 
 class NewestFrameSlot:
-    """A one-frame mailbox between a producer that must never wait and one consumer."""
+    """A mailbox of the newest ``capacity`` frames between a producer that must never
+    wait and one consumer; the oldest untaken frame gives way and counts as dropped."""
 
-    def __init__(self) -> None:
-        self._condition = threading.Condition()  # guards _frame, _taken and the counters
-        self._frame: Optional[FrameSnapshot] = None
-        self._taken = True
+    def __init__(self, capacity: int = 1) -> None:
+        self._condition = threading.Condition()  # guards _frames, _newest and the counters
+        self._frames: Deque[FrameSnapshot] = collections.deque()
+        self._capacity = max(1, capacity)
+        self._newest: Optional[FrameSnapshot] = None
         self._closed = False
         self.frames_put = 0
         self.frames_dropped = 0
 
     def put(self, frame: FrameSnapshot) -> None:
         with self._condition:
-            if not self._taken:
+            if len(self._frames) >= self._capacity:
+                self._frames.popleft()
                 self.frames_dropped += 1
-            self._frame = frame
-            self._taken = False
+            self._frames.append(frame)
+            self._newest = frame
             self.frames_put += 1
             self._condition.notify_all()
 
     def take(self, timeout_s: float) -> Optional[FrameSnapshot]:
-        """The frame not yet taken, waiting up to ``timeout_s``; None on timeout or close."""
+        """The oldest frame not yet taken, waiting up to ``timeout_s``; None on timeout or close."""
         deadline = time.monotonic() + timeout_s
         with self._condition:
-            while self._taken and not self._closed:
+            while not self._frames and not self._closed:
                 remaining = deadline - time.monotonic()
                 if remaining <= 0:
                     return None
                 self._condition.wait(remaining)
-            if self._taken:
-                return None
-            self._taken = True
-            return self._frame
+            return self._frames.popleft() if self._frames else None
 
     def peek(self) -> Optional[FrameSnapshot]:
         """The newest frame, taken or not."""
         with self._condition:
-            return self._frame
+            return self._newest
 
     def close(self) -> None:
         with self._condition:

@@ -80,7 +80,7 @@ class Publisher:
             self._session.close()
             raise
         self._intrinsics: Optional[messages.Intrinsics] = None
-        self._slot = NewestFrameSlot()
+        self._slot = NewestFrameSlot(capacity=4)
         self._reader = CameraReader(camera, self._slot.put)
         self._stopping = threading.Event()
         self.frames_sent = 0

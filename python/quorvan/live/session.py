@@ -57,6 +57,11 @@ def open_session(listen: Optional[Iterable[str]] = None,
     config.insert_json5("scouting/multicast/enabled", "false")
     config.insert_json5("listen/endpoints", json.dumps(list(listen or [])))
     config.insert_json5("connect/endpoints", json.dumps(list(connect or [])))
+    # A busy machine can fill a link's queue for a few milliseconds; waiting
+    # up to 100 ms before dropping keeps frames whole, and a really stalled
+    # peer still costs the sender no more than that per sample.
+    config.insert_json5("transport/link/tx/queue/congestion_control/drop/wait_before_drop",
+                        "100000")
     return zenoh.open(config)
 
 
