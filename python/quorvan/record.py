@@ -41,7 +41,8 @@ from . import messages
 
 PathLike = Union[str, pathlib.Path]
 LIBRARY = "quorvan-recorder"
-DEFAULT_QUEUE_FRAMES = 8
+# About one second of frames at 30 fps: rides out a busy moment of the disk or CPU.
+DEFAULT_QUEUE_FRAMES = 32
 
 
 @dataclass
