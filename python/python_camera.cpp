@@ -1,6 +1,7 @@
 #include "python_camera.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace Quorvan::python {
 
@@ -28,6 +29,9 @@ void FrameObjectRegistry::remember(const QuorvanFrameBuffer* buffer, const py::o
 }
 
 PythonCamera::PythonCamera() : camera_(std::make_shared<QuorvanTOFCamera>()) {}
+
+PythonCamera::PythonCamera(std::shared_ptr<BackendFactory> factory)
+    : camera_(std::make_shared<QuorvanTOFCamera>(std::move(factory))) {}
 
 TofErrorCode PythonCamera::open(Connection mode, int32_t index) {
     return camera_->open(mode, index);
@@ -58,7 +62,10 @@ int32_t PythonCamera::getControl(CameraCtrl control) {
 CameraInfo PythonCamera::getCameraInfo() const { return camera_->getCameraInfo(); }
 
 py::object PythonCamera::requestFrame(int16_t timeout) {
-    QuorvanFrameBuffer* buffer = camera_->requestFrame(timeout);
+    return wrapFrame(camera_->requestFrame(timeout));
+}
+
+py::object PythonCamera::wrapFrame(QuorvanFrameBuffer* buffer) {
     if (buffer == nullptr) {
         return py::none();
     }

@@ -38,6 +38,8 @@ private:
 class PythonCamera {
 public:
     PythonCamera();
+    // A camera whose sensors and devices come from `factory` (playback).
+    explicit PythonCamera(std::shared_ptr<BackendFactory> factory);
 
     TofErrorCode open(Connection mode, int32_t index);
     TofErrorCode openWithFile(const char* path, int32_t index);
@@ -49,6 +51,10 @@ public:
     CameraInfo getCameraInfo() const;
     // A RawData or DepthData object, or None when no frame came in time.
     py::object requestFrame(int16_t timeout);
+    // The Python object for a buffer the native camera handed out (None for
+    // null), for callers that wait on native() without the interpreter lock.
+    py::object wrapFrame(QuorvanFrameBuffer* buffer);
+    QuorvanTOFCamera& native() { return *camera_; }
     TofErrorCode releaseFrame(const FrameHandle* frame);
 
 private:
