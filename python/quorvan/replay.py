@@ -258,7 +258,10 @@ class PlaybackCamera:
         return self._require_native().getControl(control)
 
     def seek(self, seconds: float) -> None:
-        """Continues from the first frame ``seconds`` or more after the first frame."""
+        """Continues from the first frame ``seconds`` or more after the first frame.
+
+        While streaming, raw frames not yet processed are dropped; the one or
+        two the camera had already processed still arrive first."""
         stamps = self._require_index().raw_stamps_ms
         target = stamps[0] + seconds * 1000.0
         position = next((i for i, stamp in enumerate(stamps) if stamp >= target), len(stamps))
@@ -326,8 +329,8 @@ class PlaybackCamera:
         native = self._require_native()
         count = self.frame_count
         while not self._stop.is_set():
-            start = self.position
-            self._take_seek()
+            target = self._take_seek()
+            start = target if target is not None else self.position
             restarted = self._play(native, start, count)
             if self._stop.is_set() or restarted:
                 continue

@@ -145,6 +145,24 @@ def test_seek_and_loop(hqvga_recording):
     camera.close()
 
 
+def test_seek_while_streaming_jumps_ahead(hqvga_recording):
+    path, _ = hqvga_recording
+    stamps = recorded_stamps(path)
+    camera = PlaybackCamera(path, realtime=False)
+    assert camera.open() == SUCCESS
+    assert camera.start(qdc.TOFOutput.RAW) == SUCCESS
+    seen = []
+    while (frame := camera.requestFrame(500)) is not None:
+        seen.append(frame.getFrameFormat().timestamp)
+        camera.releaseFrame(frame)
+        if len(seen) == 3:
+            camera.seek((stamps[-3] - stamps[0]) / 1000.0)
+    camera.close()
+    # At most the frames processed before the seek come in between.
+    assert seen[:3] == stamps[:3] and seen[-3:] == stamps[-3:]
+    assert len(seen) <= 3 + 2 + 3
+
+
 def test_realtime_replay_keeps_the_recorded_spacing(hqvga_recording):
     path, _ = hqvga_recording
     stamps = recorded_stamps(path)
