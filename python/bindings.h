@@ -10,5 +10,6 @@ void init_enums(pybind11::module_& m);
 void init_records(pybind11::module_& m);
 void init_frames(pybind11::module_& m);
 void init_camera(pybind11::module_& m);
+void init_playback(pybind11::module_& m);
 
 }  // namespace Quorvan::python

@@ -31,5 +31,7 @@ PYBIND11_MODULE(QuorvanDepthCamera, m) {
     Quorvan::python::init_frames(m);
     Quorvan::python::init_camera(m);
     m.attr("__version__") = "dev";
+    // Additions to the module come after everything it always had.
+    Quorvan::python::init_playback(m);
     stopCamerasAtExit();
 }

@@ -1,6 +1,7 @@
 #include "python_camera.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "camera/camera_internals.h"
 
@@ -30,6 +31,9 @@ void FrameObjectRegistry::remember(const QuorvanFrameBuffer* buffer, const py::o
 }
 
 PythonCamera::PythonCamera() : camera_(std::make_shared<QuorvanTOFCamera>()) {}
+
+PythonCamera::PythonCamera(std::shared_ptr<BackendFactory> factory)
+    : camera_(std::make_shared<QuorvanTOFCamera>(std::move(factory))) {}
 
 TofErrorCode PythonCamera::open(Connection mode, int32_t index) {
     return camera_->open(mode, index);
@@ -92,6 +96,10 @@ py::object PythonCamera::requestFrame(int16_t timeout) {
             camera_->releaseFrame(buffer);
         throw py::error_already_set();
     }
+    return wrapFrame(buffer, pool_generation);
+}
+
+py::object PythonCamera::wrapFrame(QuorvanFrameBuffer* buffer, uint64_t pool_generation) {
     if (buffer == nullptr) {
         return py::none();
     }

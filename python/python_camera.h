@@ -39,6 +39,8 @@ private:
 class PythonCamera {
 public:
     PythonCamera();
+    // A camera whose sensors and devices come from `factory` (playback).
+    explicit PythonCamera(std::shared_ptr<BackendFactory> factory);
 
     TofErrorCode open(Connection mode, int32_t index);
     TofErrorCode openWithFile(const PathArgument& path, int32_t index);
@@ -50,9 +52,13 @@ public:
     CameraInfo getCameraInfo() const;
     // A RawData or DepthData object, or None when no frame came in time.
     py::object requestFrame(int16_t timeout);
+    QuorvanTOFCamera& native() { return *camera_; }
     TofErrorCode releaseFrame(const FrameHandle* frame);
 
 private:
+    // The Python object for a buffer of pool `pool_generation` (None for null).
+    py::object wrapFrame(QuorvanFrameBuffer* buffer, uint64_t pool_generation);
+
     // Shared only so that frame handles can hold weak references; this object
     // is the one owner, and the camera goes when it goes.
     std::shared_ptr<QuorvanTOFCamera> camera_;

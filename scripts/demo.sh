@@ -24,3 +24,4 @@ output=$root/examples/output
 "$venv/bin/python" "$root/examples/python/stream_depth.py" --output "$output" "$@"
 echo
 echo "Pictures are in $output: depth.png (near blue, far red) and amplitude.png"
+echo "Live in a browser: $venv/bin/pip install -q \"$root[live]\" && $venv/bin/python -m quorvan.viewer  (then open http://127.0.0.1:8080/)"

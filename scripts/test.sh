@@ -44,5 +44,6 @@ fi
 
 if [ -x "$root/scripts/python_tests.sh" ]; then
     section "Python tests"
+    "$root/scripts/viewer_test_prerequisites.sh"
     "$root/scripts/python_tests.sh"
 fi

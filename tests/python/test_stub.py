@@ -12,7 +12,8 @@ import QuorvanDepthCamera as qdc
 STUB = pathlib.Path(__file__).resolve().parents[2] / "python" / "QuorvanDepthCamera.pyi"
 
 # Where the stub is deliberately more precise than pybind11's own annotation.
-REFINED_RETURNS = {("QuorvanCamera", "requestFrame"): "RawData | DepthData | None"}
+REFINED_RETURNS = {("QuorvanCamera", "requestFrame"): "RawData | DepthData | None",
+                   ("QuorvanPlaybackCamera", "requestFrame"): "RawData | DepthData | None"}
 
 
 def normalise(annotation):

@@ -1,0 +1,178 @@
+"""Serves a camera live to Foxglove-compatible tools over WebSocket.
+
+Channels (``foxglove.sdk.v1`` WebSocket protocol, message encoding protobuf):
+
+    /quorvan/depth         foxglove.RawImage 32FC1, millimetres
+    /quorvan/amplitude     foxglove.RawImage 32FC1
+    /quorvan/calibration   foxglove.CameraCalibration (the nominal pinhole unless the
+                           camera reports its intrinsics)
+    /quorvan/points        foxglove.PointCloud, every ``point_step``-th pixel, metres,
+                           depth taken along each pixel's ray
+
+    python -m quorvan.foxglove_live [--config KIT_CFG] [--port 8765]
+"""
+
+from __future__ import annotations
+
+import argparse
+import sys
+import threading
+from typing import Any, Optional
+
+import foxglove
+import numpy as np
+import numpy.typing as npt
+from foxglove.channels import CameraCalibrationChannel, PointCloudChannel, RawImageChannel
+from foxglove.messages import (CameraCalibration, PackedElementField,
+                               PackedElementFieldNumericType, PointCloud, RawImage, Timestamp)
+
+from . import messages
+from .live.camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
+from .live.publisher import camera_intrinsics
+
+TOPIC_DEPTH = "/quorvan/depth"
+TOPIC_AMPLITUDE = "/quorvan/amplitude"
+TOPIC_CALIBRATION = "/quorvan/calibration"
+TOPIC_POINTS = "/quorvan/points"
+DEFAULT_PORT = 8765
+
+
+def _timestamp(stamp_ms: int) -> Timestamp:
+    seconds, milliseconds = divmod(int(stamp_ms), 1000)
+    return Timestamp(seconds, milliseconds * 1_000_000)
+
+
+def _raw_image(plane: npt.NDArray[np.float32], stamp_ms: int) -> RawImage:
+    height, width = plane.shape
+    return RawImage(timestamp=_timestamp(stamp_ms), frame_id=messages.FRAME_ID, width=width,
+                    height=height, encoding="32FC1", step=width * 4,
+                    data=np.ascontiguousarray(plane, dtype="<f4").tobytes())
+
+
+def decimated_points(depth_mm: npt.NDArray[np.float32], intrinsics: messages.Intrinsics,
+                     step: int) -> npt.NDArray[np.float32]:
+    """(N, 3) points in metres of every ``step``-th pixel with a depth.
+
+    Depth is the distance along the pixel's ray, so each point is the unit
+    ray times that distance, not the ray scaled to a Z plane.
+    """
+    rows = np.arange(0, depth_mm.shape[0], step)
+    columns = np.arange(0, depth_mm.shape[1], step)
+    v, u = np.meshgrid(rows, columns, indexing="ij")
+    distance = depth_mm[v, u].astype(np.float32) / np.float32(1000.0)
+    x = (u - intrinsics.cx) / intrinsics.fx
+    y = (v - intrinsics.cy) / intrinsics.fy
+    norm = np.sqrt(x * x + y * y + 1.0)
+    points = np.stack([x / norm, y / norm, 1.0 / norm], axis=-1) * distance[..., None]
+    valid = distance > 0
+    return points[valid].astype(np.float32)
+
+
+class FoxgloveLiveServer:
+    """Streams a started camera's frames to every connected Foxglove client.
+
+    Like the bus publisher it reads the camera on its own thread and sends
+    only the newest frame, so a slow client never slows the camera (the SDK
+    also drops the oldest messages per client when a client falls behind).
+    """
+
+    def __init__(self, camera: Any, *, port: int = DEFAULT_PORT, host: str = "127.0.0.1",
+                 point_step: int = 4) -> None:
+        self._camera = camera
+        self._point_step = point_step
+        self._context = foxglove.Context()
+        self._depth = RawImageChannel(TOPIC_DEPTH, context=self._context)
+        self._amplitude = RawImageChannel(TOPIC_AMPLITUDE, context=self._context)
+        self._calibration = CameraCalibrationChannel(TOPIC_CALIBRATION, context=self._context)
+        self._points = PointCloudChannel(TOPIC_POINTS, context=self._context)
+        self._server = foxglove.start_server(name="quorvan", host=host, port=port,
+                                             context=self._context)
+        self._intrinsics: Optional[messages.Intrinsics] = None
+        self._slot = NewestFrameSlot()
+        self._reader = CameraReader(camera, self._slot.put)
+        self._stopping = threading.Event()
+        self.frames_sent = 0
+        self._sender = threading.Thread(target=self._send_loop, name="quorvan-foxglove",
+                                        daemon=True)
+        self._reader.start()
+        self._sender.start()
+
+    @property
+    def port(self) -> int:
+        return self._server.port
+
+    @property
+    def frames_dropped(self) -> int:
+        return self._slot.frames_dropped
+
+    def _send_loop(self) -> None:
+        while not self._stopping.is_set():
+            snapshot = self._slot.take(0.1)
+            if snapshot is not None and snapshot.depth is not None:
+                self._send(snapshot)
+                self.frames_sent += 1
+
+    def _send(self, snapshot: FrameSnapshot) -> None:
+        assert snapshot.depth is not None and snapshot.amplitude is not None
+        if self._intrinsics is None or self._intrinsics.width != snapshot.depth.shape[1]:
+            self._intrinsics = camera_intrinsics(self._camera, snapshot.shape)
+        stamp = snapshot.timestamp
+        self._depth.log(_raw_image(snapshot.depth, stamp))
+        self._amplitude.log(_raw_image(snapshot.amplitude, stamp))
+        k = self._intrinsics
+        self._calibration.log(CameraCalibration(
+            timestamp=_timestamp(stamp), frame_id=messages.FRAME_ID, width=k.width,
+            height=k.height, distortion_model=k.distortion_model, D=list(k.distortion),
+            K=list(k.k), R=[1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0], P=list(k.p)))
+        if self._points.has_sinks():
+            points = decimated_points(snapshot.depth, k, self._point_step)
+            fields = [PackedElementField(name=axis, offset=4 * index,
+                                         type=PackedElementFieldNumericType.Float32)
+                      for index, axis in enumerate("xyz")]
+            self._points.log(PointCloud(timestamp=_timestamp(stamp),
+                                        frame_id=messages.FRAME_ID, point_stride=12,
+                                        fields=fields, data=points.tobytes()))
+
+    def close(self) -> None:
+        if self._stopping.is_set():
+            return
+        self._reader.stop()
+        self._stopping.set()
+        self._slot.close()
+        self._sender.join()
+        self._server.stop()
+
+    def __enter__(self) -> "FoxgloveLiveServer":
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
+
+
+def main(argv: Optional[list] = None) -> int:
+    from .live.camera_setup import open_camera
+
+    parser = argparse.ArgumentParser(prog="python -m quorvan.foxglove_live",
+                                     description="Serve a camera to Foxglove on 127.0.0.1")
+    parser.add_argument("--config", help="emulated kit configuration")
+    parser.add_argument("--port", type=int, default=DEFAULT_PORT)
+    parser.add_argument("--mode", type=int, help="MODE before start")
+    args = parser.parse_args(argv)
+    camera = open_camera(args.config, mode=args.mode)
+    if camera is None:
+        return 1
+    server = FoxgloveLiveServer(camera, port=args.port)
+    print(f"Foxglove: open ws://127.0.0.1:{server.port} (Ctrl-C stops)", flush=True)
+    try:
+        threading.Event().wait()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.close()
+        camera.stop()
+        camera.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

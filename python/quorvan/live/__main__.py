@@ -1,0 +1,93 @@
+"""Command line of the live bus.
+
+    python -m quorvan.live publish [--config KIT_CFG] [--name NAME] [--listen EP] [--connect EP]
+    python -m quorvan.live subscribe [--name NAME] [--connect EP] [--frames N]
+"""
+
+from __future__ import annotations
+
+import argparse
+import signal
+import sys
+import threading
+import time
+from typing import List, Optional
+
+from .camera_setup import open_camera
+
+
+def _publish(args: argparse.Namespace) -> int:
+    from .publisher import Publisher, PublisherNameTaken
+
+    camera = open_camera(args.config, raw=args.raw, mode=args.mode)
+    if camera is None:
+        return 1
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    try:
+        publisher = Publisher(camera, args.name, listen=args.listen, connect=args.connect)
+    except (PublisherNameTaken, RuntimeError, ValueError) as error:
+        print(f"error: {error}", file=sys.stderr)
+        camera.stop()
+        camera.close()
+        return 1
+    print(f"publishing camera {args.name!r} on "
+          f"{', '.join(args.listen or args.connect or ['tcp/127.0.0.1:7447'])}; Ctrl-C stops",
+          flush=True)
+    try:
+        while not stop.wait(5.0):
+            print(f"read {publisher.frames_read}  sent {publisher.frames_sent}  "
+                  f"dropped {publisher.frames_dropped}", flush=True)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        publisher.close()
+        camera.stop()
+        camera.close()
+    return 0
+
+
+def _subscribe(args: argparse.Namespace) -> int:
+    from .subscriber import Subscriber
+
+    with Subscriber(args.name, connect=args.connect) as subscriber:
+        received = 0
+        started = time.monotonic()
+        try:
+            while args.frames <= 0 or received < args.frames:
+                frame = subscriber.receive(2000)
+                if frame is None:
+                    print("no frame for 2 s", flush=True)
+                    continue
+                received += 1
+                depth = "" if frame.depth is None else f"  centre {frame.depth[frame.depth.shape[0] // 2, frame.depth.shape[1] // 2]:.0f} mm"
+                print(f"frame {frame.sequence}  t={frame.timestamp} ms  "
+                      f"latency {frame.latency_ms:.2f} ms{depth}", flush=True)
+        except KeyboardInterrupt:
+            pass
+        elapsed = time.monotonic() - started
+        print(f"{received} frames in {elapsed:.1f} s, dropped here {subscriber.frames_dropped}")
+    return 0
+
+
+def main(argv: Optional[List[str]] = None) -> int:
+    parser = argparse.ArgumentParser(prog="python -m quorvan.live", description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", required=True)
+    publish = commands.add_parser("publish", help="publish a camera's frames")
+    publish.add_argument("--config", help="emulated kit configuration (default: the built-in kit)")
+    publish.add_argument("--name", default="quorvan", help="key prefix (default: quorvan)")
+    publish.add_argument("--listen", action="append", help="Zenoh endpoint to listen on")
+    publish.add_argument("--connect", action="append", help="Zenoh endpoint to connect to")
+    publish.add_argument("--mode", type=int, help="MODE before start (1: 640x480 two frequencies)")
+    publish.add_argument("--raw", action="store_true", help="publish raw phase frames, not depth")
+    subscribe = commands.add_parser("subscribe", help="print the frames of a publisher")
+    subscribe.add_argument("--name", default="quorvan")
+    subscribe.add_argument("--connect", action="append", help="Zenoh endpoint to connect to")
+    subscribe.add_argument("--frames", type=int, default=0, help="stop after N frames")
+    args = parser.parse_args(argv)
+    return _publish(args) if args.command == "publish" else _subscribe(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

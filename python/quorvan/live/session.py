@@ -1,0 +1,69 @@
+"""Key expressions and Zenoh sessions of the live bus.
+
+Keys of one camera, all under the name its publisher was given::
+
+    <name>/depth         sensor_msgs/msg/Image 32FC1, metres
+    <name>/amplitude     sensor_msgs/msg/Image 32FC1
+    <name>/confidence    sensor_msgs/msg/Image 32FC1
+    <name>/raw           sensor_msgs/msg/Image 16SC1, sub-frames stacked
+    <name>/camera_info   sensor_msgs/msg/CameraInfo
+    <name>/publisher     liveliness token of the running publisher
+
+Payloads are the ROS 2 CDR bytes of :mod:`quorvan.messages`, the same as in
+recordings. Every sample carries a Zenoh attachment, serialized with
+``zenoh.ext.z_serialize`` as the tuple (UInt64 sequence, Int64 wall-clock
+nanoseconds when sent, UInt8 number of samples in this frame), which lets a
+subscriber put the samples of one frame back together.
+"""
+
+from __future__ import annotations
+
+import json
+from typing import Iterable, Optional, Sequence
+
+import zenoh
+
+DEFAULT_ENDPOINT = "tcp/127.0.0.1:7447"
+PLANE_KEYS = ("depth", "amplitude", "confidence", "raw")
+CAMERA_INFO_KEY = "camera_info"
+PUBLISHER_TOKEN_KEY = "publisher"
+
+_FORBIDDEN_IN_NAME = set("*$#?")
+
+
+def check_name(name: str) -> str:
+    """``name`` if it can prefix key expressions; ``ValueError`` otherwise."""
+    if (not isinstance(name, str) or not name or name.startswith("/")
+            or name.endswith("/") or "//" in name or _FORBIDDEN_IN_NAME & set(name)):
+        raise ValueError(
+            f"camera name {name!r} cannot prefix Zenoh keys: use letters, digits, "
+            "'-', '_' and '/' between parts, without '*', '$', '#' or '?'")
+    return name
+
+
+def key(name: str, leaf: str) -> str:
+    return f"{name}/{leaf}"
+
+
+def open_session(listen: Optional[Iterable[str]] = None,
+                 connect: Optional[Iterable[str]] = None) -> "zenoh.Session":
+    """A peer session on exactly the given endpoints, without multicast scouting.
+
+    Scouting stays off so that nothing outside the endpoints the user chose
+    is reached; peers learn of each other through the endpoints alone.
+    """
+    config = zenoh.Config()
+    config.insert_json5("mode", json.dumps("peer"))
+    config.insert_json5("scouting/multicast/enabled", "false")
+    config.insert_json5("listen/endpoints", json.dumps(list(listen or [])))
+    config.insert_json5("connect/endpoints", json.dumps(list(connect or [])))
+    # A busy machine can fill a link's queue for a few milliseconds; waiting
+    # up to 100 ms before dropping keeps frames whole, and a really stalled
+    # peer still costs the sender no more than that per sample.
+    config.insert_json5("transport/link/tx/queue/congestion_control/drop/wait_before_drop",
+                        "100000")
+    return zenoh.open(config)
+
+
+def endpoints(values: Optional[Sequence[str]], default: Sequence[str]) -> list:
+    return list(values) if values else list(default)

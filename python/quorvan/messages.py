@@ -1,0 +1,345 @@
+"""ROS 2 message types of Quorvan recordings and live streams, and their CDR encoding.
+
+Every tool of this package (recorder, playback camera, live publisher, viewer)
+speaks the same two ROS 2 message types, so that ``ros2 bag``, MCAP viewers and
+plain Python open what they write:
+
+- ``sensor_msgs/msg/Image``: one picture. Raw phase frames are ``16SC1``
+  (signed 16-bit samples, the camera's ``RawData.getRawData()`` as it is, all
+  sub-frames stacked into one image of ``subframes * height`` rows); depth is
+  ``32FC1`` in metres (the camera delivers millimetres; :func:`depth_to_metres`
+  converts, dividing by 1000 in 32-bit float); amplitude and confidence are
+  ``32FC1`` as the camera delivers them.
+- ``sensor_msgs/msg/CameraInfo``: the pinhole intrinsics (:class:`Intrinsics`).
+
+Topics (:data:`TOPIC_RAW`, :data:`TOPIC_DEPTH`, :data:`TOPIC_AMPLITUDE`,
+:data:`TOPIC_CONFIDENCE`, :data:`TOPIC_CAMERA_INFO`) and the frame id
+:data:`FRAME_ID` are shared by recording and live publishing.
+
+Encoding (all return CDR bytes with the little-endian encapsulation header,
+which is what an MCAP channel with ``message_encoding="cdr"`` carries)::
+
+    encode_image(plane, stamp_ms)            # int16 -> 16SC1, float32 -> 32FC1
+    encode_camera_info(intrinsics, stamp_ms)
+
+Decoding::
+
+    image = decode_image(data)               # DecodedImage(stamp_ns, frame_id, encoding, pixels)
+    info = decode_camera_info(data)          # DecodedCameraInfo(stamp_ns, frame_id, intrinsics)
+
+Timestamps: ``stamp_ms`` is the camera's frame timestamp in milliseconds
+(``getFrameFormat().timestamp``); ``header.stamp`` carries it as seconds and
+nanoseconds, and the decoders give it back as nanoseconds
+(:func:`stamp_ns_to_ms` turns that back into the camera's milliseconds).
+
+Schemas: :data:`IMAGE_SCHEMA` and :data:`CAMERA_INFO_SCHEMA` are
+:class:`Schema` values (ROS 2 type name and concatenated ``.msg`` text, the
+form MCAP files and Foxglove channels register with encoding ``ros2msg``).
+
+The encoders and decoders are mcap_ros2's own dynamic CDR serializer and
+deserializer built from these schema texts, so what we write is what every
+other ROS 2 reader parses.
+
+Intrinsics: when a camera does not report its own, :func:`nominal_intrinsics`
+gives the nominal pinhole of the sensor: square pixels, the principal point at
+the image centre, the focal length from a horizontal field of view
+(:data:`NOMINAL_HORIZONTAL_FOV_DEG`, 70 degrees, the lens of the kit), no
+distortion.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass, field
+from typing import Any, Callable, Dict, Tuple
+
+import numpy as np
+import numpy.typing as npt
+from mcap_ros2._dynamic import generate_dynamic, serialize_dynamic
+
+TOPIC_RAW = "/quorvan/raw"
+TOPIC_DEPTH = "/quorvan/depth"
+TOPIC_AMPLITUDE = "/quorvan/amplitude"
+TOPIC_CONFIDENCE = "/quorvan/confidence"
+TOPIC_CAMERA_INFO = "/quorvan/camera_info"
+IMAGE_TOPICS = (TOPIC_RAW, TOPIC_DEPTH, TOPIC_AMPLITUDE, TOPIC_CONFIDENCE)
+FRAME_ID = "quorvan_optical_frame"
+
+ENCODING_RAW = "16SC1"
+ENCODING_FLOAT = "32FC1"
+
+NOMINAL_HORIZONTAL_FOV_DEG = 70.0
+
+_SEPARATOR = "=" * 80
+
+_TIME_MSG = """int32 sec
+uint32 nanosec
+"""
+
+_HEADER_MSG = """builtin_interfaces/Time stamp
+string frame_id
+"""
+
+_ROI_MSG = """uint32 x_offset
+uint32 y_offset
+uint32 height
+uint32 width
+bool do_rectify
+"""
+
+_IMAGE_MSG = """std_msgs/Header header
+uint32 height
+uint32 width
+string encoding
+uint8 is_bigendian
+uint32 step
+uint8[] data
+"""
+
+_CAMERA_INFO_MSG = """std_msgs/Header header
+uint32 height
+uint32 width
+string distortion_model
+float64[] d
+float64[9] k
+float64[9] r
+float64[12] p
+uint32 binning_x
+uint32 binning_y
+sensor_msgs/RegionOfInterest roi
+"""
+
+
+def _concatenate(main: str, *dependencies: Tuple[str, str]) -> str:
+    parts = [main]
+    for name, text in dependencies:
+        parts.append(f"{_SEPARATOR}\nMSG: {name}\n{text}")
+    return "\n".join(parts)
+
+
+@dataclass(frozen=True)
+class Schema:
+    """A ROS 2 message type: its full name and its concatenated definition text."""
+
+    name: str
+    text: str
+
+    @property
+    def data(self) -> bytes:
+        """The definition as the bytes of an MCAP schema record."""
+        return self.text.encode()
+
+
+IMAGE_SCHEMA = Schema(
+    "sensor_msgs/msg/Image",
+    _concatenate(
+        _IMAGE_MSG,
+        ("std_msgs/Header", _HEADER_MSG),
+        ("builtin_interfaces/Time", _TIME_MSG),
+    ),
+)
+CAMERA_INFO_SCHEMA = Schema(
+    "sensor_msgs/msg/CameraInfo",
+    _concatenate(
+        _CAMERA_INFO_MSG,
+        ("std_msgs/Header", _HEADER_MSG),
+        ("builtin_interfaces/Time", _TIME_MSG),
+        ("sensor_msgs/RegionOfInterest", _ROI_MSG),
+    ),
+)
+SCHEMA_ENCODING = "ros2msg"
+MESSAGE_ENCODING = "cdr"
+
+_ENCODING_DTYPES: Dict[str, np.dtype[Any]] = {
+    ENCODING_RAW: np.dtype("<i2"),
+    ENCODING_FLOAT: np.dtype("<f4"),
+}
+
+_encoders: Dict[str, Callable[[Any], bytes]] = {}
+_decoders: Dict[str, Callable[[bytes], Any]] = {}
+
+
+def _encoder(schema: Schema) -> Callable[[Any], bytes]:
+    encoder = _encoders.get(schema.name)
+    if encoder is None:
+        encoder = serialize_dynamic(schema.name, schema.text)[schema.name]
+        _encoders[schema.name] = encoder
+    return encoder
+
+
+def _decoder(schema: Schema) -> Callable[[bytes], Any]:
+    decoder = _decoders.get(schema.name)
+    if decoder is None:
+        decoder = generate_dynamic(schema.name, schema.text)[schema.name]
+        _decoders[schema.name] = decoder
+    return decoder
+
+
+def _header(stamp_ms: int, frame_id: str) -> Dict[str, Any]:
+    seconds, milliseconds = divmod(int(stamp_ms), 1000)
+    return {
+        "stamp": {"sec": seconds, "nanosec": milliseconds * 1_000_000},
+        "frame_id": frame_id,
+    }
+
+
+def _stamp_ns(header: Any) -> int:
+    return int(header.stamp.sec) * 1_000_000_000 + int(header.stamp.nanosec)
+
+
+def stamp_ns_to_ms(stamp_ns: int) -> int:
+    """The camera's millisecond timestamp from a decoded ``header.stamp`` in nanoseconds."""
+    return stamp_ns // 1_000_000
+
+
+def depth_to_metres(depth_mm: npt.NDArray[np.float32]) -> npt.NDArray[np.float32]:
+    """Depth in metres, as ROS expects it, from the camera's millimetres (float32 throughout)."""
+    return np.divide(depth_mm, np.float32(1000.0), dtype=np.float32)
+
+
+def encode_image(
+    plane: npt.NDArray[Any], stamp_ms: int, frame_id: str = FRAME_ID
+) -> bytes:
+    """CDR bytes of a ``sensor_msgs/msg/Image`` holding ``plane``.
+
+    ``plane`` is a 2-D int16 array (encoded ``16SC1``) or float32 array
+    (``32FC1``); a 3-D array of sub-frames is stacked into one image. Raises
+    ``ValueError`` for any other shape or type.
+    """
+    array = np.asarray(plane)
+    if array.ndim == 3:
+        array = array.reshape(-1, array.shape[-1])
+    if array.ndim != 2:
+        raise ValueError(f"an image needs a 2-D plane, not {array.ndim}-D")
+    if array.dtype == np.int16:
+        encoding = ENCODING_RAW
+    elif array.dtype == np.float32:
+        encoding = ENCODING_FLOAT
+    else:
+        raise ValueError(f"no image encoding for samples of type {array.dtype}")
+    little_endian = array.astype(_ENCODING_DTYPES[encoding], copy=False)
+    height, width = little_endian.shape
+    return _encoder(IMAGE_SCHEMA)(
+        {
+            "header": _header(stamp_ms, frame_id),
+            "height": height,
+            "width": width,
+            "encoding": encoding,
+            "is_bigendian": 0,
+            "step": width * little_endian.itemsize,
+            "data": np.ascontiguousarray(little_endian).tobytes(),
+        }
+    )
+
+
+@dataclass(frozen=True)
+class DecodedImage:
+    """A decoded ``sensor_msgs/msg/Image``; ``pixels`` is a read-only view of the message."""
+
+    stamp_ns: int
+    frame_id: str
+    encoding: str
+    pixels: npt.NDArray[Any]
+
+
+def decode_image(data: bytes) -> DecodedImage:
+    """The picture in ``sensor_msgs/msg/Image`` CDR bytes of encoding ``16SC1`` or ``32FC1``.
+
+    Raises ``ValueError`` for another encoding or a data size that does not
+    match the stated height, width and step.
+    """
+    message = _decoder(IMAGE_SCHEMA)(data)
+    dtype = _ENCODING_DTYPES.get(message.encoding)
+    if dtype is None:
+        raise ValueError(f"unsupported image encoding {message.encoding!r}")
+    if message.is_bigendian:
+        dtype = dtype.newbyteorder(">")
+    height, width, step = int(message.height), int(message.width), int(message.step)
+    payload = message.data
+    if step < width * dtype.itemsize or len(payload) != height * step:
+        raise ValueError(
+            f"image data of {len(payload)} bytes does not hold {height} rows of {step} bytes"
+        )
+    rows = np.frombuffer(payload, dtype=np.uint8).reshape(height, step)
+    pixels = rows[:, : width * dtype.itemsize].view(dtype)
+    return DecodedImage(_stamp_ns(message.header), str(message.header.frame_id),
+                        str(message.encoding), pixels)
+
+
+@dataclass(frozen=True)
+class Intrinsics:
+    """Pinhole intrinsics of a camera: focal lengths and principal point in pixels."""
+
+    width: int
+    height: int
+    fx: float
+    fy: float
+    cx: float
+    cy: float
+    distortion_model: str = "plumb_bob"
+    distortion: Tuple[float, ...] = field(default=(0.0, 0.0, 0.0, 0.0, 0.0))
+
+    @property
+    def k(self) -> Tuple[float, ...]:
+        """The 3x3 camera matrix, row by row."""
+        return (self.fx, 0.0, self.cx, 0.0, self.fy, self.cy, 0.0, 0.0, 1.0)
+
+    @property
+    def p(self) -> Tuple[float, ...]:
+        """The 3x4 projection matrix of a single (unrectified, monocular) camera."""
+        return (self.fx, 0.0, self.cx, 0.0, 0.0, self.fy, self.cy, 0.0, 0.0, 0.0, 1.0, 0.0)
+
+
+def nominal_intrinsics(
+    width: int, height: int, horizontal_fov_deg: float = NOMINAL_HORIZONTAL_FOV_DEG
+) -> Intrinsics:
+    """The nominal pinhole of a ``width`` x ``height`` sensor with the given horizontal view.
+
+    Square pixels, no distortion; the principal point is the image centre in
+    ROS pixel coordinates (pixel centres at whole numbers).
+    """
+    focal = 0.5 * width / math.tan(math.radians(horizontal_fov_deg) / 2.0)
+    return Intrinsics(width, height, focal, focal, (width - 1) / 2.0, (height - 1) / 2.0)
+
+
+def encode_camera_info(
+    intrinsics: Intrinsics, stamp_ms: int, frame_id: str = FRAME_ID
+) -> bytes:
+    """CDR bytes of a ``sensor_msgs/msg/CameraInfo`` for ``intrinsics``."""
+    return _encoder(CAMERA_INFO_SCHEMA)(
+        {
+            "header": _header(stamp_ms, frame_id),
+            "height": intrinsics.height,
+            "width": intrinsics.width,
+            "distortion_model": intrinsics.distortion_model,
+            "d": list(intrinsics.distortion),
+            "k": list(intrinsics.k),
+            "r": [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0],
+            "p": list(intrinsics.p),
+            "binning_x": 0,
+            "binning_y": 0,
+            "roi": {"x_offset": 0, "y_offset": 0, "height": 0, "width": 0,
+                    "do_rectify": False},
+        }
+    )
+
+
+@dataclass(frozen=True)
+class DecodedCameraInfo:
+    """A decoded ``sensor_msgs/msg/CameraInfo``."""
+
+    stamp_ns: int
+    frame_id: str
+    intrinsics: Intrinsics
+
+
+def decode_camera_info(data: bytes) -> DecodedCameraInfo:
+    """The intrinsics in ``sensor_msgs/msg/CameraInfo`` CDR bytes."""
+    message = _decoder(CAMERA_INFO_SCHEMA)(data)
+    k = [float(value) for value in message.k]
+    intrinsics = Intrinsics(
+        int(message.width), int(message.height), k[0], k[4], k[2], k[5],
+        str(message.distortion_model), tuple(float(value) for value in message.d),
+    )
+    return DecodedCameraInfo(_stamp_ns(message.header), str(message.header.frame_id),
+                             intrinsics)

@@ -1,0 +1,275 @@
+"""Recording a camera's frames into an MCAP file with ROS 2 message types.
+
+    with Recorder("session.mcap", camera) as recorder:
+        record_camera(camera, recorder, frames=60)
+
+A raw frame (``RawData``) becomes one ``16SC1`` image on ``TOPIC_RAW``; a depth
+frame (``DepthData``) becomes ``32FC1`` images on ``TOPIC_DEPTH`` (metres),
+``TOPIC_AMPLITUDE`` and ``TOPIC_CONFIDENCE``; every frame also gets a
+``CameraInfo`` on ``TOPIC_CAMERA_INFO``. ``header.stamp`` is the camera's
+timestamp, the MCAP log time the host clock when ``write`` was called.
+
+``write`` only copies the planes and queues them: a writer thread encodes and
+writes. When the queue is full (the disk does not keep up) the frame is
+dropped and counted in ``dropped``, so the caller (often a loop that must get
+back to ``requestFrame``) is never held up.
+
+Metadata records: ``quorvan.camera`` (the camera information), ``quorvan.sdk``
+(versions), ``quorvan.controls`` (controls in force at the start) and one
+``quorvan.control_change`` for every ``Recorder.setControl``; ``quorvan.summary``
+(frames written and dropped) at the end. Attachments: the kit configuration and
+the calibration file when their paths are given.
+"""
+
+from __future__ import annotations
+
+import pathlib
+import queue
+import threading
+import time
+from dataclasses import dataclass
+from types import TracebackType
+from typing import Any, Callable, Dict, List, Optional, Type, Union
+
+import numpy as np
+import numpy.typing as npt
+from mcap.writer import CompressionType, Writer
+
+import QuorvanDepthCamera as qdc
+
+from . import messages
+
+PathLike = Union[str, pathlib.Path]
+LIBRARY = "quorvan-recorder"
+# About one second of frames at 30 fps: rides out a busy moment of the disk or CPU.
+DEFAULT_QUEUE_FRAMES = 32
+
+
+@dataclass
+class _QueuedFrame:
+    log_time_ns: int
+    stamp_ms: int
+    planes: Dict[str, npt.NDArray[Any]]
+
+
+def camera_intrinsics(camera: Any, width: int, height: int) -> messages.Intrinsics:
+    """The camera's own intrinsics when it reports them, else the nominal pinhole."""
+    get_intrinsics: Optional[Callable[[], Any]] = getattr(camera, "getIntrinsics", None)
+    if get_intrinsics is not None:
+        reported = get_intrinsics()
+        if reported is not None and all(
+            hasattr(reported, name) for name in ("fx", "fy", "cx", "cy")
+        ):
+            return messages.Intrinsics(width, height, float(reported.fx), float(reported.fy),
+                                       float(reported.cx), float(reported.cy))
+    return messages.nominal_intrinsics(width, height)
+
+
+def _camera_metadata(camera: Any) -> Dict[str, str]:
+    info = camera.getCameraInfo()
+    return {
+        "index": str(info.index),
+        "connect": info.connect.name,
+        "device_type": info.device_type.name,
+        "type": info.type.name,
+        "width": str(info.width),
+        "height": str(info.height),
+        "bit_width": str(info.bit_width),
+        "bpp": str(info.bpp),
+    }
+
+
+def _controls_in_force(camera: Any) -> Dict[str, str]:
+    return {name: str(camera.getControl(control))
+            for name, control in qdc.TOFControl.__members__.items()}
+
+
+class Recorder:
+    """Writes a camera's frames into an MCAP file from a writer thread of its own."""
+
+    def __init__(
+        self,
+        path: PathLike,
+        camera: Any,
+        *,
+        queue_frames: int = DEFAULT_QUEUE_FRAMES,
+        compression: bool = False,
+        kit_config: Optional[PathLike] = None,
+        calibration: Optional[PathLike] = None,
+        output: Optional[Any] = None,
+    ) -> None:
+        self._camera = camera
+        self._stream = output if output is not None else open(path, "wb")
+        self._owns_stream = output is None
+        self._writer = Writer(
+            self._stream,
+            compression=CompressionType.ZSTD if compression else CompressionType.NONE,
+        )
+        self._writer.start(profile="ros2", library=LIBRARY)
+        self._channels: Dict[str, int] = {}
+        self._register_channels()
+        self._queue: "queue.Queue[Optional[_QueuedFrame]]" = queue.Queue(maxsize=queue_frames)
+        self._intrinsics: Dict[tuple[int, int], messages.Intrinsics] = {}
+        self.written = 0
+        self.dropped = 0
+        self._error: Optional[BaseException] = None
+        self._closed = False
+        self._lock = threading.Lock()
+        info = camera.getCameraInfo()
+        self._sensor_size = (int(info.width), int(info.height))
+        self._write_start_metadata(kit_config, calibration)
+        self._thread = threading.Thread(target=self._drain, name="quorvan-recorder", daemon=True)
+        self._thread.start()
+
+    def _register_channels(self) -> None:
+        schema_ids = {
+            schema.name: self._writer.register_schema(schema.name, messages.SCHEMA_ENCODING,
+                                                      schema.data)
+            for schema in (messages.IMAGE_SCHEMA, messages.CAMERA_INFO_SCHEMA)
+        }
+        for topic in messages.IMAGE_TOPICS:
+            self._channels[topic] = self._writer.register_channel(
+                topic, messages.MESSAGE_ENCODING, schema_ids[messages.IMAGE_SCHEMA.name])
+        self._channels[messages.TOPIC_CAMERA_INFO] = self._writer.register_channel(
+            messages.TOPIC_CAMERA_INFO, messages.MESSAGE_ENCODING,
+            schema_ids[messages.CAMERA_INFO_SCHEMA.name])
+
+    def _write_start_metadata(self, kit_config: Optional[PathLike],
+                              calibration: Optional[PathLike]) -> None:
+        self._writer.add_metadata("quorvan.camera", _camera_metadata(self._camera))
+        self._writer.add_metadata("quorvan.sdk", {
+            "QuorvanDepthCamera": str(qdc.__version__),
+            "recorder": LIBRARY,
+        })
+        self._writer.add_metadata("quorvan.controls", _controls_in_force(self._camera))
+        now = time.time_ns()
+        for path, media_type in ((kit_config, "text/plain"),
+                                 (calibration, "application/octet-stream")):
+            if path is not None:
+                data = pathlib.Path(path).read_bytes()
+                self._writer.add_attachment(now, now, pathlib.Path(path).name, media_type, data)
+
+    def setControl(self, control: Any, value: int) -> Any:
+        """Sets a control on the camera and records the change with its result."""
+        status = self._camera.setControl(control, value)
+        with self._lock:
+            self._writer.add_metadata("quorvan.control_change", {
+                "control": control.name,
+                "value": str(value),
+                "status": status.name,
+                "log_time_ns": str(time.time_ns()),
+                "frames_written": str(self.written),
+            })
+        return status
+
+    def write(self, frame: Any) -> bool:
+        """Queues a frame's planes (copied); False when the queue was full and it was dropped."""
+        if self._closed:
+            raise ValueError("write on a closed recorder")
+        stamp_ms = int(frame.getFrameFormat().timestamp)
+        if hasattr(frame, "getRawData"):
+            planes = {messages.TOPIC_RAW: frame.getRawData()}
+        else:
+            planes = {
+                messages.TOPIC_DEPTH: frame.getDepthData(),
+                messages.TOPIC_AMPLITUDE: frame.getAmplitudeData(),
+                messages.TOPIC_CONFIDENCE: frame.getConfidenceData(),
+            }
+        try:
+            self._queue.put_nowait(_QueuedFrame(time.time_ns(), stamp_ms, planes))
+        except queue.Full:
+            self.dropped += 1
+            return False
+        return True
+
+    def _drain(self) -> None:
+        while True:
+            item = self._queue.get()
+            if item is None:
+                return
+            try:
+                self._write_frame(item)
+                self.written += 1
+            except BaseException as error:  # reported by close()
+                self._error = error
+                return
+
+    def _write_frame(self, item: _QueuedFrame) -> None:
+        # Raw images stack the sub-frames; their camera is the sensor's size.
+        width, height = self._sensor_size
+        with self._lock:
+            for topic, plane in item.planes.items():
+                if topic == messages.TOPIC_DEPTH:
+                    plane = messages.depth_to_metres(plane)
+                if topic != messages.TOPIC_RAW:
+                    height, width = plane.shape[-2], plane.shape[-1]
+                self._writer.add_message(self._channels[topic], item.log_time_ns,
+                                         messages.encode_image(plane, item.stamp_ms),
+                                         item.log_time_ns)
+            intrinsics = self._intrinsics.get((width, height))
+            if intrinsics is None:
+                intrinsics = camera_intrinsics(self._camera, width, height)
+                self._intrinsics[(width, height)] = intrinsics
+            self._writer.add_message(self._channels[messages.TOPIC_CAMERA_INFO],
+                                     item.log_time_ns,
+                                     messages.encode_camera_info(intrinsics, item.stamp_ms),
+                                     item.log_time_ns)
+
+    def close(self) -> None:
+        """Writes what is queued, the summary and the index, and closes the file."""
+        if self._closed:
+            return
+        self._closed = True
+        self._queue.put(None)
+        self._thread.join()
+        self._writer.add_metadata("quorvan.summary", {
+            "frames_written": str(self.written),
+            "frames_dropped": str(self.dropped),
+        })
+        self._writer.finish()  # type: ignore[no-untyped-call]
+        if self._owns_stream:
+            self._stream.close()
+        if self._error is not None:
+            raise RuntimeError(f"recording failed: {self._error}") from self._error
+
+    def __enter__(self) -> "Recorder":
+        return self
+
+    def __exit__(self, kind: Optional[Type[BaseException]], error: Optional[BaseException],
+                 trace: Optional[TracebackType]) -> None:
+        self.close()
+
+
+def record_camera(
+    camera: Any,
+    recorder: Recorder,
+    *,
+    frames: Optional[int] = None,
+    seconds: Optional[float] = None,
+    timeout_ms: int = 2000,
+    progress: Optional[Callable[[int], None]] = None,
+) -> int:
+    """Requests frames from a started camera into ``recorder`` until ``frames``
+    frames or ``seconds`` have passed; returns the frames handed to the recorder."""
+    if frames is None and seconds is None:
+        raise ValueError("give frames or seconds")
+    deadline = None if seconds is None else time.monotonic() + seconds
+    count = misses = 0
+    while (frames is None or count < frames) and (deadline is None or time.monotonic() < deadline):
+        frame = camera.requestFrame(timeout_ms)
+        if frame is None:
+            misses += 1
+            if misses == 3:
+                raise RuntimeError(f"no frame from the camera within {timeout_ms} ms, three times")
+            continue
+        try:
+            recorder.write(frame)
+        finally:
+            camera.releaseFrame(frame)
+        count += 1
+        if progress is not None:
+            progress(count)
+    return count
+
+
+__all__: List[str] = ["Recorder", "record_camera", "camera_intrinsics"]

@@ -1,0 +1,65 @@
+#include "device/playback_sensor.h"
+
+#include "quorvan/camera.h"
+
+namespace Quorvan {
+
+QuorvanTOFPlaybackSensor::QuorvanTOFPlaybackSensor(PlaybackFormat format,
+                                                   std::shared_ptr<PlaybackFeed> feed)
+    : recorded(format), feed(std::move(feed)) {}
+
+QuorvanTOFPlaybackSensor::~QuorvanTOFPlaybackSensor() {
+    if (streaming.load())
+        feed->close();
+}
+
+int QuorvanTOFPlaybackSensor::open(QuorvanTOFCamera& camera) {
+    if (recorded.width == 0 || recorded.height == 0 || recorded.bpp == 0 || recorded.bpp > 2 ||
+        recorded.bit_width == 0 || recorded.bit_width > 16)
+        return QuorvanInvalidParameter;
+    camera.reportSensorSize(recorded.width, recorded.height);
+    camera.reportSampleFormat(recorded.bit_width, recorded.bpp);
+    format = camera.getCameraInfo();
+    opened = true;
+    return QuorvanSuccess;
+}
+
+int QuorvanTOFPlaybackSensor::close() {
+    if (streaming.load())
+        stop();
+    opened = false;
+    return QuorvanSuccess;
+}
+
+int QuorvanTOFPlaybackSensor::start() {
+    if (!opened || streaming.load() || subframe_count <= 0)
+        return QuorvanUnkownError;
+    feed->open(static_cast<size_t>(format.width) * format.height *
+               static_cast<size_t>(subframe_count));
+    streaming.store(true);
+    return QuorvanSuccess;
+}
+
+int QuorvanTOFPlaybackSensor::stop() {
+    streaming.store(false);
+    feed->close();
+    return QuorvanSuccess;
+}
+
+int QuorvanTOFPlaybackSensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
+    if (!streaming.load() || cache == nullptr || timestamp == nullptr)
+        return QuorvanUnkownError;
+    return feed->take(reinterpret_cast<uint16_t*>(cache), timestamp, kCaptureTimeoutMs);
+}
+
+int QuorvanTOFPlaybackSensor::setControl([[maybe_unused]] CameraCtrl id,
+                                         [[maybe_unused]] int value) {
+    return QuorvanSuccess;
+}
+
+int QuorvanTOFPlaybackSensor::getControl([[maybe_unused]] CameraCtrl id,
+                                         [[maybe_unused]] int* value) {
+    return QuorvanNotImplemented;
+}
+
+}  // namespace Quorvan

@@ -1,0 +1,75 @@
+// The hand-over between the application and the playback sensor.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "quorvan/playback.h"
+
+namespace Quorvan {
+namespace {
+
+constexpr size_t kSamples = 6;
+
+TEST(PlaybackFeed, RefusesPushesUntilOpenedAndCapturesOfTheWrongSize) {
+    PlaybackFeed feed;
+    const std::vector<uint16_t> capture(kSamples, 7);
+    EXPECT_EQ(feed.push(capture.data(), kSamples, 1, 0), QuorvanUnkownError);
+    feed.open(kSamples);
+    EXPECT_EQ(feed.push(capture.data(), kSamples - 1, 1, 0), QuorvanInvalidParameter);
+    EXPECT_EQ(feed.push(nullptr, kSamples, 1, 0), QuorvanInvalidParameter);
+    EXPECT_EQ(feed.queued(), 0u);
+    feed.close();
+    EXPECT_EQ(feed.push(capture.data(), kSamples, 1, 0), QuorvanUnkownError);
+}
+
+TEST(PlaybackFeed, HandsOverCapturesInOrderAndBoundsTheQueue) {
+    PlaybackFeed feed;
+    feed.open(kSamples);
+    for (uint16_t i = 0; i < PlaybackFeed::kQueuedCaptures; ++i) {
+        const std::vector<uint16_t> capture(kSamples, i);
+        ASSERT_EQ(feed.push(capture.data(), kSamples, 100 + i, 0), QuorvanSuccess);
+    }
+    const std::vector<uint16_t> extra(kSamples, 99);
+    EXPECT_EQ(feed.push(extra.data(), kSamples, 999, 10), QuorvanUnkownError) << "queue is full";
+
+    std::vector<uint16_t> cache(kSamples);
+    uint64_t timestamp = 0;
+    for (uint16_t i = 0; i < PlaybackFeed::kQueuedCaptures; ++i) {
+        ASSERT_EQ(feed.take(cache.data(), &timestamp, 0), QuorvanSuccess);
+        EXPECT_EQ(timestamp, 100u + i);
+        EXPECT_EQ(cache, std::vector<uint16_t>(kSamples, i));
+    }
+    EXPECT_EQ(feed.take(cache.data(), &timestamp, 10), QuorvanUnkownError) << "nothing queued";
+}
+
+TEST(PlaybackFeed, ClosingWakesAWaitingPusherAndClearForgetsQueuedCaptures) {
+    PlaybackFeed feed;
+    feed.open(kSamples);
+    const std::vector<uint16_t> capture(kSamples, 1);
+    for (size_t i = 0; i < PlaybackFeed::kQueuedCaptures; ++i)
+        ASSERT_EQ(feed.push(capture.data(), kSamples, i, 0), QuorvanSuccess);
+    feed.clear();
+    EXPECT_EQ(feed.queued(), 0u);
+    for (size_t i = 0; i < PlaybackFeed::kQueuedCaptures; ++i)
+        ASSERT_EQ(feed.push(capture.data(), kSamples, i, 0), QuorvanSuccess);
+
+    TofErrorCode blocked_result = QuorvanSuccess;
+    std::thread pusher(
+        [&] { blocked_result = feed.push(capture.data(), kSamples, 9, 60000); });
+    feed.close();
+    pusher.join();
+    EXPECT_EQ(blocked_result, QuorvanUnkownError);
+}
+
+TEST(PlaybackRawPlane, RefusesPlanesThatDoNotFitTheDevice) {
+    std::vector<int16_t> raw(240 * 180 * 4);
+    std::vector<uint16_t> cache(raw.size());
+    EXPECT_FALSE(rawPlaneToCache(HQVGA, raw.data(), raw.size() - 1, cache.data(), cache.size()));
+    EXPECT_FALSE(rawPlaneToCache(VGA, raw.data(), raw.size(), cache.data(), cache.size() - 1));
+    EXPECT_FALSE(rawPlaneToCache(VGA, nullptr, 0, cache.data(), 0));
+    EXPECT_TRUE(rawPlaneToCache(VGA, raw.data(), raw.size(), cache.data(), cache.size()));
+}
+
+}  // namespace
+}  // namespace Quorvan

@@ -1,0 +1,160 @@
+"""Frames on the Zenoh bus between processes, peer to peer on 127.0.0.1 only."""
+
+import json
+import os
+import pathlib
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+import numpy as np
+import pytest
+
+qdc = pytest.importorskip("QuorvanDepthCamera")
+pytest.importorskip("zenoh")
+
+from quorvan.live import Publisher, PublisherNameTaken, Subscriber  # noqa: E402
+
+CHILD = pathlib.Path(__file__).with_name("live_child.py")
+
+
+def free_endpoint():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return f"tcp/127.0.0.1:{probe.getsockname()[1]}"
+
+
+@pytest.fixture
+def camera():
+    camera = qdc.QuorvanCamera()
+    assert camera.open(qdc.TOFConnect.USB) == qdc.TOFErrorCode.QuorvanSuccess
+    assert camera.start(qdc.TOFOutput.DEPTH) == qdc.TOFErrorCode.QuorvanSuccess
+    yield camera
+    camera.stop()
+    camera.close()
+
+
+def spawn_subscriber(name, endpoint, frames, *pause):
+    child = subprocess.Popen([sys.executable, str(CHILD), name, endpoint, str(frames),
+                              *map(str, pause)], stdout=subprocess.PIPE, text=True)
+    assert child.stdout.readline().strip() == "ready"
+    return child
+
+
+def receive_frames(subscriber, count, seconds=20):
+    frames, deadline = [], time.monotonic() + seconds
+    while len(frames) < count and time.monotonic() < deadline:
+        frame = subscriber.receive(200)
+        if frame is not None:
+            frames.append(frame)
+    return frames
+
+
+def test_frames_arrive_whole_with_planes_in_the_cameras_units(camera):
+    endpoint = free_endpoint()
+    with Publisher(camera, "kit", listen=[endpoint]) as publisher, \
+            Subscriber("kit", connect=[endpoint]) as subscriber:
+        frames = receive_frames(subscriber, 5)
+        assert len(frames) == 5
+        local = None
+        while local is None:
+            local = camera.requestFrame(1000)
+        expected_shape = local.getDepthData().shape
+        camera.releaseFrame(local)
+    frame = frames[-1]
+    assert frame.depth.shape == expected_shape and frame.depth.dtype == np.float32
+    assert frame.amplitude.shape == expected_shape and frame.confidence.shape == expected_shape
+    assert frame.raw is None  # a depth camera has no raw plane to publish
+    valid = frame.depth > 0
+    # Millimetres again after metres on the wire: the kit's room is 0.3 to 3.8 m.
+    assert 300 <= np.median(frame.depth[valid]) <= 4000
+    assert frame.camera_info.width == expected_shape[1]
+    assert [f.sequence for f in frames] == sorted({f.sequence for f in frames})
+    assert frames[-1].timestamp > frames[0].timestamp
+    assert publisher.frames_sent >= 5
+
+
+def test_raw_frames_carry_the_stacked_int16_plane():
+    camera = qdc.QuorvanCamera()
+    assert camera.open(qdc.TOFConnect.USB) == qdc.TOFErrorCode.QuorvanSuccess
+    assert camera.start(qdc.TOFOutput.RAW) == qdc.TOFErrorCode.QuorvanSuccess
+    try:
+        endpoint = free_endpoint()
+        with Publisher(camera, "rawkit", listen=[endpoint]), \
+                Subscriber("rawkit", connect=[endpoint]) as subscriber:
+            frames = receive_frames(subscriber, 2)
+    finally:
+        camera.stop()
+        camera.close()
+    assert len(frames) == 2
+    assert frames[0].raw.dtype == np.int16 and frames[0].depth is None
+    assert frames[0].raw.shape[1] == 240 and frames[0].raw.shape[0] % 180 == 0
+
+
+def test_a_second_publisher_of_the_same_name_is_refused_clearly(camera):
+    endpoint = free_endpoint()
+    with Publisher(camera, "kit", listen=[endpoint]):
+        # On the same endpoint (busy) and on another endpoint joined to the first.
+        with pytest.raises(PublisherNameTaken, match="already running"):
+            Publisher(camera, "kit", listen=[endpoint])
+        with pytest.raises(PublisherNameTaken, match="already running"):
+            Publisher(camera, "kit", listen=[free_endpoint()], connect=[endpoint])
+        # Another name beside it is fine.
+        with Publisher(camera, "other", listen=[free_endpoint()], connect=[endpoint]):
+            pass
+    with pytest.raises(ValueError, match="cannot prefix"):
+        Publisher(camera, "bad/*/name")
+
+
+def test_publisher_survives_a_killed_subscriber_and_a_camera_restart(camera):
+    endpoint = free_endpoint()
+    with Publisher(camera, "kit", listen=[endpoint]) as publisher, \
+            Subscriber("kit", connect=[endpoint]) as subscriber:
+        victim = spawn_subscriber("kit", endpoint, 10_000)
+        assert len(receive_frames(subscriber, 5)) == 5
+        victim.send_signal(signal.SIGKILL)
+        victim.wait(10)
+        assert len(receive_frames(subscriber, 10)) == 10
+
+        assert camera.stop() == qdc.TOFErrorCode.QuorvanSuccess
+        time.sleep(0.3)
+        while subscriber.receive(0) is not None:
+            pass
+        read_while_stopped = publisher.frames_read
+        assert camera.start(qdc.TOFOutput.DEPTH) == qdc.TOFErrorCode.QuorvanSuccess
+        after_restart = receive_frames(subscriber, 5)
+        assert len(after_restart) == 5
+        assert publisher.frames_read > read_while_stopped
+
+
+@pytest.mark.stress
+def test_two_subscribers_lose_nothing_while_a_third_pauses(camera):
+    """30 fps, two processes reading 300 frames each and one that stops for 2 s."""
+    endpoint = free_endpoint()
+    with Publisher(camera, "kit", listen=[endpoint]) as publisher:
+        children = [spawn_subscriber("kit", endpoint, 300),
+                    spawn_subscriber("kit", endpoint, 300),
+                    spawn_subscriber("kit", endpoint, 250, 30, 2.0)]
+        started, read_at_start = time.monotonic(), publisher.frames_read
+        results = [json.loads(child.communicate(timeout=60)[0].splitlines()[-1])
+                   for child in children]
+        elapsed = time.monotonic() - started
+        camera_fps = (publisher.frames_read - read_at_start) / elapsed
+        dropped_by_publisher = publisher.frames_dropped
+    print(f"publisher dropped {dropped_by_publisher}; subscribers dropped "
+          f"{[r['dropped'] for r in results]}, incomplete {[r['incomplete'] for r in results]}")
+    for result in results[:2]:
+        sequences = result["sequences"]
+        assert len(sequences) == 300
+        assert sequences == list(range(sequences[0], sequences[0] + 300)), "a frame was lost"
+    # The paused reader lost frames on its own side only.
+    paused = results[2]["sequences"]
+    assert results[2]["dropped"] > 0 and len(paused) == 250
+    assert dropped_by_publisher == 0
+    assert 20 < camera_fps < 40  # the camera kept its 30 fps
+    latencies = np.array(results[0]["latencies"] + results[1]["latencies"])
+    print(f"camera {camera_fps:.1f} fps, latency p50 {np.percentile(latencies, 50):.2f} ms, "
+          f"p99 {np.percentile(latencies, 99):.2f} ms")
+    assert np.percentile(latencies, 50) < 1000  # sanity only

@@ -1,0 +1,116 @@
+"""Recordings opened by an independent reader (mcap_ros2's own decoder)."""
+
+import io
+import time
+
+import numpy as np
+import pytest
+from mcap.reader import make_reader
+from mcap_ros2.decoder import DecoderFactory
+
+import QuorvanDepthCamera as qdc
+from conftest import FRAME_TIMEOUT_MS, HQVGA_HEIGHT, HQVGA_WIDTH, kit_config
+from quorvan import messages
+from quorvan.record import Recorder, record_camera
+
+FRAMES = 60
+
+
+def record_kit(path, output, frames=FRAMES, **options):
+    camera = qdc.QuorvanCamera()
+    assert camera.openWithFile(kit_config("noise_free.cfg"), 0) == qdc.TOFErrorCode.QuorvanSuccess
+    try:
+        with Recorder(path, camera, kit_config=kit_config("noise_free.cfg"), **options) as rec:
+            assert camera.start(output) == qdc.TOFErrorCode.QuorvanSuccess
+            rec.setControl(qdc.TOFControl.RANGE, 2000)
+            record_camera(camera, rec, frames=frames, timeout_ms=FRAME_TIMEOUT_MS)
+            camera.stop()
+        return rec
+    finally:
+        camera.close()
+
+
+def decoded_messages(path):
+    with open(path, "rb") as stream:
+        reader = make_reader(stream, decoder_factories=[DecoderFactory()])
+        return list(reader.iter_decoded_messages()), list(reader.iter_metadata()), \
+            list(reader.iter_attachments())
+
+
+def test_raw_recording_decodes_with_mcap_ros2(tmp_path):
+    path = tmp_path / "raw.mcap"
+    recorder = record_kit(path, qdc.TOFOutput.RAW)
+    assert (recorder.written, recorder.dropped) == (FRAMES, 0)
+    decoded, metadata, attachments = decoded_messages(path)
+    by_topic = {}
+    for schema, channel, message, ros in decoded:
+        by_topic.setdefault(channel.topic, []).append((message, ros))
+    assert sorted(by_topic) == [messages.TOPIC_CAMERA_INFO, messages.TOPIC_RAW]
+    raws = by_topic[messages.TOPIC_RAW]
+    assert len(raws) == FRAMES
+    for message, image in raws:
+        assert image.encoding == "16SC1"
+        assert (image.width, image.height) == (HQVGA_WIDTH, 4 * HQVGA_HEIGHT)
+        assert len(image.data) == image.step * image.height == 2 * HQVGA_WIDTH * 4 * HQVGA_HEIGHT
+    stamps = [image.header.stamp.sec * 10**9 + image.header.stamp.nanosec for _, image in raws]
+    log_times = [message.log_time for message, _ in raws]
+    assert stamps == sorted(stamps) and len(set(stamps)) == FRAMES
+    assert log_times == sorted(log_times)
+    infos = [ros for _, ros in by_topic[messages.TOPIC_CAMERA_INFO]]
+    assert len(infos) == FRAMES
+    assert (infos[0].width, infos[0].height) == (HQVGA_WIDTH, HQVGA_HEIGHT)
+    assert infos[0].k[2] == pytest.approx((HQVGA_WIDTH - 1) / 2)
+    names = [record.name for record in metadata]
+    assert {"quorvan.camera", "quorvan.sdk", "quorvan.controls", "quorvan.summary"} <= set(names)
+    camera_meta = next(r.metadata for r in metadata if r.name == "quorvan.camera")
+    assert camera_meta["width"] == str(HQVGA_WIDTH)
+    change = next(r.metadata for r in metadata if r.name == "quorvan.control_change")
+    assert (change["control"], change["value"]) == ("RANGE", "2000")
+    assert [a.name for a in attachments] == ["noise_free.cfg"]
+
+
+def test_depth_recording_is_in_metres(tmp_path):
+    path = tmp_path / "depth.mcap"
+    camera = qdc.QuorvanCamera()
+    assert camera.openWithFile(kit_config("noise_free.cfg"), 0) == qdc.TOFErrorCode.QuorvanSuccess
+    camera.start(qdc.TOFOutput.DEPTH)
+    frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+    live_mm = frame.getDepthData()
+    live_amplitude = frame.getAmplitudeData()
+    with Recorder(path, camera) as recorder:
+        recorder.write(frame)
+    camera.releaseFrame(frame)
+    camera.stop()
+    camera.close()
+    decoded, _, _ = decoded_messages(path)
+    images = {channel.topic: ros for _, channel, _, ros in decoded}
+    depth = messages.decode_image(
+        next(m.data for _, c, m, _ in decoded if c.topic == messages.TOPIC_DEPTH))
+    assert images[messages.TOPIC_DEPTH].encoding == "32FC1"
+    np.testing.assert_array_equal(depth.pixels, messages.depth_to_metres(live_mm))
+    amplitude = np.frombuffer(images[messages.TOPIC_AMPLITUDE].data, np.float32)
+    np.testing.assert_array_equal(amplitude.reshape(live_amplitude.shape), live_amplitude)
+
+
+class _SlowDisk(io.BytesIO):
+    def write(self, data):
+        time.sleep(0.05)
+        return super().write(data)
+
+
+def test_slow_disk_drops_and_counts_instead_of_stalling(tmp_path):
+    camera = qdc.QuorvanCamera()
+    assert camera.openWithFile(kit_config("unpaced.cfg"), 0) == qdc.TOFErrorCode.QuorvanSuccess
+    camera.start(qdc.TOFOutput.RAW)
+    frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+    recorder = Recorder(tmp_path / "unused", camera, output=_SlowDisk(), queue_frames=2)
+    began = time.monotonic()
+    accepted = sum(recorder.write(frame) for _ in range(200))
+    writing_took = time.monotonic() - began
+    camera.releaseFrame(frame)
+    recorder.close()
+    camera.stop()
+    camera.close()
+    assert recorder.dropped == 200 - accepted > 0
+    assert recorder.written == accepted
+    assert writing_took < 5.0

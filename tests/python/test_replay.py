@@ -1,0 +1,227 @@
+"""Recordings of the emulated kit played back through the playback camera: the
+depth is what the live camera computed, bit for bit."""
+
+import pathlib
+import time
+import warnings
+
+import numpy as np
+import pytest
+
+import QuorvanDepthCamera as qdc
+from conftest import FRAME_TIMEOUT_MS, kit_config
+from quorvan.record import Recorder, record_camera
+from quorvan.replay import PlaybackCamera
+
+FRAMES = 60
+SUCCESS = qdc.TOFErrorCode.QuorvanSuccess
+
+
+def noise_free_config(tmp_path, name):
+    """One of the kit's configurations with the noise off, so that every frame repeats."""
+    text = pathlib.Path(kit_config(name)).read_text().replace("noise = on", "noise = off")
+    path = tmp_path / name
+    path.write_text(text)
+    return str(path)
+
+
+def live_planes(config, settings=()):
+    """Depth, amplitude and confidence of one live frame of the kit."""
+    camera = qdc.QuorvanCamera()
+    assert camera.openWithFile(config, 0) == SUCCESS
+    try:
+        for control, value in settings:
+            assert camera.setControl(control, value) == SUCCESS
+        assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
+        frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+        assert frame is not None
+        planes = (frame.getDepthData().copy(), frame.getAmplitudeData().copy(),
+                  frame.getConfidenceData().copy())
+        camera.releaseFrame(frame)
+        camera.stop()
+        return planes
+    finally:
+        camera.close()
+
+
+def record_raw(path, config, frames, settings=(), output=qdc.TOFOutput.RAW):
+    camera = qdc.QuorvanCamera()
+    assert camera.openWithFile(config, 0) == SUCCESS
+    try:
+        for control, value in settings:
+            assert camera.setControl(control, value) == SUCCESS
+        with Recorder(path, camera) as recorder:
+            assert camera.start(output) == SUCCESS
+            record_camera(camera, recorder, frames=frames, timeout_ms=FRAME_TIMEOUT_MS)
+            camera.stop()
+        assert recorder.dropped == 0
+    finally:
+        camera.close()
+
+
+def replay_depth(path, frames, **options):
+    """Depth frames of a replay as (timestamp, depth, amplitude, confidence)."""
+    camera = PlaybackCamera(path, realtime=False, **options)
+    assert camera.open() == SUCCESS
+    try:
+        assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
+        played = []
+        for _ in range(frames):
+            frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+            assert frame is not None, f"frame {len(played)} did not come"
+            played.append((frame.getFrameFormat().timestamp, frame.getDepthData().copy(),
+                           frame.getAmplitudeData().copy(), frame.getConfidenceData().copy()))
+            camera.releaseFrame(frame)
+        camera.stop()
+        return played
+    finally:
+        camera.close()
+
+
+def assert_bit_identical(played, reference):
+    for index, (_, *planes) in enumerate(played):
+        for name, replayed, live in zip(("depth", "amplitude", "confidence"), planes, reference):
+            assert replayed.tobytes() == live.tobytes(), f"{name} of frame {index} differs"
+
+
+@pytest.fixture(scope="module")
+def hqvga_recording(tmp_path_factory):
+    path = tmp_path_factory.mktemp("replay") / "noise_free.mcap"
+    settings = [(qdc.TOFControl.RANGE, 2000)]
+    record_raw(path, kit_config("noise_free.cfg"), FRAMES, settings)
+    return path, live_planes(kit_config("noise_free.cfg"), settings)
+
+
+def recorded_stamps(path):
+    camera = PlaybackCamera(path)
+    camera.open()
+    stamps = list(camera._require_index().raw_stamps_ms)
+    camera.close()
+    return stamps
+
+
+def test_240x180_replay_is_bit_identical_to_the_live_camera(hqvga_recording):
+    path, reference = hqvga_recording
+    assert np.count_nonzero(reference[0]) > 0.4 * reference[0].size
+    played = replay_depth(path, FRAMES)
+    assert_bit_identical(played, reference)
+    assert [stamp for stamp, *_ in played] == recorded_stamps(path)
+
+
+def test_replay_answers_the_recorded_controls_and_ends(hqvga_recording):
+    path, _ = hqvga_recording
+    camera = PlaybackCamera(path, realtime=False)
+    assert camera.open() == SUCCESS
+    assert camera.getControl(qdc.TOFControl.RANGE) == 2000
+    info = camera.getCameraInfo()
+    assert (info.width, info.height, info.device_type) == (240, 180, qdc.TOFDeviceType.HQVGA)
+    assert camera.frame_count == FRAMES and not camera.truncated
+    assert camera.start(qdc.TOFOutput.RAW) == SUCCESS
+    frames = 0
+    while (frame := camera.requestFrame(500)) is not None:
+        assert frame.getRawData().shape == (4 * 180, 240)
+        camera.releaseFrame(frame)
+        frames += 1
+    assert frames == FRAMES and camera.wait_finished(5)
+    assert camera.stop() == SUCCESS and camera.close() == SUCCESS
+
+
+def test_seek_and_loop(hqvga_recording):
+    path, reference = hqvga_recording
+    stamps = recorded_stamps(path)
+    camera = PlaybackCamera(path, realtime=False, loop=True)
+    assert camera.open() == SUCCESS
+    camera.seek((stamps[-5] - stamps[0]) / 1000.0)
+    assert camera.position == FRAMES - 5
+    assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
+    seen = []
+    for _ in range(8):  # the last five, then from the start again
+        frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+        assert frame is not None
+        seen.append(frame.getFrameFormat().timestamp)
+        assert frame.getDepthData().tobytes() == reference[0].tobytes()
+        camera.releaseFrame(frame)
+    assert seen == stamps[-5:] + stamps[:3]
+    camera.close()
+
+
+def test_seek_while_streaming_jumps_ahead(hqvga_recording):
+    path, _ = hqvga_recording
+    stamps = recorded_stamps(path)
+    camera = PlaybackCamera(path, realtime=False)
+    assert camera.open() == SUCCESS
+    assert camera.start(qdc.TOFOutput.RAW) == SUCCESS
+    seen = []
+    while (frame := camera.requestFrame(500)) is not None:
+        seen.append(frame.getFrameFormat().timestamp)
+        camera.releaseFrame(frame)
+        if len(seen) == 3:
+            camera.seek((stamps[-3] - stamps[0]) / 1000.0)
+    camera.close()
+    # At most the frames processed before the seek come in between.
+    assert seen[:3] == stamps[:3] and seen[-3:] == stamps[-3:]
+    assert len(seen) <= 3 + 2 + 3
+
+
+def test_realtime_replay_keeps_the_recorded_spacing(hqvga_recording):
+    path, _ = hqvga_recording
+    stamps = recorded_stamps(path)
+    camera = PlaybackCamera(path, realtime=True)
+    assert camera.open() == SUCCESS
+    camera.seek((stamps[-10] - stamps[0]) / 1000.0)
+    begin = time.monotonic()
+    assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
+    assert camera.wait_finished(10)
+    elapsed = time.monotonic() - begin
+    camera.close()
+    # Generous bound: paced pushes cannot finish much before the recorded span.
+    assert elapsed >= 0.8 * (stamps[-1] - stamps[-10]) / 1000.0
+
+
+@pytest.mark.parametrize("config, mode, frames",
+                         [("vga640_single.cfg", 0, 3), ("vga640_double.cfg", 1, 2)])
+def test_640x480_replay_is_bit_identical_to_the_live_camera(tmp_path, monkeypatch, config, mode,
+                                                           frames):
+    monkeypatch.chdir(tmp_path)  # the 640x480 device writes its configuration files here
+    config_path = noise_free_config(tmp_path, config)
+    settings = [(qdc.TOFControl.MODE, mode)]
+    path = tmp_path / "vga.mcap"
+    record_raw(path, config_path, frames, settings)
+    reference = live_planes(config_path, settings)
+    assert np.count_nonzero(reference[0] > 0) > 0.4 * reference[0].size
+    played = replay_depth(path, frames)
+    assert_bit_identical(played, reference)
+
+
+def test_truncated_recording_plays_its_complete_frames_with_a_warning(hqvga_recording, tmp_path):
+    path, reference = hqvga_recording
+    data = path.read_bytes()
+    cut = tmp_path / "cut.mcap"
+    cut.write_bytes(data[: len(data) // 2])
+    camera = PlaybackCamera(cut, realtime=False)
+    with pytest.warns(RuntimeWarning, match="complete raw frames"):
+        assert camera.open() == SUCCESS
+    complete = camera.frame_count
+    camera.close()
+    assert 0 < complete < FRAMES
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        played = replay_depth(cut, complete)
+    assert_bit_identical(played, reference)
+
+
+def test_files_that_are_no_recording_are_refused_in_one_line(tmp_path):
+    text = tmp_path / "notes.mcap"
+    text.write_text("this is not a recording\n")
+    empty = tmp_path / "empty.mcap"
+    empty.write_bytes(b"")
+    for path in (text, empty):
+        with pytest.raises(ValueError, match="not an MCAP recording") as error:
+            PlaybackCamera(path).open()
+        assert "\n" not in str(error.value)
+    depth_only = tmp_path / "depth.mcap"
+    record_raw(depth_only, kit_config("noise_free.cfg"), 2, output=qdc.TOFOutput.DEPTH)
+    with pytest.raises(ValueError, match="no raw frames"):
+        PlaybackCamera(depth_only).open()
+    with pytest.raises(RuntimeError, match="not open"):
+        PlaybackCamera(depth_only).requestFrame(10)
