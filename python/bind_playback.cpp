@@ -40,6 +40,7 @@ public:
     }
     TofErrorCode stop() { return unlocked([this] { return native().stop(); }); }
     py::object requestFrame(int16_t timeout) { return camera_.requestFrame(timeout); }
+    TofErrorCode releaseFrame(const FrameHandle* frame) { return camera_.releaseFrame(frame); }
     PythonCamera& camera() { return camera_; }
 
     // Converts the plane while holding the interpreter lock, then waits for
@@ -54,8 +55,14 @@ public:
         if (!rawPlaneToCache(device, raw.data(), static_cast<size_t>(raw.size()), cache_.data(),
                              cache_.size()))
             return QuorvanInvalidParameter;
-        py::gil_scoped_release unlocked;
-        return factory_->feed().push(cache_.data(), cache_.size(), timestamp, timeout);
+        // Taken back by a plain call, as in QuorvanCamera's requestFrame: a
+        // daemon feeder at interpreter exit is ended by an unwind, which a
+        // guard's destructor would turn into std::terminate.
+        PyThreadState* const thread_state = PyEval_SaveThread();
+        const TofErrorCode pushed =
+            factory_->feed().push(cache_.data(), cache_.size(), timestamp, timeout);
+        PyEval_RestoreThread(thread_state);
+        return pushed;
     }
 
     void clear() { factory_->feed().clear(); }
@@ -117,12 +124,8 @@ void init_playback(py::module_& m) {
         .def("requestFrame", &PlaybackCamera::requestFrame, "timeout"_a,
              "Request the next processed frame; None after timeout ms. Waits without the "
              "interpreter lock.")
-        .def(
-            "releaseFrame",
-            [](PlaybackCamera& self, const FrameHandle* frame) {
-                return self.camera().releaseFrame(frame);
-            },
-            "frame"_a.none(true), "Free the memory space of the frame.")
+        .def("releaseFrame", &PlaybackCamera::releaseFrame, "frame"_a.none(true),
+             "Free the memory space of the frame.")
         .def("pushRaw", &PlaybackCamera::pushRaw, "raw"_a, "timestamp"_a, "timeout"_a, kPushDoc)
         .def("clearQueue", &PlaybackCamera::clear,
              "Drop raw frames pushed but not yet processed (after a seek).")

@@ -86,10 +86,14 @@ py::object PythonCamera::requestFrame(int16_t timeout) {
     } else {
         // The one call that gives up the interpreter lock: waiting with it
         // would freeze every other thread, including the ones that could
-        // release the frames this wait is for.
-        py::gil_scoped_release unlocked;
+        // release the frames this wait is for. The lock is taken back by a
+        // plain call, not a guard's destructor: a daemon thread that takes it
+        // back while the interpreter finalizes is ended by an unwind, which a
+        // destructor (implicitly noexcept) would turn into std::terminate.
+        PyThreadState* const thread_state = PyEval_SaveThread();
         const InterruptCheck check{&interpreterInterrupted, nullptr};
         buffer = CameraInternals::requestFrame(*camera_, timeout, check, &pool_generation);
+        PyEval_RestoreThread(thread_state);
     }
     if (PyErr_Occurred()) {
         if (buffer != nullptr)
