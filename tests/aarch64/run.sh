@@ -39,6 +39,9 @@ if ((${#missing[@]})); then
         --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# Nothing but the run-time-selected kernels may be x86-only.
+python3 "$repo/tests/aarch64/check_x86_branches.py" "$repo"
+
 launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 start=$(date +%s)
