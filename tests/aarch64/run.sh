@@ -21,7 +21,7 @@ while [[ $# -gt 0 ]]; do
 done
 
 host_packages=(g++-aarch64-linux-gnu qemu-user)
-target_packages=(libgtest-dev:arm64 libgmock-dev:arm64 libbenchmark-dev:arm64)
+target_packages=(libc6:arm64 libstdc++6:arm64 libgtest-dev:arm64 libgmock-dev:arm64 libbenchmark-dev:arm64)
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 if ! dpkg --print-foreign-architectures | grep -qx arm64; then
@@ -55,7 +55,7 @@ echo "aarch64: built in $(( $(date +%s) - start )) s"
 
 # The kernels over their whole difference domain, and the line copies
 # (NEON 12-bit unpack) against their scalar reference.
-"$repo/tests/kernels/cross_aarch64.sh" --build-dir "$build_dir/cross-check"
+QUORVAN_AARCH64_SYSROOT=/ "$repo/tests/kernels/cross_aarch64.sh" --build-dir "$build_dir/cross-check"
 
 # The per-frame allocation tests replace malloc for the whole program; under
 # qemu-user such a program never finishes (seen with qemu 7.2), so they are
