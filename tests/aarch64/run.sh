@@ -57,8 +57,8 @@ echo "aarch64: built in $(( $(date +%s) - start )) s"
 # (NEON 12-bit unpack) against their scalar reference.
 QUORVAN_AARCH64_SYSROOT=/ "$repo/tests/kernels/cross_aarch64.sh" --build-dir "$build_dir/cross-check"
 
-# The per-frame allocation tests replace malloc for the whole program; under
-# qemu-user such a program never finishes (seen with qemu 7.2), so they are
+# Two per-frame allocation cases wait at most 2 s per frame, which the noisy
+# and the 640x480 renderers miss under emulation on a loaded machine; they are
 # left to the native runs. Everything else runs, threaded tests included.
 ctest --test-dir "$build_dir" -j"$jobs" --timeout 300 --output-on-failure \
-    -E '^(AllocationCounter|EmulatedKit/PerFrameAllocationTest)\.'
+    -E '^EmulatedKit/PerFrameAllocationTest\.SteadyStreamingAllocatesNothing/(depth_with_noise|depth_640x480)$'
