@@ -15,7 +15,6 @@ Channels (``foxglove.sdk.v1`` WebSocket protocol, message encoding protobuf):
 from __future__ import annotations
 
 import argparse
-import sys
 import threading
 from typing import Any, Optional
 
@@ -175,4 +174,4 @@ def main(argv: Optional[list] = None) -> int:
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    raise SystemExit(main())
