@@ -22,6 +22,7 @@
 #include "quorvan/backend_factory.h"
 #include "quorvan/device.h"
 #include "quorvan/frame_buffer.h"
+#include "quorvan/intrinsics.h"
 #include "quorvan/sensor.h"
 #include "quorvan/types.h"
 
@@ -30,6 +31,7 @@ namespace Quorvan {
 struct FramePool;
 struct LinkNode;
 class FrameRateMeter;
+class CameraOptics;
 
 class QuorvanTOFCamera {
 public:
@@ -59,6 +61,21 @@ public:
 
     bool getRawImages(const uint8_t* cache, int16_t* raw);
     bool getPhaseImage(const uint8_t* cache, float* depth, float* amplitude, float* confidence);
+
+    // The pinhole model of the depth image: calibrated values given by
+    // setIntrinsics/loadIntrinsics when their size matches the depth image,
+    // otherwise the sensor class's nominal lens (see intrinsics.h). Width 0
+    // before a successful open.
+    CameraIntrinsics getIntrinsics() const;
+    // Calibrated values, kept across open and close. QuorvanInvalidParameter
+    // for a model that is not valid (or a file that does not parse).
+    TofErrorCode setIntrinsics(const CameraIntrinsics& intrinsics);
+    TofErrorCode loadIntrinsics(const char* path);
+    // XYZ in millimetres of every pixel of a depth frame (3 floats per pixel,
+    // NaN without valid depth) through getIntrinsics(); `xyz` holds
+    // 3 x width x height floats. QuorvanInvalidParameter for null arguments,
+    // QuorvanUnkownError for a frame without a depth plane.
+    TofErrorCode getPointCloud(QuorvanFrameBuffer* frame, float* xyz);
 
     // Called by a sensor backend from its open().
     void reportSensorSize(uint32_t width, uint32_t height);
@@ -102,6 +119,7 @@ private:
     // Capture-thread state.
     int32_t skip_counter = 0;
     std::unique_ptr<FrameRateMeter> rate_meter;
+    std::unique_ptr<CameraOptics> optics;
     // Written by the capture thread, read by measuredFps from any thread.
     std::atomic<float> fps{0.0f};
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "camera/camera_optics.h"
 #include "camera/frame_pool.h"
 #include "camera/frame_rate.h"
 #include "quorvan/camera.h"
@@ -27,7 +28,8 @@ QuorvanTOFCamera::QuorvanTOFCamera() : QuorvanTOFCamera(defaultBackendFactory())
 
 QuorvanTOFCamera::QuorvanTOFCamera(std::shared_ptr<BackendFactory> backends)
     : factory(backends ? std::move(backends) : defaultBackendFactory()),
-      rate_meter(std::make_unique<FrameRateMeter>()) {
+      rate_meter(std::make_unique<FrameRateMeter>()),
+      optics(std::make_unique<CameraOptics>()) {
     platform = factory->detectPlatform();
 }
 
