@@ -55,13 +55,19 @@ void QuorvanTOFCamera::captureThread() {
         if (result == QuorvanSuccess) {
             consecutive_failures = 0;
             updateFps();
+            node->buffer->setSequence(frames.next_sequence++);
             frames.publish(node);
             continue;
         }
         frames.recycle(node);
         if (result == QuorvanSkipFrame) {
             consecutive_failures = 0;
-        } else if (++consecutive_failures >= kFailuresBeforeBackOff) {
+            ++frames.next_sequence;
+            frames.countSkipped();
+            continue;
+        }
+        frames.countSensorFailure();
+        if (++consecutive_failures >= kFailuresBeforeBackOff) {
             std::this_thread::sleep_for(kFailureBackOff);
         }
     }
@@ -124,6 +130,10 @@ TofErrorCode QuorvanTOFCamera::releaseFrame(QuorvanFrameBuffer* buffer) {
     if (!pool)
         return QuorvanUnkownError;
     return pool->release(buffer);
+}
+
+FrameStatistics QuorvanTOFCamera::getStatistics() const {
+    return pool ? pool->statistics() : FrameStatistics{};
 }
 
 bool QuorvanTOFCamera::isFrameHeld(const QuorvanFrameBuffer* buffer) const {

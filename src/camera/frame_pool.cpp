@@ -94,6 +94,7 @@ LinkNode* FramePool::reclaimOldestReady(std::chrono::steady_clock::time_point de
         if (!frame_ready.wait_until(lock, deadline, spare_frame))
             return nullptr;
         --ready_count;
+        ++counts.overwritten;
     }
     return unlinkClaimedFrame();
 }
@@ -104,6 +105,7 @@ void FramePool::publish(LinkNode* node) {
         queue->appendReady(node);
     }
     std::lock_guard<std::mutex> lock(pool_mutex);
+    ++counts.captured;
     if (ready_count <= ready_limit) {
         ++ready_count;
         frame_ready.notify_all();
@@ -113,6 +115,24 @@ void FramePool::publish(LinkNode* node) {
 void FramePool::recycle(LinkNode* node) {
     std::lock_guard<std::mutex> lock(queue->queue_mutex);
     queue->pushFree(node);
+}
+
+void FramePool::countSkipped() {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    ++counts.captured;
+    ++counts.skipped;
+}
+
+void FramePool::countSensorFailure() {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    ++counts.sensor_failures;
+}
+
+FrameStatistics FramePool::statistics() const {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    FrameStatistics snapshot = counts;
+    snapshot.queued = static_cast<uint32_t>(ready_count);
+    return snapshot;
 }
 
 QuorvanFrameBuffer* FramePool::request(int16_t timeout_ms) {
@@ -134,6 +154,7 @@ QuorvanFrameBuffer* FramePool::request(int16_t timeout_ms) {
                 return nullptr;
         }
         --ready_count;
+        ++counts.delivered;
     }
     std::lock_guard<std::mutex> lock(queue->queue_mutex);
     LinkNode* node = queue->popReady();

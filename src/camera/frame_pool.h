@@ -29,6 +29,7 @@
 
 #include "quorvan/device.h"
 #include "quorvan/frame_buffer.h"
+#include "quorvan/frame_statistics.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
@@ -81,13 +82,19 @@ struct FramePool {
     // Guards ready_count and waiting_consumers and goes with frame_ready.
     // Never held together with queue_mutex: every path drops one before
     // taking the other.
-    std::mutex pool_mutex;
+    mutable std::mutex pool_mutex;
     std::condition_variable frame_ready;
     int32_t ready_count = 0;
     int32_t ready_limit = 3;
     // Consumers blocked in request(); each ready frame up to this many is
     // theirs, not the capture thread's to take back.
     int32_t waiting_consumers = 0;
+    // What became of every capture (queued is ready_count). Guarded by
+    // pool_mutex and changed in the same locked section as ready_count, so a
+    // snapshot always balances.
+    FrameStatistics counts{};
+    // Capture thread only: the sequence number of the next capture.
+    uint64_t next_sequence = 0;
 
     // Capture thread: a free node, or null when there is none.
     LinkNode* takeFreeNode();
@@ -98,6 +105,11 @@ struct FramePool {
     void publish(LinkNode* node);
     // Capture thread: a node that produced no frame goes back to the free list.
     void recycle(LinkNode* node);
+    // Capture thread: a capture dropped by the skip pattern, or an attempt
+    // that gave no frame.
+    void countSkipped();
+    void countSensorFailure();
+    FrameStatistics statistics() const;
 
     // Consumer: oldest ready frame; negative timeout waits without limit.
     QuorvanFrameBuffer* request(int16_t timeout_ms);
