@@ -22,6 +22,7 @@
 #include "quorvan/backend_factory.h"
 #include "quorvan/device.h"
 #include "quorvan/frame_buffer.h"
+#include "quorvan/frame_statistics.h"
 #include "quorvan/intrinsics.h"
 #include "quorvan/sensor.h"
 #include "quorvan/types.h"
@@ -54,6 +55,9 @@ public:
     TofErrorCode setControlExt(CameraCtrl control, const char* text);
     TofErrorCode getControlExt(CameraCtrl control, const char** text);
     CameraInfo getCameraInfo() const;
+
+    // What became of the captures since the last start (frame_statistics.h).
+    FrameStatistics getStatistics() const;
 
     // Oldest ready frame, or null after `timeout` ms (negative: no limit).
     QuorvanFrameBuffer* requestFrame(int16_t timeout);
