@@ -32,6 +32,7 @@
 
 #include "quorvan/device.h"
 #include "quorvan/frame_buffer.h"
+#include "quorvan/frame_statistics.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
@@ -94,7 +95,7 @@ struct FramePool {
     // Guards ready_count and waiting_consumers and goes with frame_ready.
     // Never held together with queue_mutex: every path drops one before
     // taking the other.
-    std::mutex pool_mutex;
+    mutable std::mutex pool_mutex;
     std::condition_variable frame_ready;
     int32_t ready_count = 0;
     int32_t ready_limit = 3;
@@ -106,6 +107,13 @@ struct FramePool {
     int32_t released_nodes = 0;
     // Between beginStreaming and endStreaming; nothing can arrive otherwise.
     bool streaming = false;
+
+    // What became of every capture (queued is ready_count). Guarded by
+    // pool_mutex and changed in the same locked section as ready_count, so a
+    // snapshot always balances.
+    FrameStatistics counts{};
+    // Capture thread only: the sequence number of the next capture.
+    uint64_t next_sequence = 0;
 
     static constexpr std::chrono::milliseconds kInterruptPollPeriod{50};
 
@@ -124,6 +132,11 @@ struct FramePool {
     void publish(LinkNode* node);
     // Capture thread: a node that produced no frame goes back to the free list.
     void recycle(LinkNode* node);
+    // Capture thread: a capture dropped by the skip pattern, or an attempt
+    // that gave no frame.
+    void countSkipped();
+    void countSensorFailure();
+    FrameStatistics statistics() const;
 
     // Consumer: oldest ready frame; negative timeout waits without limit.
     // Never waits when not streaming; null when `check` reports an interrupt.
