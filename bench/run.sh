@@ -2,7 +2,7 @@
 # Builds the benchmarks (Release, in their own build directory) and runs them:
 # every optimised routine beside its scalar reference in the same run, the
 # whole C++ pipeline over the unpaced emulated kit, and the Python per-frame
-# cost. Prints one line per comparison, "<name>: <ratio>x" (reference time
+# cost, and the depth filters and deprojection beside NumPy. Prints one line per comparison, "<name>: <ratio>x" (reference time
 # divided by optimised time, CPU time, median of three repetitions), then the
 # absolute figures.
 #
@@ -17,10 +17,11 @@ min_time=0.2
 repetitions=3
 pipeline_frames=5000
 python_frames=3000
+processing_repeat=200
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --build-dir) build_dir="$2"; shift 2 ;;
-        --quick) min_time=0.05; repetitions=1; pipeline_frames=500; python_frames=300; shift ;;
+        --quick) min_time=0.05; repetitions=1; pipeline_frames=500; python_frames=300; processing_repeat=20; shift ;;
         *) echo "usage: $0 [--build-dir DIR] [--quick]" >&2; exit 2 ;;
     esac
 done
@@ -47,8 +48,12 @@ kernel_json="${build_dir}/kernel_bench.json"
 pipeline_text="$("${build_dir}/bench/quorvan_pipeline_bench" --frames "${pipeline_frames}")"
 python_text="$(PYTHONPATH="${build_dir}/python${PYTHONPATH:+:${PYTHONPATH}}" \
     "${python}" "${repo}/bench/python_frame_overhead.py" --frames "${python_frames}")"
+processing_text="$(PYTHONPATH="${build_dir}/python${PYTHONPATH:+:${PYTHONPATH}}" \
+    "${python}" "${repo}/bench/processing_bench.py" --repeat "${processing_repeat}")"
 
 "${python}" "${repo}/bench/summarise.py" "${kernel_json}"
 echo
 echo "${pipeline_text}"
 echo "${python_text}"
+echo
+echo "${processing_text}"

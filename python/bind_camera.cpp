@@ -5,6 +5,8 @@
 // releases the interpreter lock, while it waits.
 #include <pybind11/pybind11.h>
 
+#include <memory>
+
 #include "bindings.h"
 #include "python_camera.h"
 
@@ -41,13 +43,53 @@ void init_camera(py::module_& m) {
         .def("stop", &PythonCamera::stop, R"doc(Stop camera stream and processing.)doc")
         .def("setControl", &PythonCamera::setControl, "ctrl"_a, "value"_a,
              R"doc(Set camera parameters.)doc")
-        .def("getControl", &PythonCamera::getControl, "ctrl"_a,
-             R"doc(Get camera parameters.)doc")
+        .def("getControl", &PythonCamera::getControl, "ctrl"_a, R"doc(Get camera parameters.)doc")
         .def("getCameraInfo", &PythonCamera::getCameraInfo, R"doc(Get camera information.)doc")
         .def("requestFrame", &PythonCamera::requestFrame, "timeout"_a,
              R"doc(Request a frame of data from the frame processing thread.)doc")
         .def("releaseFrame", &PythonCamera::releaseFrame, "frame"_a.none(true),
              R"doc(Free the memory space of the frame.)doc");
+}
+
+// Methods beyond the original interface. They are added once every class
+// they name exists, so that the module's original classes keep their order
+// and the signatures show Python type names.
+void init_camera_additions(py::module_& m) {
+    auto camera = py::reinterpret_borrow<py::class_<PythonCamera>>(m.attr("QuorvanCamera"));
+    py::class_<FrameIterator> iterator(m, "QuorvanFrameIterator",
+                                       R"doc(Frames of a stream; see QuorvanCamera.frames.)doc");
+
+    camera
+        .def("getStatistics", &PythonCamera::getStatistics,
+             R"doc(Frame counters since the last start (see QuorvanStatistics).)doc")
+        .def("getIntrinsics", &PythonCamera::getIntrinsics,
+             R"doc(Pinhole model of the depth image: calibrated values when set for this image
+size, otherwise the sensor class's nominal lens. Width 0 before open.)doc")
+        .def("setIntrinsics", &PythonCamera::setIntrinsics, "intrinsics"_a,
+             R"doc(Use calibrated values for images of their size; kept across open and close.)doc")
+        .def("loadIntrinsics", &PythonCamera::loadIntrinsics, "path"_a,
+             R"doc(Read calibrated values from a key = value file (width, height, fx, fy, cx, cy,
+k1, k2, p1, p2, k3).)doc")
+        .def(
+            "frames",
+            [](py::object self, int16_t timeout) {
+                return std::make_unique<FrameIterator>(std::move(self), timeout);
+            },
+            "timeout"_a,
+            R"doc(Iterate over frames as they arrive; each frame is released when the next one is
+taken or the loop ends. The iteration stops when no frame comes within timeout ms.)doc")
+        .def("__enter__", [](py::object self) { return self; })
+        .def(
+            "__exit__",
+            [](PythonCamera& self, const py::object&, const py::object&, const py::object&) {
+                self.stopAndClose();
+            },
+            "exc_type"_a.none(true), "exc_value"_a.none(true), "traceback"_a.none(true));
+
+    iterator.def("__iter__", [](py::object self) { return self; })
+        .def("__next__", &FrameIterator::next)
+        .def("close", &FrameIterator::close,
+             R"doc(Release the current frame and end the iteration.)doc");
 }
 
 }  // namespace Quorvan::python

@@ -13,6 +13,7 @@
 namespace Quorvan::python {
 
 namespace py = pybind11;
+using namespace pybind11::literals;
 
 namespace {
 
@@ -32,8 +33,8 @@ py::array_t<Sample> copyPlane(const FrameHandle& frame, FrameType plane, FrameTy
     // Allocating the array may run arbitrary Python code (garbage collection,
     // finalizers) that could release the frame or drop the camera, so the
     // frame is checked again after it and nothing Python runs during the copy.
-    py::array_t<Sample> array({static_cast<py::ssize_t>(format.height),
-                               static_cast<py::ssize_t>(format.width)});
+    py::array_t<Sample> array(
+        {static_cast<py::ssize_t>(format.height), static_cast<py::ssize_t>(format.width)});
     ReadableFrame readable = frame.readable();
     const void* samples = readable.buffer->getData(plane);
     std::memcpy(array.mutable_data(), samples, static_cast<size_t>(array.size()) * sizeof(Sample));
@@ -44,6 +45,19 @@ FrameDataFormat formatOf(const FrameHandle& frame, FrameType type) {
     FrameDataFormat format{};
     frame.readable().buffer->getFormat(type, format);
     return format;
+}
+
+// XYZ of every pixel through the camera's intrinsics, shaped (height, width, 3).
+py::array_t<float> pointCloud(const FrameHandle& frame) {
+    const FrameDataFormat format = formatOf(frame, FrameType::DEPTH);
+    // Allocated before the frame is read, for the reason copyPlane gives.
+    py::array_t<float> xyz({static_cast<py::ssize_t>(format.height),
+                            static_cast<py::ssize_t>(format.width), py::ssize_t{3}});
+    ReadableFrame readable = frame.readable();
+    if (readable.camera->getPointCloud(readable.buffer, xyz.mutable_data()) != QuorvanSuccess) {
+        throw std::runtime_error("this frame has no depth plane to deproject");
+    }
+    return xyz;
 }
 
 }  // namespace
@@ -95,6 +109,30 @@ void init_frames(py::module_& m) {
             "getFrameFormat",
             [](const DepthFrameHandle& self) { return formatOf(self, FrameType::DEPTH); },
             "Get the information of this frame");
+}
+
+void init_frame_additions(py::module_& m) {
+    auto frame = py::reinterpret_borrow<py::class_<FrameHandle>>(m.attr("QuorvanFrame"));
+    auto depth =
+        py::reinterpret_borrow<py::class_<DepthFrameHandle, FrameHandle>>(m.attr("DepthData"));
+    frame
+        .def(
+            "getSequence",
+            [](const FrameHandle& self) { return self.readable().buffer->getSequence(); },
+            R"doc(Number of this frame's capture since start (the first is 0); gaps show frames
+that were overwritten or skipped before anyone took them.)doc")
+        .def("__enter__", [](py::object self) { return self; })
+        .def(
+            "__exit__",
+            [](const FrameHandle& self, const py::object&, const py::object&, const py::object&) {
+                self.releaseIfHeld();
+            },
+            "exc_type"_a.none(true), "exc_value"_a.none(true), "traceback"_a.none(true));
+    // `with frame:` above gives the frame back on leaving, unless it already was.
+
+    depth.def("getPointCloud", &pointCloud,
+              R"doc(XYZ in millimetres through the camera's intrinsics: float32 of shape
+(height, width, 3), NaN where the pixel has no valid depth.)doc");
 }
 
 }  // namespace Quorvan::python

@@ -1,8 +1,9 @@
-// QuorvanFormat and QuorvanInfo: value copies of the native records. No
+// QuorvanFormat, QuorvanInfo and QuorvanStatistics: value copies of the native records. No
 // constructor is exposed; writing a property changes only the Python copy.
 #include <pybind11/pybind11.h>
 
 #include "bindings.h"
+#include "quorvan/frame_statistics.h"
 #include "quorvan/types.h"
 
 namespace Quorvan::python {
@@ -26,6 +27,26 @@ void init_records(py::module_& m) {
         .def_readwrite("height", &CameraInfo::height)
         .def_readwrite("bit_width", &CameraInfo::bit_width)
         .def_readwrite("bpp", &CameraInfo::bpp);
+}
+
+void init_record_additions(py::module_& m) {
+    py::class_<FrameStatistics> statistics(
+        m, "QuorvanStatistics",
+        R"doc(What became of the captures since the last start: captured == delivered +
+overwritten + skipped + queued. sensor_failures counts attempts that gave no frame.)doc");
+    statistics.def_readonly("captured", &FrameStatistics::captured)
+        .def_readonly("delivered", &FrameStatistics::delivered)
+        .def_readonly("overwritten", &FrameStatistics::overwritten)
+        .def_readonly("skipped", &FrameStatistics::skipped)
+        .def_readonly("sensor_failures", &FrameStatistics::sensor_failures)
+        .def_readonly("queued", &FrameStatistics::queued)
+        .def("__repr__", [](const FrameStatistics& s) {
+            return py::str(
+                       "QuorvanStatistics(captured={}, delivered={}, overwritten={}, skipped={}, "
+                       "sensor_failures={}, queued={})")
+                .format(s.captured, s.delivered, s.overwritten, s.skipped, s.sensor_failures,
+                        s.queued);
+        });
 }
 
 }  // namespace Quorvan::python

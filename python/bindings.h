@@ -10,6 +10,11 @@ void init_enums(pybind11::module_& m);
 void init_records(pybind11::module_& m);
 void init_frames(pybind11::module_& m);
 void init_camera(pybind11::module_& m);
+// Classes and methods added beside the original interface, after it.
+void init_record_additions(pybind11::module_& m);
+void init_processing(pybind11::module_& m);
+void init_frame_additions(pybind11::module_& m);
+void init_camera_additions(pybind11::module_& m);
 void init_playback(pybind11::module_& m);
 
 }  // namespace Quorvan::python

@@ -39,9 +39,16 @@ QuorvanFrameBuffer* FrameHandle::bufferFor(const QuorvanTOFCamera& camera) const
     return buffer_;
 }
 
+void FrameHandle::releaseIfHeld() const {
+    std::shared_ptr<QuorvanTOFCamera> camera = camera_.lock();
+    if (camera && CameraInternals::poolGeneration(*camera) == pool_generation_ &&
+        CameraInternals::isFrameHeld(*camera, buffer_)) {
+        camera->releaseFrame(buffer_);
+    }
+}
+
 std::unique_ptr<FrameHandle> makeFrameHandle(std::weak_ptr<QuorvanTOFCamera> camera,
-                                             QuorvanFrameBuffer* buffer,
-                                             uint64_t pool_generation) {
+                                             QuorvanFrameBuffer* buffer, uint64_t pool_generation) {
     if (dynamic_cast<DepthData*>(buffer) != nullptr) {
         return std::make_unique<DepthFrameHandle>(std::move(camera), buffer, pool_generation);
     }

@@ -35,6 +35,11 @@ public:
     // can never name a buffer that now lives at the same address.
     QuorvanFrameBuffer* bufferFor(const QuorvanTOFCamera& camera) const;
 
+    // Gives the buffer back if the caller still holds it; otherwise (already
+    // released, stream restarted, camera gone) does nothing. For `with` and
+    // the frame iterator, which must not fail on a frame released by hand.
+    void releaseIfHeld() const;
+
 private:
     std::weak_ptr<QuorvanTOFCamera> camera_;
     QuorvanFrameBuffer* buffer_;

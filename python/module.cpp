@@ -32,6 +32,10 @@ PYBIND11_MODULE(QuorvanDepthCamera, m) {
     Quorvan::python::init_camera(m);
     m.attr("__version__") = "dev";
     // Additions to the module come after everything it always had.
+    Quorvan::python::init_record_additions(m);
+    Quorvan::python::init_processing(m);
+    Quorvan::python::init_frame_additions(m);
+    Quorvan::python::init_camera_additions(m);
     Quorvan::python::init_playback(m);
     stopCamerasAtExit();
 }

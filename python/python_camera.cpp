@@ -43,11 +43,17 @@ TofErrorCode PythonCamera::openWithFile(const PathArgument& path, int32_t index)
     return camera_->openWithFile(path.c_str(), index);
 }
 
-TofErrorCode PythonCamera::close() { return camera_->close(); }
+TofErrorCode PythonCamera::close() {
+    return camera_->close();
+}
 
-TofErrorCode PythonCamera::start(FrameType type) { return camera_->start(type); }
+TofErrorCode PythonCamera::start(FrameType type) {
+    return camera_->start(type);
+}
 
-TofErrorCode PythonCamera::stop() { return camera_->stop(); }
+TofErrorCode PythonCamera::stop() {
+    return camera_->stop();
+}
 
 TofErrorCode PythonCamera::setControl(CameraCtrl control, int32_t value) {
     return camera_->setControl(control, value);
@@ -61,7 +67,9 @@ int32_t PythonCamera::getControl(CameraCtrl control) {
     return value;
 }
 
-CameraInfo PythonCamera::getCameraInfo() const { return camera_->getCameraInfo(); }
+CameraInfo PythonCamera::getCameraInfo() const {
+    return camera_->getCameraInfo();
+}
 
 namespace {
 
@@ -126,6 +134,67 @@ py::object PythonCamera::wrapFrame(QuorvanFrameBuffer* buffer, uint64_t pool_gen
 TofErrorCode PythonCamera::releaseFrame(const FrameHandle* frame) {
     QuorvanFrameBuffer* buffer = frame != nullptr ? frame->bufferFor(*camera_) : nullptr;
     return camera_->releaseFrame(buffer);
+}
+
+FrameStatistics PythonCamera::getStatistics() const {
+    return camera_->getStatistics();
+}
+
+CameraIntrinsics PythonCamera::getIntrinsics() const {
+    return camera_->getIntrinsics();
+}
+
+TofErrorCode PythonCamera::setIntrinsics(const CameraIntrinsics& intrinsics) {
+    return camera_->setIntrinsics(intrinsics);
+}
+
+TofErrorCode PythonCamera::loadIntrinsics(const char* path) {
+    return camera_->loadIntrinsics(path);
+}
+
+void PythonCamera::stopAndClose() {
+    // Either call may find nothing to do (not streaming, never opened); the
+    // statuses say so and are not an error of leaving the block.
+    camera_->stop();
+    camera_->close();
+}
+
+FrameIterator::FrameIterator(py::object camera, int16_t timeout)
+    : camera_(std::move(camera)), timeout_(timeout) {}
+
+FrameIterator::~FrameIterator() {
+    // Runs with the interpreter lock held: pybind11 destroys the instance
+    // from its deallocator.
+    releaseCurrent();
+}
+
+void FrameIterator::releaseCurrent() {
+    if (!current_) {
+        return;
+    }
+    py::object frame = std::move(current_);
+    current_ = py::object();
+    frame.cast<const FrameHandle&>().releaseIfHeld();
+}
+
+py::object FrameIterator::next() {
+    releaseCurrent();
+    if (finished_) {
+        throw py::stop_iteration();
+    }
+    py::object frame = camera_.cast<PythonCamera&>().requestFrame(timeout_);
+    if (frame.is_none()) {
+        // No frame in time: the stream has ended or stalled.
+        finished_ = true;
+        throw py::stop_iteration();
+    }
+    current_ = frame;
+    return frame;
+}
+
+void FrameIterator::close() {
+    releaseCurrent();
+    finished_ = true;
 }
 
 }  // namespace Quorvan::python

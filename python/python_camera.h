@@ -12,6 +12,7 @@
 #include "frame_handle.h"
 #include "path_argument.h"
 #include "quorvan/camera.h"
+#include "quorvan/intrinsics.h"
 
 namespace Quorvan::python {
 
@@ -55,6 +56,13 @@ public:
     QuorvanTOFCamera& native() { return *camera_; }
     TofErrorCode releaseFrame(const FrameHandle* frame);
 
+    FrameStatistics getStatistics() const;
+    CameraIntrinsics getIntrinsics() const;
+    TofErrorCode setIntrinsics(const CameraIntrinsics& intrinsics);
+    TofErrorCode loadIntrinsics(const char* path);
+    // What `with camera:` does on leaving: stop a running stream, then close.
+    void stopAndClose();
+
 private:
     // The Python object for a buffer of pool `pool_generation` (None for null).
     py::object wrapFrame(QuorvanFrameBuffer* buffer, uint64_t pool_generation);
@@ -63,6 +71,28 @@ private:
     // is the one owner, and the camera goes when it goes.
     std::shared_ptr<QuorvanTOFCamera> camera_;
     FrameObjectRegistry frames_;
+};
+
+// QuorvanCamera.frames(timeout): yields frames until one does not come in
+// time, giving each back when the next is taken, when the loop ends or when
+// the iterator goes.
+class FrameIterator {
+public:
+    FrameIterator(py::object camera, int16_t timeout);
+    ~FrameIterator();
+    FrameIterator(const FrameIterator&) = delete;
+    FrameIterator& operator=(const FrameIterator&) = delete;
+
+    py::object next();
+    void close();
+
+private:
+    void releaseCurrent();
+
+    py::object camera_;  // a PythonCamera, kept alive by the iterator
+    py::object current_;
+    int16_t timeout_;
+    bool finished_ = false;
 };
 
 }  // namespace Quorvan::python

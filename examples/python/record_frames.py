@@ -26,18 +26,15 @@ PLANES = {
 
 def record(camera, count, accessor):
     frames, timestamps = [], []
-    misses = 0
-    while len(frames) < count:
-        frame = camera.requestFrame(FRAME_TIMEOUT_MS)
-        if frame is None:
-            misses += 1
-            if misses == 3:
-                raise RuntimeError(f"no frame within {FRAME_TIMEOUT_MS} ms, three times")
-            continue
-        # The arrays are copies, so the frame can go back to the camera at once.
+    # The arrays are copies; each frame goes back to the camera as the loop
+    # takes the next one. The loop ends early if no frame comes in time.
+    for frame in camera.frames(FRAME_TIMEOUT_MS):
         frames.append(getattr(frame, accessor)())
         timestamps.append(frame.getFrameFormat().timestamp)
-        camera.releaseFrame(frame)
+        if len(frames) == count:
+            break
+    else:
+        raise RuntimeError(f"no frame within {FRAME_TIMEOUT_MS} ms")
     return np.stack(frames), np.asarray(timestamps, dtype=np.uint64)
 
 
@@ -51,23 +48,19 @@ def main():
     if args.frames < 1:
         parser.error("--frames must be at least 1")
 
-    camera = qdc.QuorvanCamera()
-    status = (camera.openWithFile(args.config) if args.config
-              else camera.open(qdc.TOFConnect.USB, 0))
-    if status != qdc.TOFErrorCode.QuorvanSuccess:
-        print(f"cannot open the camera: {status.str()}", file=sys.stderr)
-        return 1
-    output, accessor = PLANES[args.plane]
-    status = camera.start(output)
-    if status != qdc.TOFErrorCode.QuorvanSuccess:
-        print(f"cannot start streaming: {status.str()}", file=sys.stderr)
-        camera.close()
-        return 1
-    try:
+    # Leaving the block stops the stream and closes the camera.
+    with qdc.QuorvanCamera() as camera:
+        status = (camera.openWithFile(args.config) if args.config
+                  else camera.open(qdc.TOFConnect.USB, 0))
+        if status != qdc.TOFErrorCode.QuorvanSuccess:
+            print(f"cannot open the camera: {status.str()}", file=sys.stderr)
+            return 1
+        output, accessor = PLANES[args.plane]
+        status = camera.start(output)
+        if status != qdc.TOFErrorCode.QuorvanSuccess:
+            print(f"cannot start streaming: {status.str()}", file=sys.stderr)
+            return 1
         frames, timestamps = record(camera, args.frames, accessor)
-    finally:
-        camera.stop()
-        camera.close()
 
     info = camera.getCameraInfo()
     np.savez_compressed(args.output, frames=frames, timestamps=timestamps, plane=args.plane,

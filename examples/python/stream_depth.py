@@ -94,27 +94,31 @@ def stream(camera, seconds, output_dir):
     waits, latencies = [], []
     frames = 0
     last = None
-    started = time.monotonic()
-    while time.monotonic() - started < seconds:
-        asked = time.monotonic()
-        frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+    started = asked = time.monotonic()
+    # Each frame goes back to the camera when the loop takes the next one.
+    for frame in camera.frames(FRAME_TIMEOUT_MS):
         arrival = {clock: time.clock_gettime(clock) * 1000.0
                    for clock in (time.CLOCK_MONOTONIC, time.CLOCK_REALTIME, time.CLOCK_BOOTTIME)}
-        if frame is None:
-            print(f"no frame within {FRAME_TIMEOUT_MS} ms", file=sys.stderr)
-            continue
         waits.append((time.monotonic() - asked) * 1000.0)
         latency = capture_latency_ms(frame.getFrameFormat().timestamp, arrival)
         if latency is not None:
             latencies.append(latency)
         last = (frame.getDepthData(), frame.getAmplitudeData(), frame.getConfidenceData())
-        camera.releaseFrame(frame)
         frames += 1
+        if time.monotonic() - started >= seconds:
+            break
+        asked = time.monotonic()
+    else:
+        print(f"no frame within {FRAME_TIMEOUT_MS} ms", file=sys.stderr)
     elapsed = time.monotonic() - started
 
     print(f"frames: {frames} in {elapsed:.2f} s = {frames / elapsed:.1f} frames per second")
     print(f"wait in requestFrame: {percentile_text(waits)}")
     print(f"capture to arrival: {percentile_text(latencies)}")
+    counts = camera.getStatistics()
+    print(f"captures: {counts.captured}, delivered {counts.delivered}, "
+          f"overwritten unread {counts.overwritten}, skipped {counts.skipped}, "
+          f"sensor failures {counts.sensor_failures}")
     if last is None:
         return 1
 
@@ -147,33 +151,28 @@ def main():
     parser.add_argument("--output", type=pathlib.Path, default=pathlib.Path("examples/output"))
     args = parser.parse_args()
 
-    camera = qdc.QuorvanCamera()
-    if args.csi is not None:
-        status = camera.open(qdc.TOFConnect.CSI, args.csi)
-    elif args.config:
-        status = camera.openWithFile(args.config)
-    else:
-        status = camera.open(qdc.TOFConnect.USB, 0)
-    if status != qdc.TOFErrorCode.QuorvanSuccess:
-        print(f"cannot open the camera: {status.str()}", file=sys.stderr)
-        return 1
-    info = camera.getCameraInfo()
-    print(f"camera: {info.width}x{info.height}, {info.bit_width}-bit, "
-          f"{info.connect.name} {info.index}, {info.device_type.name}")
-    if args.range:
-        camera.setControl(qdc.TOFControl.RANGE, args.range)
+    # Leaving the block stops the stream and closes the camera.
+    with qdc.QuorvanCamera() as camera:
+        if args.csi is not None:
+            status = camera.open(qdc.TOFConnect.CSI, args.csi)
+        elif args.config:
+            status = camera.openWithFile(args.config)
+        else:
+            status = camera.open(qdc.TOFConnect.USB, 0)
+        if status != qdc.TOFErrorCode.QuorvanSuccess:
+            print(f"cannot open the camera: {status.str()}", file=sys.stderr)
+            return 1
+        info = camera.getCameraInfo()
+        print(f"camera: {info.width}x{info.height}, {info.bit_width}-bit, "
+              f"{info.connect.name} {info.index}, {info.device_type.name}")
+        if args.range:
+            camera.setControl(qdc.TOFControl.RANGE, args.range)
 
-    status = camera.start(qdc.TOFOutput.DEPTH)
-    if status != qdc.TOFErrorCode.QuorvanSuccess:
-        print(f"cannot start streaming: {status.str()}", file=sys.stderr)
-        camera.close()
-        return 1
-    try:
+        status = camera.start(qdc.TOFOutput.DEPTH)
+        if status != qdc.TOFErrorCode.QuorvanSuccess:
+            print(f"cannot start streaming: {status.str()}", file=sys.stderr)
+            return 1
         return stream(camera, args.seconds, args.output)
-    finally:
-        camera.stop()
-        camera.close()
-
 
 if __name__ == "__main__":
     sys.exit(main())

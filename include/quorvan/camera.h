@@ -21,6 +21,8 @@
 #include "quorvan/backend_factory.h"
 #include "quorvan/device.h"
 #include "quorvan/frame_buffer.h"
+#include "quorvan/frame_statistics.h"
+#include "quorvan/intrinsics.h"
 #include "quorvan/sensor.h"
 #include "quorvan/types.h"
 
@@ -29,6 +31,7 @@ namespace Quorvan {
 struct FramePool;
 class CaptureControls;
 class CaptureThread;
+class CameraOptics;
 
 class QuorvanTOFCamera {
 public:
@@ -52,12 +55,30 @@ public:
     TofErrorCode getControlExt(CameraCtrl control, const char** text);
     CameraInfo getCameraInfo() const;
 
+    // What became of the captures since the last start (frame_statistics.h).
+    FrameStatistics getStatistics() const;
+
     // Oldest ready frame, or null after `timeout` ms (negative: no limit).
     QuorvanFrameBuffer* requestFrame(int16_t timeout);
     TofErrorCode releaseFrame(QuorvanFrameBuffer* buffer);
 
     bool getRawImages(const uint8_t* cache, int16_t* raw);
     bool getPhaseImage(const uint8_t* cache, float* depth, float* amplitude, float* confidence);
+
+    // The pinhole model of the depth image: calibrated values given by
+    // setIntrinsics/loadIntrinsics when their size matches the depth image,
+    // otherwise the sensor class's nominal lens (see intrinsics.h). Width 0
+    // before a successful open.
+    CameraIntrinsics getIntrinsics() const;
+    // Calibrated values, kept across open and close. QuorvanInvalidParameter
+    // for a model that is not valid (or a file that does not parse).
+    TofErrorCode setIntrinsics(const CameraIntrinsics& intrinsics);
+    TofErrorCode loadIntrinsics(const char* path);
+    // XYZ in millimetres of every pixel of a depth frame (3 floats per pixel,
+    // NaN without valid depth) through getIntrinsics(); `xyz` holds
+    // 3 x width x height floats. QuorvanInvalidParameter for null arguments,
+    // QuorvanUnkownError for a frame without a depth plane.
+    TofErrorCode getPointCloud(QuorvanFrameBuffer* frame, float* xyz);
 
     // Called by a sensor backend from its open().
     void reportSensorSize(uint32_t width, uint32_t height);
@@ -88,6 +109,7 @@ private:
     // capture thread once per frame.
     std::unique_ptr<CaptureControls> capture_controls;
     std::unique_ptr<CaptureThread> capture;
+    std::unique_ptr<CameraOptics> optics;
 };
 
 }  // namespace Quorvan

@@ -17,6 +17,14 @@ public:
     virtual void* getData(FrameType type) = 0;
     // QuorvanSuccess and `format` written, or QuorvanUnkownError untouched.
     virtual TofErrorCode getFormat(FrameType type, FrameDataFormat& format) = 0;
+
+    // Position of this frame's capture among the captures since start (the
+    // first is 0); gaps show frames the consumer never saw.
+    uint64_t getSequence() const { return sequence; }
+    void setSequence(uint64_t value) { sequence = value; }
+
+private:
+    uint64_t sequence = 0;
 };
 
 class RawData : public QuorvanFrameBuffer {

@@ -30,6 +30,11 @@ QuorvanFrameBuffer* CameraInternals::requestFrame(QuorvanTOFCamera& camera, int1
     return current->request(timeout, check);
 }
 
+FrameStatistics QuorvanTOFCamera::getStatistics() const {
+    const std::shared_ptr<FramePool> current = std::atomic_load(&pool);
+    return current ? current->statistics() : FrameStatistics{};
+}
+
 bool QuorvanTOFCamera::isStreaming() const {
     return capture->isRunning();
 }

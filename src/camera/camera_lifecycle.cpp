@@ -2,6 +2,7 @@
 // its sensor, device and frame pool.
 #include <cstdio>
 
+#include "camera/camera_optics.h"
 #include "camera/capture_controls.h"
 #include "camera/capture_thread.h"
 #include "camera/frame_pool.h"
@@ -27,7 +28,8 @@ QuorvanTOFCamera::QuorvanTOFCamera() : QuorvanTOFCamera(defaultBackendFactory())
 QuorvanTOFCamera::QuorvanTOFCamera(std::shared_ptr<BackendFactory> backends)
     : factory(backends ? std::move(backends) : defaultBackendFactory()),
       capture_controls(std::make_unique<CaptureControls>()),
-      capture(std::make_unique<CaptureThread>(*this, *capture_controls)) {
+      capture(std::make_unique<CaptureThread>(*this, *capture_controls)),
+      optics(std::make_unique<CameraOptics>()) {
     platform = factory->detectPlatform();
     LiveCameras::add(this);
 }

@@ -88,6 +88,7 @@ void CaptureThread::captureThread(Stream stream) {
             consecutive_failures = 0;
             health.captureSucceeded(std::chrono::steady_clock::now());
             updateFps();
+            node->buffer->setSequence(frames.next_sequence++);
             frames.publish(node);
             continue;
         }
@@ -95,8 +96,15 @@ void CaptureThread::captureThread(Stream stream) {
         if (result == QuorvanSkipFrame) {
             consecutive_failures = 0;
             health.captureSucceeded(std::chrono::steady_clock::now());
+            // A skipped capture still uses up its sequence number, so the
+            // gap shows in what the consumer sees.
+            ++frames.next_sequence;
+            frames.countSkipped();
             continue;
         }
+        // Counted whether the sensor or the device failed: either way a
+        // capture attempt gave no frame.
+        frames.countSensorFailure();
         // A processing failure is the device's to explain; only captures the
         // sensor could not complete count toward a dead stream.
         if (sensor_failed)

@@ -114,6 +114,7 @@ LinkNode* FramePool::reclaimOldestReady(std::chrono::steady_clock::time_point de
                 return nullptr;
             if (ready_count > waiting_consumers) {
                 --ready_count;
+                ++counts.overwritten;
                 break;
             }
             // Woken by a release. Clearing the count before looking at the
@@ -132,6 +133,7 @@ void FramePool::publish(LinkNode* node) {
         queue->appendReady(node);
     }
     std::lock_guard<std::mutex> lock(pool_mutex);
+    ++counts.captured;
     if (ready_count <= ready_limit) {
         ++ready_count;
         frame_ready.notify_all();
@@ -141,6 +143,24 @@ void FramePool::publish(LinkNode* node) {
 void FramePool::recycle(LinkNode* node) {
     std::lock_guard<std::mutex> lock(queue->queue_mutex);
     queue->pushFree(node);
+}
+
+void FramePool::countSkipped() {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    ++counts.captured;
+    ++counts.skipped;
+}
+
+void FramePool::countSensorFailure() {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    ++counts.sensor_failures;
+}
+
+FrameStatistics FramePool::statistics() const {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    FrameStatistics snapshot = counts;
+    snapshot.queued = static_cast<uint32_t>(ready_count);
+    return snapshot;
 }
 
 template <typename Predicate>
@@ -191,6 +211,7 @@ QuorvanFrameBuffer* FramePool::request(int16_t timeout_ms, const InterruptCheck&
             }
         }
         --ready_count;
+        ++counts.delivered;
     }
     std::lock_guard<std::mutex> lock(queue->queue_mutex);
     LinkNode* node = queue->popReady();

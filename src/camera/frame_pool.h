@@ -32,6 +32,7 @@
 
 #include "quorvan/device.h"
 #include "quorvan/frame_buffer.h"
+#include "quorvan/frame_statistics.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
@@ -108,6 +109,13 @@ struct FramePool {
     // Between beginStreaming and endStreaming; nothing can arrive otherwise.
     bool streaming = false;
 
+    // What became of every capture (queued is ready_count). Guarded by
+    // pool_mutex and changed in the same locked section as ready_count, so a
+    // snapshot always balances.
+    FrameStatistics counts{};
+    // Capture thread only: the sequence number of the next capture.
+    uint64_t next_sequence = 0;
+
     static constexpr std::chrono::milliseconds kInterruptPollPeriod{50};
 
     // Camera: the capture thread is about to run / has been told to stop.
@@ -126,6 +134,11 @@ struct FramePool {
     void publish(LinkNode* node);
     // Capture thread: a node that produced no frame goes back to the free list.
     void recycle(LinkNode* node);
+    // Capture thread: a capture dropped by the skip pattern, or an attempt
+    // that gave no frame.
+    void countSkipped();
+    void countSensorFailure();
+    FrameStatistics statistics() const;
 
     // Consumer: oldest ready frame; negative timeout waits without limit.
     // Never waits when not streaming; null when `check` reports an interrupt.

@@ -75,7 +75,10 @@ int FakeSensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
     } else if (delay > 0) {
         std::this_thread::sleep_for(std::chrono::microseconds(delay));
     }
-    frame_attempts.fetch_add(1);
+    const uint64_t attempt = frame_attempts.fetch_add(1) + 1;
+    const uint32_t every = fail_every.load();
+    if (every != 0 && attempt % every == 0)
+        return -1;
     const int result = frame_result.load();
     if (result != 0)
         return result;

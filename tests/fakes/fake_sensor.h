@@ -46,11 +46,12 @@ public:
     CameraInfo format{};
 
     // Adjustable while streaming.
-    std::atomic<int> frame_result{0};          // what getFrame returns
-    std::atomic<int> frame_delay_us{1000};     // pause before each capture
+    std::atomic<int> frame_result{0};           // what getFrame returns
+    std::atomic<uint32_t> fail_every{0};        // every Nth attempt fails with -1 (0: never)
+    std::atomic<int> frame_delay_us{1000};      // pause before each capture
     std::atomic<bool> frame_delay_busy{false};  // spin through the pause, as a copying capture does
-    std::atomic<uint64_t> frame_attempts{0};   // getFrame calls
-    std::atomic<uint64_t> frames_captured{0};  // successful ones (= last sequence number)
+    std::atomic<uint64_t> frame_attempts{0};    // getFrame calls
+    std::atomic<uint64_t> frames_captured{0};   // successful ones (= last sequence number)
     std::atomic<bool> frame_called_while_stopped{false};
     std::array<std::atomic<int>, 10> controls{};  // indexed by CameraCtrl value
 

@@ -58,8 +58,12 @@ def test_module_attributes_in_definition_order():
         "TofFrameWorkMode", "TOFErrorCode", "QuorvanFormat", "QuorvanInfo", "QuorvanFrame",
         "RawData", "DepthData", "QuorvanCamera", "__version__",
     ]
-    # Additions (playback) follow the original attributes.
-    assert public[14:] == ["QuorvanPlaybackCamera"]
+    # Classes added beside the original interface come after it.
+    additions = ["QuorvanStatistics", "QuorvanIntrinsics", "QuorvanDeprojector",
+                 "QuorvanTemporalFilter", "QuorvanFilters", "QuorvanFrameIterator",
+                 "QuorvanPlaybackCamera"]
+    assert public[14:] == additions
+    assert all(isinstance(getattr(qdc, name), type) for name in additions)
     assert qdc.__version__ == "dev"
     assert qdc.__doc__ is None
     # Members stay inside their enumeration.

@@ -1,0 +1,118 @@
+#include "quorvan/point_cloud.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <string>
+
+namespace Quorvan {
+
+namespace {
+
+// Inverts the Brown-Conrady model by fixed-point iteration (as calibration
+// tools do); ten steps converge far below a pixel for any real lens.
+void undistort(const std::array<float, 5>& d, double xd, double yd, double* x, double* y) {
+    const double k1 = d[0], k2 = d[1], p1 = d[2], p2 = d[3], k3 = d[4];
+    double xu = xd;
+    double yu = yd;
+    for (int step = 0; step < 10; ++step) {
+        const double r2 = xu * xu + yu * yu;
+        const double radial = 1.0 + r2 * (k1 + r2 * (k2 + r2 * k3));
+        const double dx = 2.0 * p1 * xu * yu + p2 * (r2 + 2.0 * xu * xu);
+        const double dy = p1 * (r2 + 2.0 * yu * yu) + 2.0 * p2 * xu * yu;
+        xu = (xd - dx) / radial;
+        yu = (yd - dy) / radial;
+    }
+    *x = xu;
+    *y = yu;
+}
+
+}  // namespace
+
+RayTable::RayTable(const CameraIntrinsics& intrinsics) : intrinsics_(intrinsics) {
+    if (!intrinsics.isValid())
+        return;
+    const std::size_t pixels = static_cast<std::size_t>(intrinsics.width) * intrinsics.height;
+    ray_x_.resize(pixels);
+    ray_y_.resize(pixels);
+    ray_z_.resize(pixels);
+    const bool distorted = std::any_of(intrinsics.distortion.begin(), intrinsics.distortion.end(),
+                                       [](float c) { return c != 0.0f; });
+    for (uint32_t v = 0; v < intrinsics.height; ++v) {
+        for (uint32_t u = 0; u < intrinsics.width; ++u) {
+            double x = (u - static_cast<double>(intrinsics.cx)) / intrinsics.fx;
+            double y = (v - static_cast<double>(intrinsics.cy)) / intrinsics.fy;
+            if (distorted)
+                undistort(intrinsics.distortion, x, y, &x, &y);
+            const double inverse_length = 1.0 / std::sqrt(x * x + y * y + 1.0);
+            const std::size_t i = static_cast<std::size_t>(v) * intrinsics.width + u;
+            ray_x_[i] = static_cast<float>(x * inverse_length);
+            ray_y_[i] = static_cast<float>(y * inverse_length);
+            ray_z_[i] = static_cast<float>(inverse_length);
+        }
+    }
+}
+
+void deprojectDepth(const RayTable& rays, const float* radial_depth_mm, float* xyz) {
+    const std::size_t pixels = rays.pixelCount();
+    const float* rx = rays.rayX();
+    const float* ry = rays.rayY();
+    const float* rz = rays.rayZ();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const float d = radial_depth_mm[i];
+        // Written as a comparison that NaN fails, so NaN depth is invalid too,
+        // and as a select so the loop vectorises.
+        const bool valid = d > 0.0f && d < std::numeric_limits<float>::infinity();
+        const float scale = valid ? d : nan;
+        xyz[3 * i] = rx[i] * scale;
+        xyz[3 * i + 1] = ry[i] * scale;
+        xyz[3 * i + 2] = rz[i] * scale;
+    }
+}
+
+void colourByAmplitude(const float* amplitude, std::size_t pixel_count, float low, float high,
+                       uint8_t* rgb) {
+    const float span = high > low ? high - low : 1.0f;
+    for (std::size_t i = 0; i < pixel_count; ++i) {
+        const float level = std::min(std::max((amplitude[i] - low) / span, 0.0f), 1.0f);
+        // NaN amplitude fails both comparisons above and ends as 0.
+        const uint8_t grey = level > 0.0f ? static_cast<uint8_t>(level * 255.0f + 0.5f) : 0;
+        rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = grey;
+    }
+}
+
+TofErrorCode writePly(const char* path, const float* xyz, std::size_t point_count,
+                      const uint8_t* rgb) {
+    if (path == nullptr || xyz == nullptr)
+        return QuorvanInvalidParameter;
+    std::size_t finite = 0;
+    for (std::size_t i = 0; i < point_count; ++i)
+        finite += std::isfinite(xyz[3 * i]) && std::isfinite(xyz[3 * i + 1]) &&
+                  std::isfinite(xyz[3 * i + 2]);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "wb"), std::fclose);
+    if (!file)
+        return QuorvanUnkownError;
+    std::string header = "ply\nformat binary_little_endian 1.0\ncomment units millimetres\n";
+    header += "element vertex " + std::to_string(finite) + "\n";
+    header += "property float x\nproperty float y\nproperty float z\n";
+    if (rgb != nullptr)
+        header += "property uchar red\nproperty uchar green\nproperty uchar blue\n";
+    header += "end_header\n";
+    bool ok = std::fwrite(header.data(), 1, header.size(), file.get()) == header.size();
+    // PLY's binary_little_endian matches the in-memory floats of every host
+    // this SDK builds for (x86-64 and aarch64).
+    for (std::size_t i = 0; ok && i < point_count; ++i) {
+        const float* point = xyz + 3 * i;
+        if (!(std::isfinite(point[0]) && std::isfinite(point[1]) && std::isfinite(point[2])))
+            continue;
+        ok = std::fwrite(point, sizeof(float), 3, file.get()) == 3 &&
+             (rgb == nullptr || std::fwrite(rgb + 3 * i, 1, 3, file.get()) == 3);
+    }
+    ok = std::fclose(file.release()) == 0 && ok;
+    return ok ? QuorvanSuccess : QuorvanUnkownError;
+}
+
+}  // namespace Quorvan
