@@ -69,6 +69,7 @@ private:
     int mapAndQueueBuffers();
     void chooseLineCopy(size_t buffer_length);
     void unmapBuffers();
+    int releaseDriverBuffers();
     void closeHandles();
     int sensorSubdeviceHandle() const;
 

@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "csi/csi_sensor.h"
@@ -22,6 +23,28 @@ namespace {
 // incomplete capture.
 constexpr int64_t kSubframeGapMicroseconds = 5000;
 constexpr size_t kBytesPerSample = 2;
+// A blocking DQBUF on a node that stopped delivering (or vanished) would hold
+// the capture thread, and with it the camera's stop, forever; so wait for a
+// buffer with a bound and report a device that stays silent that long.
+constexpr int kBufferWaitMs = 500;
+// A driver whose buffers always come too far apart never completes a group;
+// after this many dequeues the frame ends in a status instead of a loop that
+// never returns.
+constexpr int kDequeuesPerFrameLimit = 4 * QuorvanTOFCSISensor::kBufferCount;
+
+// Waits until the node has a buffer to dequeue (or an error to report, which
+// the DQBUF then returns). False when nothing came within the bound.
+bool waitForBuffer(KernelInterface& kernel, int video_handle) {
+    pollfd descriptor{video_handle, POLLIN, 0};
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int ready = kernel.poll(&descriptor, 1, kBufferWaitMs);
+        if (ready > 0)
+            return true;
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -190,10 +213,14 @@ int QuorvanTOFCSISensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
     size_t offset = 0;
     int64_t previous_microseconds = 0;
     uint64_t last_milliseconds = 0;
+    int dequeues = 0;
     for (int32_t assembled = 0; assembled < subframe_count;) {
+        if (++dequeues > kDequeuesPerFrameLimit)
+            return QuorvanSystemError;
         v4l2_plane plane{};
         v4l2_buffer buffer = makeStreamingBuffer(buffer_type, 0, plane);
-        if (video_handle < 0 || ioctlWithRetry(kernel, video_handle, VIDIOC_DQBUF, &buffer) != 0) {
+        if (video_handle < 0 || !waitForBuffer(kernel, video_handle) ||
+            ioctlWithRetry(kernel, video_handle, VIDIOC_DQBUF, &buffer) != 0) {
             return QuorvanSystemError;
         }
         // An index outside the table is not one of our mappings; the buffer
@@ -248,15 +275,33 @@ int QuorvanTOFCSISensor::stop() {
             failed = true;
         mapped = {};
     }
+    if (!failed && releaseDriverBuffers() != 0)
+        failed = true;
     return failed ? QuorvanSystemError : QuorvanSuccess;
 }
 
 void QuorvanTOFCSISensor::unmapBuffers() {
+    bool had_buffers = false;
     for (MappedBuffer& mapped : buffers) {
+        had_buffers = had_buffers || mapped.address != nullptr;
         if (mapped.address != nullptr)
             kernel.munmap(mapped.address, mapped.length);
         mapped = {};
     }
+    if (had_buffers)
+        releaseDriverBuffers();
+}
+
+int QuorvanTOFCSISensor::releaseDriverBuffers() {
+    // videobuf2 keeps the buffers until asked for none, and refuses a new
+    // format while it holds them: the next start would fail in S_FMT.
+    if (video_handle < 0)
+        return 0;
+    v4l2_requestbuffers request{};
+    request.count = 0;
+    request.type = buffer_type;
+    request.memory = V4L2_MEMORY_MMAP;
+    return ioctlWithRetry(kernel, video_handle, VIDIOC_REQBUFS, &request);
 }
 
 void QuorvanTOFCSISensor::closeHandles() {

@@ -33,6 +33,9 @@ public:
     int ioctl(unsigned long request, void* argument) override;
     void* mapMemory(size_t length, off_t offset) override;
     void releaseMapping(const void* address, size_t length) override;
+    // As videobuf2: an error while not streaming, readable with a buffer
+    // queued (the simulated sensor fills it at once), else nothing.
+    short pollEvents() const override;
 
     // Driver behaviour, changed by tests before streaming.
     uint32_t granted_buffers = 0;             // 0: as many as requested
