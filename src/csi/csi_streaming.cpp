@@ -228,6 +228,12 @@ int QuorvanTOFCSISensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
         if (buffer.index >= kBufferCount || buffers[buffer.index].address == nullptr) {
             return QuorvanNoCache;
         }
+        // The driver marks a buffer whose data is corrupt; its bytes must not
+        // reach a consumer as a frame.
+        if ((buffer.flags & V4L2_BUF_FLAG_ERROR) != 0) {
+            ioctlWithRetry(kernel, video_handle, VIDIOC_QBUF, &buffer);
+            return QuorvanSystemError;
+        }
         const int64_t microseconds = timestampMicroseconds(buffer);
         if (assembled > 0 && microseconds - previous_microseconds > kSubframeGapMicroseconds) {
             offset = 0;

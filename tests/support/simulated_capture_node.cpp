@@ -233,6 +233,8 @@ int SimulatedCaptureNode::dequeueBuffer(v4l2_buffer& buffer) {
     buffer.sequence = static_cast<uint32_t>(subframes);
     buffer.field = V4L2_FIELD_NONE;
     buffer.flags = V4L2_BUF_FLAG_DONE | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
+    if (error_flagged.count(dequeues) != 0)
+        buffer.flags |= V4L2_BUF_FLAG_ERROR;
     buffer.timestamp.tv_sec = timestamp / 1000000;
     buffer.timestamp.tv_usec = timestamp % 1000000;
     const uint32_t reported_length = static_cast<uint32_t>(memory.size()) + overstated_length;
