@@ -100,7 +100,9 @@ build_chip_adapter() {
 }
 
 build_programs() {
-    cmake -S "$root" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S "$root" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
         -DQUORVAN_BUILD_TESTS=ON -DQUORVAN_BUILD_REALKERNEL_TESTS=ON \
         -DQUORVAN_BUILD_EXAMPLES=OFF -DQUORVAN_INSTALL_NATIVE=OFF >"$work/configure.log"
     cmake --build "$work/build" -j"$jobs" --target quorvan_realkernel_tests >"$work/build.log" ||
