@@ -106,6 +106,31 @@ TEST(CsiStreaming, GroupingComparesWholeTimestampsAcrossSecondBoundaries) {
     }
 }
 
+TEST(CsiStreaming, BuffersAlwaysTooFarApartEndEachFrameInAStatus) {
+    CsiRig rig(CsiRig::patternBoard(RASPBERRY_PI));
+    // vivid's fastest timings put buffers 8.3 ms apart: no group of four forms.
+    rig.board.captureNode().subframe_spacing_us = 8333;
+    ASSERT_EQ(rig.openAndStart(), 0);
+    uint64_t timestamp = 0;
+    EXPECT_NE(rig.grabFrame(&timestamp), 0);
+    EXPECT_EQ(rig.board.captureNode().dequeuedCount(), 32u);
+    EXPECT_EQ(rig.board.captureNode().queuedCount(), 8u);
+    EXPECT_EQ(rig.sensor.stop(), 0);
+}
+
+TEST(CsiStreaming, BufferFlaggedAsCorruptIsNoFrame) {
+    CsiRig rig(CsiRig::patternBoard(RASPBERRY_PI));
+    rig.board.captureNode().flagErrorOnDequeue(1);
+    ASSERT_EQ(rig.openAndStart(), 0);
+    uint64_t timestamp = 0;
+    EXPECT_NE(rig.grabFrame(&timestamp), 0);
+    // Given back to the driver, and the next frame is whole.
+    EXPECT_EQ(rig.board.captureNode().queuedCount(), 8u);
+    EXPECT_EQ(rig.grabFrame(&timestamp), 0);
+    EXPECT_EQ(rig.sensor.stop(), 0);
+    EXPECT_EQ(rig.board.kernel().liveMappingCount(), 0);
+}
+
 TEST(CsiStreaming, IndexOutsideTheTableIsNoCache) {
     CsiRig rig(CsiRig::patternBoard(RASPBERRY_PI));
     rig.board.captureNode().reportIndexOnDequeue(1, 9);
