@@ -225,6 +225,10 @@ TEST(CsiStreaming, WrongBufferCountFailsStartAndMapsNothing) {
                                                               " buffers instead of 8\n");
         EXPECT_EQ(rig.board.kernel().liveMappingCount(), 0);
         EXPECT_FALSE(rig.board.captureNode().streaming());
+        // The granted table was given back: the driver takes a format again.
+        rig.board.captureNode().granted_buffers = 0;
+        EXPECT_EQ(rig.sensor.start(), 0);
+        EXPECT_EQ(rig.sensor.stop(), 0);
         rig.sensor.close();
         EXPECT_EQ(rig.board.kernel().openDescriptorCount(), 0);
     }
@@ -290,6 +294,11 @@ TEST(CsiStreaming, FrameFaultsEndInStatusCodes) {
         {{KernelCall::Ioctl, VIDIOC_DQBUF, "", EAGAIN, 0, kAlways}, -2},
         {{KernelCall::Ioctl, VIDIOC_QBUF, "", EINVAL, 2, 1}, -2},
         {{KernelCall::Ioctl, VIDIOC_DQBUF, "", EINTR, 0, 4}, 0},
+        // The wait before each dequeue: a failure is final, a signal is
+        // waited out a few times.
+        {{KernelCall::Poll, 0, "", EIO, 1, 1}, -2},
+        {{KernelCall::Poll, 0, "", EINTR, 0, 2}, 0},
+        {{KernelCall::Poll, 0, "", EINTR, 0, kAlways}, -2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.fault.request) + " errno " + std::to_string(c.fault.error));
