@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
     };
     const Suite suites[] = {{"i2c", runI2cChecks},       {"stream", runStreamingChecks},
                             {"faults", runFaultChecks},  {"unplug", runUnplugChecks},
-                            {"fresh", runFreshOpenChecks}, {"camera", runCameraChecks}};
+                            {"fresh", runFreshOpenChecks}, {"camera", runCameraChecks},
+                            {"capture-node", runCaptureNodeChecks}};
     bool known = false;
     for (const Suite& candidate : suites) {
         if (std::strcmp(candidate.name, suite) == 0) {

@@ -61,6 +61,9 @@ run stream /dev/video1
 run faults /dev/video0
 # The sensor streams multi-planar on media-graph hosts only.
 run unplug /dev/video0
+# The capture node class streams the multi-planar instance directly, and is
+# unplugged there.
+run capture-node /dev/video1
 
 reload_vivid
 run fresh /dev/video0
