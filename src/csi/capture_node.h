@@ -30,6 +30,10 @@ struct CapturedBuffer {
 class CaptureNode {
 public:
     static constexpr uint32_t kBufferCount = 8;
+    // A blocking DQBUF on a node that stopped delivering (or vanished) would
+    // hold the capture thread, and with it the camera's stop, forever; so a
+    // dequeue waits this long at most.
+    static constexpr int kBufferWaitMs = 500;
 
     // `path` is kept (at most 79 characters) for open and for messages.
     CaptureNode(KernelInterface& kernel, const char* path);
@@ -83,10 +87,6 @@ public:
     // it; -ETIMEDOUT when none came. Per-frame requests print nothing: the
     // caller decides whether a failure is worth a message.
     int dequeue(CapturedBuffer& buffer);
-
-    // A blocking DQBUF on a node that stopped delivering (or vanished) would
-    // hold the capture thread, and with it the camera's stop, forever.
-    static constexpr int kBufferWaitMs = 500;
     int requeue(const CapturedBuffer& buffer);
 
 private:
