@@ -45,6 +45,9 @@ if [ -x "$root/tests/kernels/cross_aarch64.sh" ]; then
     "$root/tests/kernels/cross_aarch64.sh"
 fi
 
+section "CSI backend and I2C helpers against real kernel drivers (vivid, i2c-stub) in a qemu VM"
+"$root/tests/realkernel/run.sh"
+
 if [ -x "$root/scripts/python_tests.sh" ]; then
     section "Python tests"
     "$root/scripts/viewer_test_prerequisites.sh"

@@ -1,6 +1,7 @@
 #include "csi/capture_node.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -18,6 +19,9 @@ namespace Quorvan {
 namespace {
 
 constexpr uint32_t kBytesPerSample = 2;
+// A poll interrupted by a signal is repeated a few times; a process drowned in
+// signals still ends the wait in a status.
+constexpr int kPollAttempts = 3;
 
 }  // namespace
 
@@ -36,7 +40,10 @@ int CaptureNode::open() {
 }
 
 void CaptureNode::close() {
-    unmapBuffers();
+    // Closing the node frees the driver's table with it; no request needed.
+    for (MemoryMapping& mapping : buffers)
+        mapping.release();
+    holds_driver_buffers = false;
     node.reset();
 }
 
@@ -118,6 +125,7 @@ int CaptureNode::requestBuffers() {
     const int result = setUpRequest(request::kRequestBuffers, Attempts::RetryTransient, &request);
     if (result != 0)
         return result;
+    holds_driver_buffers = request.count > 0;
     // The buffer table has exactly eight entries: with fewer the capture
     // would stall, with more the driver would hand back indexes we never
     // mapped.
@@ -127,6 +135,17 @@ int CaptureNode::requestBuffers() {
         return -ERANGE;
     }
     return 0;
+}
+
+int CaptureNode::freeDriverBuffers() {
+    v4l2_requestbuffers request{};
+    request.count = 0;
+    request.type = buffer_type;
+    request.memory = V4L2_MEMORY_MMAP;
+    const int result = setUpRequest(request::kRequestBuffers, Attempts::RetryTransient, &request);
+    if (result == 0)
+        holds_driver_buffers = false;
+    return result;
 }
 
 int CaptureNode::mapAndQueueBuffers() {
@@ -178,12 +197,27 @@ int CaptureNode::releaseBuffers() {
         if (first_failure == 0)
             first_failure = queried != 0 ? queried : unmapped;
     }
+    if (holds_driver_buffers && node.isOpen()) {
+        const int freed = freeDriverBuffers();
+        if (first_failure == 0)
+            first_failure = freed;
+    }
     return first_failure;
 }
 
 void CaptureNode::unmapBuffers() {
     for (MemoryMapping& mapping : buffers)
         mapping.release();
+    if (holds_driver_buffers && node.isOpen()) {
+        v4l2_requestbuffers request{};
+        request.type = buffer_type;
+        request.memory = V4L2_MEMORY_MMAP;
+        // Unreported: a node still streaming refuses, and closing it frees
+        // the table anyway.
+        if (issueRequest(kernel, node.get(), request::kRequestBuffers, Attempts::RetryTransient,
+                         &request) == 0)
+            holds_driver_buffers = false;
+    }
 }
 
 int CaptureNode::mappedBufferCount() const {
@@ -199,8 +233,25 @@ size_t CaptureNode::mappedLength() const {
     return 0;
 }
 
+int CaptureNode::waitForBuffer() {
+    pollfd descriptor{node.get(), POLLIN, 0};
+    for (int attempt = 0; attempt < kPollAttempts; ++attempt) {
+        const int ready = kernel.poll(&descriptor, 1, kBufferWaitMs);
+        if (ready > 0)
+            return 0;
+        if (ready == 0)
+            return -ETIMEDOUT;
+        if (errno != EINTR)
+            return -errno;
+    }
+    return -EINTR;
+}
+
 int CaptureNode::dequeue(CapturedBuffer& buffer) {
     buffer.record = makeStreamingBuffer(buffer_type, 0, buffer.plane);
+    const int ready = waitForBuffer();
+    if (ready != 0)
+        return ready;
     const int result = issueRequest(kernel, node.get(), request::kDequeueBuffer,
                                     Attempts::RetryTransient, &buffer.record);
     if (result < 0)

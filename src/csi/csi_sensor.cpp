@@ -18,6 +18,10 @@ constexpr uint32_t kBytesPerSample = 2;
 // pause means a sub-frame was lost, and the gathered ones belong to an
 // incomplete capture.
 constexpr int64_t kSubframeGapMicroseconds = 5000;
+// A driver whose buffers always come too far apart never completes a group;
+// after this many dequeues the frame ends in a status instead of a loop that
+// never returns.
+constexpr int kDequeuesPerFrameLimit = 4 * CaptureNode::kBufferCount;
 
 }  // namespace
 
@@ -107,9 +111,12 @@ int QuorvanTOFCSISensor::applyFormat() {
 int QuorvanTOFCSISensor::start() {
     if (applyFormat() != QuorvanSuccess)
         return QuorvanUnkownError;
-    if (!capture.isOpen() || capture.requestBuffers() != 0)
+    // A failed start leaves nothing mapped and no driver table, since no
+    // stop follows it.
+    if (!capture.isOpen() || capture.requestBuffers() != 0) {
+        capture.unmapBuffers();
         return QuorvanUnkownError;
-    // A failed start leaves nothing mapped, since no stop follows it.
+    }
     if (capture.mapAndQueueBuffers() != 0) {
         capture.unmapBuffers();
         return QuorvanUnkownError;
@@ -139,12 +146,21 @@ int QuorvanTOFCSISensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
     size_t offset = 0;
     int64_t previous_microseconds = 0;
     uint64_t last_milliseconds = 0;
+    int dequeues = 0;
     for (int32_t assembled = 0; assembled < subframe_count;) {
+        if (++dequeues > kDequeuesPerFrameLimit)
+            return QuorvanSystemError;
         CapturedBuffer buffer;
         if (!capture.isOpen() || capture.dequeue(buffer) != 0)
             return QuorvanSystemError;
         if (buffer.data == nullptr)
             return QuorvanNoCache;
+        // The driver marks a buffer whose data is corrupt; its bytes must not
+        // reach a consumer as a frame, and the buffer goes back to the driver.
+        if ((buffer.record.flags & V4L2_BUF_FLAG_ERROR) != 0) {
+            capture.requeue(buffer);
+            return QuorvanSystemError;
+        }
         const int64_t microseconds = timestampMicroseconds(buffer.record);
         if (assembled > 0 && microseconds - previous_microseconds > kSubframeGapMicroseconds) {
             offset = 0;

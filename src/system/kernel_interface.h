@@ -10,6 +10,7 @@
 // returns minus errno.
 #pragma once
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -34,6 +35,7 @@ public:
                        off_t offset) = 0;
     virtual int munmap(void* address, size_t length) = 0;
     virtual int fstat(int fd, struct stat* status) = 0;
+    virtual int poll(struct pollfd* descriptors, nfds_t count, int timeout_ms) = 0;
     virtual ssize_t readlink(const char* path, char* buffer, size_t size) = 0;
     // Entry names of a directory in directory order, "." and ".." included
     // when the directory reports them. -1 with errno on failure.

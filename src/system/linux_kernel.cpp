@@ -31,6 +31,9 @@ public:
     }
     int munmap(void* address, size_t length) override { return ::munmap(address, length); }
     int fstat(int fd, struct stat* status) override { return ::fstat(fd, status); }
+    int poll(struct pollfd* descriptors, nfds_t count, int timeout_ms) override {
+        return ::poll(descriptors, count, timeout_ms);
+    }
     ssize_t readlink(const char* path, char* buffer, size_t size) override {
         return ::readlink(path, buffer, size);
     }

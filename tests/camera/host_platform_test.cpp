@@ -45,6 +45,7 @@ public:
     void* mmap(void*, size_t, int, int, int, off_t) override { return reinterpret_cast<void*>(-1); }
     int munmap(void*, size_t) override { return -1; }
     int fstat(int, struct stat*) override { return -1; }
+    int poll(struct pollfd*, nfds_t, int) override { return -1; }
     ssize_t readlink(const char*, char*, size_t) override { return -1; }
     int listDirectory(const char*, std::vector<std::string>&) override { return -1; }
 

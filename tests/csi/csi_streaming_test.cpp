@@ -106,6 +106,31 @@ TEST(CsiStreaming, GroupingComparesWholeTimestampsAcrossSecondBoundaries) {
     }
 }
 
+TEST(CsiStreaming, BuffersAlwaysTooFarApartEndEachFrameInAStatus) {
+    CsiRig rig(CsiRig::patternBoard(RASPBERRY_PI));
+    // vivid's fastest timings put buffers 8.3 ms apart: no group of four forms.
+    rig.board.captureNode().subframe_spacing_us = 8333;
+    ASSERT_EQ(rig.openAndStart(), 0);
+    uint64_t timestamp = 0;
+    EXPECT_NE(rig.grabFrame(&timestamp), 0);
+    EXPECT_EQ(rig.board.captureNode().dequeuedCount(), 32u);
+    EXPECT_EQ(rig.board.captureNode().queuedCount(), 8u);
+    EXPECT_EQ(rig.sensor.stop(), 0);
+}
+
+TEST(CsiStreaming, BufferFlaggedAsCorruptIsNoFrame) {
+    CsiRig rig(CsiRig::patternBoard(RASPBERRY_PI));
+    rig.board.captureNode().flagErrorOnDequeue(1);
+    ASSERT_EQ(rig.openAndStart(), 0);
+    uint64_t timestamp = 0;
+    EXPECT_NE(rig.grabFrame(&timestamp), 0);
+    // Given back to the driver, and the next frame is whole.
+    EXPECT_EQ(rig.board.captureNode().queuedCount(), 8u);
+    EXPECT_EQ(rig.grabFrame(&timestamp), 0);
+    EXPECT_EQ(rig.sensor.stop(), 0);
+    EXPECT_EQ(rig.board.kernel().liveMappingCount(), 0);
+}
+
 TEST(CsiStreaming, IndexOutsideTheTableIsNoCache) {
     CsiRig rig(CsiRig::patternBoard(RASPBERRY_PI));
     rig.board.captureNode().reportIndexOnDequeue(1, 9);
@@ -200,6 +225,10 @@ TEST(CsiStreaming, WrongBufferCountFailsStartAndMapsNothing) {
                                                               " buffers instead of 8\n");
         EXPECT_EQ(rig.board.kernel().liveMappingCount(), 0);
         EXPECT_FALSE(rig.board.captureNode().streaming());
+        // The granted table was given back: the driver takes a format again.
+        rig.board.captureNode().granted_buffers = 0;
+        EXPECT_EQ(rig.sensor.start(), 0);
+        EXPECT_EQ(rig.sensor.stop(), 0);
         rig.sensor.close();
         EXPECT_EQ(rig.board.kernel().openDescriptorCount(), 0);
     }
@@ -265,6 +294,11 @@ TEST(CsiStreaming, FrameFaultsEndInStatusCodes) {
         {{KernelCall::Ioctl, VIDIOC_DQBUF, "", EAGAIN, 0, kAlways}, -2},
         {{KernelCall::Ioctl, VIDIOC_QBUF, "", EINVAL, 2, 1}, -2},
         {{KernelCall::Ioctl, VIDIOC_DQBUF, "", EINTR, 0, 4}, 0},
+        // The wait before each dequeue: a failure is final, a signal is
+        // waited out a few times.
+        {{KernelCall::Poll, 0, "", EIO, 1, 1}, -2},
+        {{KernelCall::Poll, 0, "", EINTR, 0, 2}, 0},
+        {{KernelCall::Poll, 0, "", EINTR, 0, kAlways}, -2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.fault.request) + " errno " + std::to_string(c.fault.error));

@@ -179,6 +179,12 @@ const std::vector<uint8_t>& SimulatedCaptureNode::subframeBytes(int phase) {
     return prepared[static_cast<size_t>(phase)];
 }
 
+short SimulatedCaptureNode::pollEvents() const {
+    if (!is_streaming)
+        return POLLERR;
+    return queue.empty() ? 0 : static_cast<short>(POLLIN | POLLRDNORM);
+}
+
 int SimulatedCaptureNode::dequeueBuffer(v4l2_buffer& buffer) {
     if (!acceptsType(buffer.type) || buffer.memory != V4L2_MEMORY_MMAP)
         return fail(EINVAL);
@@ -227,6 +233,8 @@ int SimulatedCaptureNode::dequeueBuffer(v4l2_buffer& buffer) {
     buffer.sequence = static_cast<uint32_t>(subframes);
     buffer.field = V4L2_FIELD_NONE;
     buffer.flags = V4L2_BUF_FLAG_DONE | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
+    if (error_flagged.count(dequeues) != 0)
+        buffer.flags |= V4L2_BUF_FLAG_ERROR;
     buffer.timestamp.tv_sec = timestamp / 1000000;
     buffer.timestamp.tv_usec = timestamp % 1000000;
     const uint32_t reported_length = static_cast<uint32_t>(memory.size()) + overstated_length;
@@ -294,6 +302,9 @@ int SimulatedCaptureNode::ioctl(unsigned long request, void* argument) {
         case VIDIOC_TRY_FMT:
             return negotiateFormat(*static_cast<v4l2_format*>(argument), false);
         case VIDIOC_S_FMT:
+            // videobuf2 refuses a new format while buffers are allocated.
+            if (!storage.empty())
+                return fail(EBUSY);
             return negotiateFormat(*static_cast<v4l2_format*>(argument), true);
         case VIDIOC_G_FMT: {
             auto& record = *static_cast<v4l2_format*>(argument);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "support/driver_layout.h"
@@ -33,6 +34,9 @@ public:
     int ioctl(unsigned long request, void* argument) override;
     void* mapMemory(size_t length, off_t offset) override;
     void releaseMapping(const void* address, size_t length) override;
+    // As videobuf2: an error while not streaming, readable with a buffer
+    // queued (the simulated sensor fills it at once), else nothing.
+    short pollEvents() const override;
 
     // Driver behaviour, changed by tests before streaming.
     uint32_t granted_buffers = 0;             // 0: as many as requested
@@ -45,6 +49,9 @@ public:
     std::function<int()> stream_check;
     // The `dequeue_number`-th dequeue (counting from 0) reports `index`.
     void reportIndexOnDequeue(uint64_t dequeue_number, uint32_t index);
+    // The `dequeue_number`-th dequeue carries V4L2_BUF_FLAG_ERROR, as vivid's
+    // injected buffer error does.
+    void flagErrorOnDequeue(uint64_t dequeue_number) { error_flagged.insert(dequeue_number); }
     // Sub-frame `subframe_number` (counting from 0) and all after it arrive
     // `microseconds` later.
     void addTimestampGap(uint64_t subframe_number, int64_t microseconds);
@@ -81,6 +88,7 @@ private:
     std::vector<std::vector<uint8_t>> storage;
     std::vector<bool> queued;
     std::deque<uint32_t> queue;
+    std::set<uint64_t> error_flagged;
     bool is_streaming = false;
     int live_mappings = 0;
     uint64_t dequeues = 0;

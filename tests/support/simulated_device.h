@@ -6,6 +6,7 @@
 // of their own. Results follow POSIX: -1 with errno set on failure.
 #pragma once
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -22,6 +23,9 @@ public:
     virtual void* mapMemory(size_t length, off_t offset);
     // A mapping handed out by mapMemory is gone.
     virtual void releaseMapping(const void* /*address*/, size_t /*length*/) {}
+    // The poll events the device reports now (POLLIN, POLLERR, ...); 0 means
+    // a wait would time out. Nodes that never block are always readable.
+    virtual short pollEvents() const;
 };
 
 // Sensor settings as the sensor driver keeps them.

@@ -18,6 +18,10 @@ constexpr size_t kIoctlLogLimit = 200000;
 
 }  // namespace
 
+short SimulatedDevice::pollEvents() const {
+    return POLLIN | POLLRDNORM;
+}
+
 void* SimulatedDevice::mapMemory(size_t, off_t) {
     errno = ENODEV;
     return nullptr;
@@ -276,6 +280,26 @@ int SimulatedKernel::munmap(void* address, size_t length) {
     found->device->releaseMapping(address, length);
     mappings.erase(found);
     return 0;
+}
+
+int SimulatedKernel::poll(struct pollfd* polled, nfds_t count, int) {
+    std::lock_guard<std::mutex> lock(mutex);
+    int ready = 0;
+    for (nfds_t i = 0; i < count; ++i) {
+        pollfd& entry = polled[i];
+        entry.revents = 0;
+        Descriptor* open_file = descriptor(entry.fd);
+        if (open_file == nullptr) {
+            entry.revents = POLLNVAL;
+        } else if (faultHits(KernelCall::Poll, open_file->path, 0)) {
+            return -1;
+        } else {
+            const short events = open_file->node ? open_file->node->device->pollEvents() : POLLIN;
+            entry.revents = static_cast<short>(events & (entry.events | POLLERR | POLLHUP));
+        }
+        ready += entry.revents != 0;
+    }
+    return ready;
 }
 
 int SimulatedKernel::fstat(int fd, struct stat* status) {

@@ -34,6 +34,7 @@ enum class KernelCall {
     Fstat,
     Readlink,
     ListDirectory,
+    Poll,
 };
 
 constexpr int kAlways = -1;
@@ -102,6 +103,9 @@ public:
                off_t offset) override;
     int munmap(void* address, size_t length) override;
     int fstat(int fd, struct stat* status) override;
+    // Never sleeps: a device with nothing to report answers as a wait that
+    // timed out.
+    int poll(struct pollfd* descriptors, nfds_t count, int timeout_ms) override;
     ssize_t readlink(const char* path, char* buffer, size_t size) override;
     int listDirectory(const char* path, std::vector<std::string>& entries) override;
 

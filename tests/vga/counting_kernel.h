@@ -41,6 +41,9 @@ public:
         live_mappings += mapped != MAP_FAILED ? 1 : 0;
         return mapped;
     }
+    int poll(struct pollfd* descriptors, nfds_t count, int timeout_ms) override {
+        return linuxKernel().poll(descriptors, count, timeout_ms);
+    }
     int munmap(void* address, size_t length) override {
         const int result = linuxKernel().munmap(address, length);
         live_mappings -= result == 0 ? 1 : 0;
