@@ -33,12 +33,18 @@ public:
     // waits for the feed) run without the interpreter lock, kept apart from
     // each other by lifecycle_. requestFrame waits without the lock too, as
     // QuorvanCamera's does, and a stop on another thread ends that wait.
-    TofErrorCode open() { return unlocked([this] { return native().open(Connection::USB, 0); }); }
-    TofErrorCode close() { return unlocked([this] { return native().close(); }); }
+    TofErrorCode open() {
+        return unlocked([this] { return native().open(Connection::USB, 0); });
+    }
+    TofErrorCode close() {
+        return unlocked([this] { return native().close(); });
+    }
     TofErrorCode start(FrameType type) {
         return unlocked([this, type] { return native().start(type); });
     }
-    TofErrorCode stop() { return unlocked([this] { return native().stop(); }); }
+    TofErrorCode stop() {
+        return unlocked([this] { return native().stop(); });
+    }
     py::object requestFrame(int16_t timeout) { return camera_.requestFrame(timeout); }
     TofErrorCode releaseFrame(const FrameHandle* frame) { return camera_.releaseFrame(frame); }
     PythonCamera& camera() { return camera_; }
@@ -96,8 +102,9 @@ constexpr const char* kPushDoc =
 
 void init_playback(py::module_& m) {
     py::class_<PlaybackCamera> playback(m, "QuorvanPlaybackCamera");
-    playback.def(py::init<uint32_t, uint32_t, uint32_t, uint32_t>(), "width"_a, "height"_a,
-                 "bit_width"_a, "bpp"_a, kInitDoc)
+    playback
+        .def(py::init<uint32_t, uint32_t, uint32_t, uint32_t>(), "width"_a, "height"_a,
+             "bit_width"_a, "bpp"_a, kInitDoc)
         .def("open", &PlaybackCamera::open, "Open the camera on the recorded sensor.")
         .def("close", &PlaybackCamera::close, "Close the camera.")
         .def("start", &PlaybackCamera::start, "type"_a,

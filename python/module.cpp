@@ -16,8 +16,7 @@ void stopCamerasAtExit() {
         // The interpreter lock stays held: no Python thread can start a
         // new wait while the cameras stop, and waits in progress end with
         // the stop and return once the hook is done.
-        [] { Quorvan::LiveCameras::stopAll(); },
-        pybind11::name("_stop_all_cameras"));
+        [] { Quorvan::LiveCameras::stopAll(); }, pybind11::name("_stop_all_cameras"));
     // Held by the atexit module, not by this one: the module keeps "no
     // module-level functions".
     pybind11::module_::import("atexit").attr("register")(stop_all);

@@ -18,9 +18,8 @@ std::unique_ptr<EmulatedKit> EmulatedKit::create(const KitConfig& config, uint32
         return nullptr;
     if (config.frame_rate > 0.0) {
         // The host tells frames apart by a timestamp step of 6 ms or more.
-        const double needed_ms =
-            (renderer->imagesPerFrame() - 1.0) * config.subframe_interval_ms +
-            ImageSchedule::kFrameBlankingMs;
+        const double needed_ms = (renderer->imagesPerFrame() - 1.0) * config.subframe_interval_ms +
+                                 ImageSchedule::kFrameBlankingMs;
         if (1000.0 / config.frame_rate < needed_ms) {
             char text[160];
             std::snprintf(text, sizeof text,
@@ -89,8 +88,7 @@ int EmulatedKit::stop() {
 
 bool EmulatedKit::waitUntil(std::unique_lock<std::mutex>& lock, Clock::time_point deadline,
                             uint64_t generation) {
-    return stream_changed_.wait_until(lock, deadline,
-                                      [&] { return generation_ != generation; });
+    return stream_changed_.wait_until(lock, deadline, [&] { return generation_ != generation; });
 }
 
 int EmulatedKit::waitForDueImage(std::unique_lock<std::mutex>& lock, int32_t timeout_ms,

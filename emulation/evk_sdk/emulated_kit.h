@@ -54,8 +54,8 @@ private:
     // Waits until `deadline`; true when the stream `generation` ended meanwhile.
     bool waitUntil(std::unique_lock<std::mutex>& lock, Clock::time_point deadline,
                    uint64_t generation);
-    int waitForDueImage(std::unique_lock<std::mutex>& lock, int32_t timeout_ms,
-                        uint64_t generation, ScheduledImage* image);
+    int waitForDueImage(std::unique_lock<std::mutex>& lock, int32_t timeout_ms, uint64_t generation,
+                        ScheduledImage* image);
     double modulationFromRegister() const;
 
     const KitConfig config_;

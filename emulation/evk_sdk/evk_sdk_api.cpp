@@ -2,6 +2,8 @@
 // made-up handle gets QUORVAN_EVK_INVALID_ARGUMENT instead of a crash, and a
 // kit closed while another thread still captures stays alive until that
 // capture returns.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -9,8 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-
-#include <sys/stat.h>
 
 #include "emulated_kit.h"
 #include "quorvan_evk_sdk.h"
@@ -93,8 +93,7 @@ int QuorvanOpenCamera(QuorvanCameraHandle* handle, const QuorvanOpenParam* param
         return QUORVAN_EVK_INVALID_ARGUMENT;
     }
     if (param->buffer_count == 0 || param->buffer_count > kMaximumBufferCount) {
-        reportProblem("buffer_count must lie between 1 and " +
-                      std::to_string(kMaximumBufferCount));
+        reportProblem("buffer_count must lie between 1 and " + std::to_string(kMaximumBufferCount));
         return QUORVAN_EVK_INVALID_ARGUMENT;
     }
     const std::string path = param->config_path ? param->config_path : "";

@@ -45,7 +45,7 @@ struct RendererInputs {
 };
 
 using FrameRendererFactory = std::unique_ptr<FrameRenderer> (*)(const RendererInputs& inputs,
-                                                                  std::string* error);
+                                                                std::string* error);
 
 struct FrameRendererEntry {
     const char* geometry;  // value of the configuration's `geometry` key

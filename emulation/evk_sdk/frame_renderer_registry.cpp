@@ -29,8 +29,7 @@ emulation::CaptureSettings captureSettingsFor(const KitConfig& config) {
     return settings;
 }
 
-std::unique_ptr<FrameRenderer> makeFrameRenderer(const RendererInputs& inputs,
-                                                 std::string* error) {
+std::unique_ptr<FrameRenderer> makeFrameRenderer(const RendererInputs& inputs, std::string* error) {
     for (const auto& entry : kRenderers) {
         if (inputs.config.geometry == entry.geometry)
             return entry.create(inputs, error);
@@ -38,8 +37,8 @@ std::unique_ptr<FrameRenderer> makeFrameRenderer(const RendererInputs& inputs,
     std::string known;
     for (const auto& entry : kRenderers)
         known += std::string(known.empty() ? "" : ", ") + entry.geometry;
-    *error = "geometry: unknown sensor geometry '" + inputs.config.geometry + "' (known: " +
-             known + ")";
+    *error =
+        "geometry: unknown sensor geometry '" + inputs.config.geometry + "' (known: " + known + ")";
     return nullptr;
 }
 

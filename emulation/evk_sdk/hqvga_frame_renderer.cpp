@@ -28,8 +28,8 @@ public:
             const auto& model = which == 0 ? model_37_5_ : model_75_;
             auto& images = which == 0 ? clean_37_5_ : clean_75_;
             images.resize(kPhaseImages * kWidth * kHeight);
-            model.renderPhaseImages(emulation::hqvgaPhaseLayout(model.settings().modulation_hz),
-                                    0, images.data());
+            model.renderPhaseImages(emulation::hqvgaPhaseLayout(model.settings().modulation_hz), 0,
+                                    images.data());
         }
     }
 
@@ -45,8 +45,8 @@ public:
             return images.data() + static_cast<std::size_t>(image) * kWidth * kHeight;
         }
         const auto& model = fast ? model_75_ : model_37_5_;
-        model.renderPhaseImage(emulation::hqvgaPhaseLayout(model.settings().modulation_hz),
-                               image, request.frame_index, scratch);
+        model.renderPhaseImage(emulation::hqvgaPhaseLayout(model.settings().modulation_hz), image,
+                               request.frame_index, scratch);
         return scratch;
     }
 
@@ -75,8 +75,8 @@ std::unique_ptr<FrameRenderer> makeHqvgaFrameRenderer(const RendererInputs& inpu
     }
     const auto camera = emulation::PinholeCamera::withHorizontalFov(
         kWidth, kHeight, inputs.config.horizontal_fov_deg);
-    return std::make_unique<HqvgaFrameRenderer>(
-        emulation::renderGroundTruth(inputs.scene, camera), inputs.config);
+    return std::make_unique<HqvgaFrameRenderer>(emulation::renderGroundTruth(inputs.scene, camera),
+                                                inputs.config);
 }
 
 }  // namespace evk

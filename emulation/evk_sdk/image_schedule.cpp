@@ -82,8 +82,7 @@ void ImageSchedule::insertGap(uint32_t gap_ms) {
     if (image_ == 0) {
         frame_begun_ = false;  // a frame not yet stamped takes the gap itself
     } else {
-        previous_frame_end_ms_ =
-            frame_stamp_ms_ + static_cast<uint64_t>(image_ - 1) * interval_ms_;
+        previous_frame_end_ms_ = frame_stamp_ms_ + static_cast<uint64_t>(image_ - 1) * interval_ms_;
         have_previous_frame_ = true;
         image_ = 0;
         ++frame_;

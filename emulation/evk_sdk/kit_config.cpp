@@ -1,5 +1,7 @@
 #include "kit_config.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -9,8 +11,6 @@
 #include <functional>
 #include <sstream>
 #include <vector>
-
-#include <sys/stat.h>
 
 namespace Quorvan {
 namespace evk {
@@ -176,8 +176,7 @@ std::string plainOrQuoted(const std::string& name) {
 }
 
 // Keys of the form prefix.name carry a parameter of the scene or the renderer.
-std::string applyPrefixedKey(const std::string& key, const std::string& value,
-                             KitConfig& config) {
+std::string applyPrefixedKey(const std::string& key, const std::string& value, KitConfig& config) {
     const auto dot = key.find('.');
     const std::string prefix = key.substr(0, dot);
     const std::string name = key.substr(dot + 1);
@@ -286,8 +285,8 @@ bool parseKitConfig(std::istream& input, KitConfig* config, std::string* error) 
         if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
             line.erase(0, 3);
         if (too_long) {
-            return refuse("longer than " + std::to_string(kLongestLine) +
-                          " characters, starting " + quoteForMessage(line));
+            return refuse("longer than " + std::to_string(kLongestLine) + " characters, starting " +
+                          quoteForMessage(line));
         }
         if (line.find('\0') != std::string::npos)
             return refuse("not a text configuration file (holds a NUL byte)");

@@ -9,7 +9,9 @@
 namespace Quorvan {
 namespace evk {
 
-inline uint32_t bytesPerSample(uint32_t bits_per_pixel) { return bits_per_pixel > 8 ? 2u : 1u; }
+inline uint32_t bytesPerSample(uint32_t bits_per_pixel) {
+    return bits_per_pixel > 8 ? 2u : 1u;
+}
 
 // Writes `count` samples into `out` (count x bytesPerSample bytes).
 void packSamples(const uint16_t* words, std::size_t count, uint32_t bits_per_pixel, uint8_t* out);

@@ -11,8 +11,8 @@ Vec3 normalized(Vec3 v) {
     return length > 0.0 ? v * (1.0 / length) : v;
 }
 
-PinholeCamera::PinholeCamera(int width, int height, double focal_x, double focal_y,
-                             double centre_x, double centre_y)
+PinholeCamera::PinholeCamera(int width, int height, double focal_x, double focal_y, double centre_x,
+                             double centre_y)
     : width_(width),
       height_(height),
       focal_x_(focal_x),

@@ -24,10 +24,18 @@ struct Vec3 {
     double z = 0.0;
 };
 
-inline Vec3 operator+(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline Vec3 operator-(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline Vec3 operator*(Vec3 a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-inline double dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline Vec3 operator+(Vec3 a, Vec3 b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+inline Vec3 operator-(Vec3 a, Vec3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+inline Vec3 operator*(Vec3 a, double s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+inline double dot(Vec3 a, Vec3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 Vec3 normalized(Vec3 v);
 
 // Camera coordinates in metres: x to the right, y down, z along the optical
@@ -62,9 +70,9 @@ constexpr double kDefaultHorizontalFovDeg = 70.0;
 
 // What a ray meets first.
 struct SurfaceHit {
-    double distance_m = 0.0;    // along the ray
-    double reflectivity = 0.0;  // 0..1, diffuse
-    double cos_incidence = 0.0; // between the ray and the surface normal, 0..1
+    double distance_m = 0.0;     // along the ray
+    double reflectivity = 0.0;   // 0..1, diffuse
+    double cos_incidence = 0.0;  // between the ray and the surface normal, 0..1
 };
 
 class Surface {

@@ -25,8 +25,8 @@ public:
         if (found == parameters_.end())
             return fallback;
         if (!(found->second >= low && found->second <= high)) {
-            fail("scene '" + scene_ + "' parameter " + key + " must lie in [" + number(low) +
-                 ", " + number(high) + "]");
+            fail("scene '" + scene_ + "' parameter " + key + " must lie in [" + number(low) + ", " +
+                 number(high) + "]");
             return fallback;
         }
         return found->second;

@@ -81,9 +81,9 @@ double ToFCaptureModel::sampleAt(int pixel, double sampling_phase, uint64_t fram
     const double phase = phaseForDistance(distance_mm_[pixel], settings_.modulation_hz);
     double sample = amplitude_[pixel] * std::cos(phase - sampling_phase);
     if (settings_.shot_noise) {
-        sample += noise_sigma_[pixel] *
-                  deterministicGaussian(settings_.seed, frame_index, image_index,
-                                        static_cast<uint32_t>(pixel));
+        sample +=
+            noise_sigma_[pixel] * deterministicGaussian(settings_.seed, frame_index, image_index,
+                                                        static_cast<uint32_t>(pixel));
     }
     return sample;
 }
@@ -93,8 +93,8 @@ void ToFCaptureModel::renderCorrelation(double sampling_phase, uint64_t frame_in
     const int pixels = pixelCount();
     for (int i = 0; i < pixels; ++i) {
         const double sample = std::nearbyint(sampleAt(i, sampling_phase, frame_index, image_index));
-        out[i] = static_cast<int16_t>(std::clamp(sample, static_cast<double>(kSampleMin),
-                                                 static_cast<double>(kSampleMax)));
+        out[i] = static_cast<int16_t>(
+            std::clamp(sample, static_cast<double>(kSampleMin), static_cast<double>(kSampleMax)));
     }
 }
 
@@ -104,16 +104,16 @@ void ToFCaptureModel::renderPhaseImage(const PhaseLayout& layout, uint32_t image
     const int pixels = pixelCount();
     for (int i = 0; i < pixels; ++i) {
         const double sample = std::nearbyint(sampleAt(i, sampling_phase, frame_index, image_index));
-        out[i] = encodeSensorWord(static_cast<int>(std::clamp(
-            sample, static_cast<double>(kSampleMin), static_cast<double>(kSampleMax))));
+        out[i] = encodeSensorWord(static_cast<int>(
+            std::clamp(sample, static_cast<double>(kSampleMin), static_cast<double>(kSampleMax))));
     }
 }
 
 void ToFCaptureModel::renderPhaseImages(const PhaseLayout& layout, uint64_t frame_index,
                                         uint16_t* out) const {
     for (uint32_t image = 0; image < 4; ++image)
-        renderPhaseImage(layout, image, frame_index, out + static_cast<std::size_t>(image) *
-                                                               pixelCount());
+        renderPhaseImage(layout, image, frame_index,
+                         out + static_cast<std::size_t>(image) * pixelCount());
 }
 
 }  // namespace emulation

@@ -161,8 +161,7 @@ int main(int argc, char** argv) {
         if (frame->getFormat(FrameType::DEPTH, format) == QuorvanSuccess) {
             const size_t pixels = static_cast<size_t>(format.width) * format.height;
             const auto* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));
-            const auto* amplitude =
-                static_cast<const float*>(frame->getData(FrameType::AMPLITUDE));
+            const auto* amplitude = static_cast<const float*>(frame->getData(FrameType::AMPLITUDE));
             last.width = format.width;
             last.height = format.height;
             last.depth.assign(depth, depth + pixels);
@@ -180,8 +179,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no frame arrived in %.1f s\n", options.seconds);
         return 1;
     }
-    std::printf("%d frames in %.2f s: %.1f frames per second\n", frames, elapsed,
-                frames / elapsed);
+    std::printf("%d frames in %.2f s: %.1f frames per second\n", frames, elapsed, frames / elapsed);
     printStatistics(last);
     return savePictures(last, options.output, options.range) ? 0 : 1;
 }

@@ -94,9 +94,8 @@ TofErrorCode QuorvanTOFCamera::openPostHandle() {
     std::unique_ptr<QuorvanDevice> created;
     if (hqvga) {
         const uint8_t shift = hostProfile(platform).hqvga_sample_shift;
-        created =
-            factory->createHQVGADevice(platform, kInitialRangeMode.modulation_frequency,
-                                       kInitialRangeMode.millimetres, shift);
+        created = factory->createHQVGADevice(platform, kInitialRangeMode.modulation_frequency,
+                                             kInitialRangeMode.millimetres, shift);
     } else {
         created = factory->createVGADevice(platform, kVGAWidth, kVGAHeight);
     }

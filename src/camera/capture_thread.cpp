@@ -7,8 +7,8 @@
 #include "camera/capture_controls.h"
 #include "camera/frame_pool.h"
 #include "camera/skip_pattern.h"
-#include "quorvan/sensor.h"
 #include "quorvan/camera.h"
+#include "quorvan/sensor.h"
 
 namespace Quorvan {
 

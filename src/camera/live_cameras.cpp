@@ -26,7 +26,9 @@ Registry& registry() {
     return *instance;
 }
 
-void stopAllAtExit() { LiveCameras::stopAll(); }
+void stopAllAtExit() {
+    LiveCameras::stopAll();
+}
 
 }  // namespace
 

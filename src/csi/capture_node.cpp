@@ -48,7 +48,7 @@ void CaptureNode::close() {
 }
 
 int CaptureNode::deviceNumbers(uint32_t* major_number, uint32_t* minor_number) const {
-    struct stat status{};
+    struct stat status {};
     if (kernel.fstat(node.get(), &status) != 0)
         return -errno;
     if (!S_ISCHR(status.st_mode))
@@ -156,8 +156,8 @@ int CaptureNode::mapAndQueueBuffers() {
         if (result != 0)
             return result;
         const size_t length = streamingBufferLength(buffer);
-        void* address = kernel.mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED,
-                                    node.get(), streamingBufferOffset(buffer));
+        void* address = kernel.mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, node.get(),
+                                    streamingBufferOffset(buffer));
         if (address == MAP_FAILED) {
             const int error = errno;
             std::fprintf(stderr, "%s: mmap of buffer %u failed: %s\n", path, index,

@@ -75,7 +75,8 @@ int MediaGraph::enableRoute(const ReceiverRoute& route) const {
     link.sink.flags = MEDIA_PAD_FL_SINK;
     link.flags = MEDIA_LNK_FL_ENABLED;
     // Single attempt: a link the driver refuses once it refuses again.
-    const int result = issueRequest(kernel, media.get(), request::kSetupLink, Attempts::Single, &link);
+    const int result =
+        issueRequest(kernel, media.get(), request::kSetupLink, Attempts::Single, &link);
     return result < 0 ? result : 0;
 }
 

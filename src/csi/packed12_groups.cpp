@@ -77,8 +77,8 @@ void unpackGroupsNeon(const uint8_t* source, size_t readable, uint8_t* target, s
     for (; group + 4 <= groups && 3 * group + 16 <= readable; group += 4) {
         const uint8x16_t bytes = vld1q_u8(source + 3 * group);
         const uint16x8_t lanes = vreinterpretq_u16_u8(vqtbl1q_u8(bytes, spread));
-        const uint16x8_t samples = vorrq_u16(vandq_u16(vshrq_n_u16(lanes, 4), high_mask),
-                                             vandq_u16(lanes, low_mask));
+        const uint16x8_t samples =
+            vorrq_u16(vandq_u16(vshrq_n_u16(lanes, 4), high_mask), vandq_u16(lanes, low_mask));
         vst1q_u8(target + 4 * group, vreinterpretq_u8_u16(samples));
     }
     unpackRemainingGroups(source, target, group, groups);

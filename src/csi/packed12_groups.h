@@ -5,10 +5,10 @@
 // into samples.
 #pragma once
 
-#include "system/instruction_sets.h"
-
 #include <cstddef>
 #include <cstdint>
+
+#include "system/instruction_sets.h"
 
 namespace Quorvan {
 namespace packed12 {

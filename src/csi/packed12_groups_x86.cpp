@@ -77,8 +77,7 @@ __attribute__((target("avx2"))) void unpackGroupsAvx2(const uint8_t* source, siz
     }
     // The SSSE3 step is part of AVX2; it picks up what a whole step of eight
     // no longer covers.
-    unpackGroupsSsse3(source + 3 * group, readable - 3 * group, target + 4 * group,
-                      groups - group);
+    unpackGroupsSsse3(source + 3 * group, readable - 3 * group, target + 4 * group, groups - group);
 }
 
 }  // namespace variants

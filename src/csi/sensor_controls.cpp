@@ -109,9 +109,12 @@ int SensorControls::getExposure(int* value) {
 int SensorControls::setFrameRate(int rate) {
     frame_rate = rate;
     const uint32_t value = static_cast<uint32_t>(rate);
-    uint8_t bytes[6] = {kFrameRateRegisterHigh,            kFrameRateRegisterLow,
-                        static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-                        static_cast<uint8_t>(value >> 8),  static_cast<uint8_t>(value)};
+    uint8_t bytes[6] = {kFrameRateRegisterHigh,
+                        kFrameRateRegisterLow,
+                        static_cast<uint8_t>(value >> 24),
+                        static_cast<uint8_t>(value >> 16),
+                        static_cast<uint8_t>(value >> 8),
+                        static_cast<uint8_t>(value)};
     i2c_msg message{};
     message.addr = chip_address;
     message.flags = 0;

@@ -15,7 +15,7 @@ bool CalibrationMapping::map(const char* path) {
     if (opened < 0) {
         return false;
     }
-    struct stat status{};
+    struct stat status {};
     if (kernel.fstat(opened, &status) != 0 || status.st_size <= 0) {
         kernel.close(opened);
         return false;

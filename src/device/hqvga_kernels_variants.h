@@ -3,9 +3,9 @@
 // every runnable variant through this table.
 #pragma once
 
-#include "system/instruction_sets.h"
-
 #include <cstdint>
+
+#include "system/instruction_sets.h"
 
 namespace Quorvan {
 namespace hqvga {

@@ -23,8 +23,8 @@ void hqvgaRawToCache(const int16_t* raw, uint16_t* cache) {
             uint16_t* target = cache + phase * kHQVGAWidth * kHQVGAHeight + row * kHQVGAWidth;
             for (size_t column = 0; column < kHQVGAWidth; ++column) {
                 const int code = source[column] >> kRawCodeScaleShift;
-                target[column] = static_cast<uint16_t>(static_cast<uint16_t>(code) &
-                                                       kSampleCodeMask);
+                target[column] =
+                    static_cast<uint16_t>(static_cast<uint16_t>(code) & kSampleCodeMask);
             }
         }
     }
@@ -35,7 +35,9 @@ void hqvgaRawToCache(const int16_t* raw, uint16_t* cache) {
 PlaybackBackendFactory::PlaybackBackendFactory(PlaybackFormat format)
     : format_(format), feed_(std::make_shared<PlaybackFeed>()), devices_(defaultBackendFactory()) {}
 
-int32_t PlaybackBackendFactory::detectPlatform() { return HostPlatform::OTHER; }
+int32_t PlaybackBackendFactory::detectPlatform() {
+    return HostPlatform::OTHER;
+}
 
 std::unique_ptr<QuorvanTOFSensor> PlaybackBackendFactory::createCSISensor(const char*, int32_t) {
     return nullptr;
@@ -45,8 +47,10 @@ std::unique_ptr<QuorvanTOFSensor> PlaybackBackendFactory::createUSBSensor(const 
     return std::make_unique<QuorvanTOFPlaybackSensor>(format_, feed_);
 }
 
-std::unique_ptr<QuorvanDevice> PlaybackBackendFactory::createHQVGADevice(
-    int32_t platform, float modulation_frequency, int32_t range, uint8_t sample_shift) {
+std::unique_ptr<QuorvanDevice> PlaybackBackendFactory::createHQVGADevice(int32_t platform,
+                                                                         float modulation_frequency,
+                                                                         int32_t range,
+                                                                         uint8_t sample_shift) {
     return devices_->createHQVGADevice(platform, modulation_frequency, range, sample_shift);
 }
 

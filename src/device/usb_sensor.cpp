@@ -132,8 +132,7 @@ int QuorvanTOFUSBSensor::setControl(CameraCtrl id, int value) {
         return QuorvanInvalidParameter;
     // The kit knows only the two register sets; any range but the short one
     // gets the long one.
-    const RangeMode& mode =
-        value == kShortRangeMode.millimetres ? kShortRangeMode : kLongRangeMode;
+    const RangeMode& mode = value == kShortRangeMode.millimetres ? kShortRangeMode : kLongRangeMode;
     for (size_t i = 0; i < std::size(kUsbRangeRegisters); ++i)
         library.writeSensorReg(handle, kUsbRangeRegisters[i], mode.usb_register_values[i]);
     return QuorvanSuccess;

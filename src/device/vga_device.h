@@ -12,10 +12,10 @@
 #include <cstdint>
 #include <string>
 
-#include "system/kernel_interface.h"
 #include "device/calibration_mapping.h"
 #include "quorvan/device.h"
 #include "si4c.h"
+#include "system/kernel_interface.h"
 
 namespace Quorvan {
 

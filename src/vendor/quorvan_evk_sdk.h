@@ -46,10 +46,10 @@ typedef struct QuorvanOpenParam {
 
 /* Image format of an opened kit. */
 typedef struct QuorvanCameraConfig {
-    uint32_t width;          /* 0: pixels per row */
-    uint32_t height;         /* 4: rows per image */
-    uint8_t bits_per_pixel;  /* 8: significant bits of a sample (8, 10, 12 or 16) */
-    uint8_t reserved[7];     /* 9 */
+    uint32_t width;         /* 0: pixels per row */
+    uint32_t height;        /* 4: rows per image */
+    uint8_t bits_per_pixel; /* 8: significant bits of a sample (8, 10, 12 or 16) */
+    uint8_t reserved[7];    /* 9 */
 } QuorvanCameraConfig;
 
 /* One captured image. Samples of more than 8 bits take two bytes, little-endian. */
@@ -79,7 +79,7 @@ QUORVAN_EVK_API int QuorvanWriteSensorReg(QuorvanCameraHandle handle, uint32_t a
                                           uint32_t value);
 
 #ifdef __cplusplus
-}  /* extern "C" */
+} /* extern "C" */
 #endif
 
 /* The layout callers depend on. */

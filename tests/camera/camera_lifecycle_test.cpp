@@ -264,9 +264,12 @@ TEST_F(CameraLifecycle, AFailedStartStopsWhatItStarted) {
     const Case cases[] = {
         {"confidence", FrameType::CONFIDENCE, nullptr, {"device1.stop", "sensor1.stop"}},
         {"cache", FrameType::CACHE, nullptr, {"device1.stop", "sensor1.stop"}},
-        {"sensor start", FrameType::DEPTH,
-         +[](FakeBackendFactory& f) { f.sensor_config.start_result = -2; }, {"sensor1.stop"}},
-        {"processing", FrameType::DEPTH,
+        {"sensor start",
+         FrameType::DEPTH,
+         +[](FakeBackendFactory& f) { f.sensor_config.start_result = -2; },
+         {"sensor1.stop"}},
+        {"processing",
+         FrameType::DEPTH,
          +[](FakeBackendFactory& f) { f.device_config.start_processing_result = 4; },
          {"device1.stop", "sensor1.stop"}},
     };

@@ -46,8 +46,7 @@ TEST(StreamHealth, ReportsOnceAfterTheSilenceAndAgainOnlyWhenTheReasonChanges) {
         health.captureFailed(CaptureFailure::Timeout, t0 + 3s + turn * 10ms);
     std::string text = contentsOf(log);
     EXPECT_EQ(linesIn(text), 1u) << text;
-    EXPECT_NE(text.find("no complete frame for 3 s: captures time out"), std::string::npos)
-        << text;
+    EXPECT_NE(text.find("no complete frame for 3 s: captures time out"), std::string::npos) << text;
 
     health.captureFailed(CaptureFailure::WrongSize, t0 + 4s);
     health.captureFailed(CaptureFailure::WrongSize, t0 + 5s);

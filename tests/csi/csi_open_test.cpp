@@ -11,8 +11,8 @@
 #include <string>
 
 #include "csi/host_platform.h"
-#include "system/ioctl_retry.h"
 #include "csi_rig.h"
+#include "system/ioctl_retry.h"
 
 namespace Quorvan {
 namespace {

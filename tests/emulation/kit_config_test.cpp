@@ -1,7 +1,8 @@
+#include "kit_config.h"
+
 #include <gtest/gtest.h>
 
 #include "emulation/kit_test_support.h"
-#include "kit_config.h"
 
 namespace Quorvan {
 namespace {
@@ -128,14 +129,13 @@ TEST(KitConfig, ShippedExamplesParse) {
                              "wall", "faulty", "fail_open"}) {
         KitConfig config;
         std::string error;
-        const std::string path =
-            std::string(QUORVAN_KIT_CONFIG_DIR) + "/" + name + ".cfg";
+        const std::string path = std::string(QUORVAN_KIT_CONFIG_DIR) + "/" + name + ".cfg";
         EXPECT_TRUE(loadKitConfig(path, &config, &error)) << error;
     }
     // default.cfg spells out the built-in defaults.
     KitConfig written;
-    ASSERT_TRUE(loadKitConfig(std::string(QUORVAN_KIT_CONFIG_DIR) + "/default.cfg", &written,
-                              nullptr));
+    ASSERT_TRUE(
+        loadKitConfig(std::string(QUORVAN_KIT_CONFIG_DIR) + "/default.cfg", &written, nullptr));
     const KitConfig built_in;
     EXPECT_EQ(written.bits_per_pixel, built_in.bits_per_pixel);
     EXPECT_EQ(written.frame_rate, built_in.frame_rate);
@@ -171,12 +171,18 @@ TEST(KitConfig, QuotesAtMostAShortEscapedPieceOfABadLine) {
 TEST(KitConfig, SkipsAUtf8ByteOrderMarkAtTheStartOnly) {
     KitConfig config;
     std::string error;
-    ASSERT_TRUE(parseKitConfig("\xEF\xBB\xBF" "frame_rate = 15\nseed = 4\n", &config, &error))
+    ASSERT_TRUE(
+        parseKitConfig("\xEF\xBB\xBF"
+                       "frame_rate = 15\nseed = 4\n",
+                       &config, &error))
         << error;
     EXPECT_DOUBLE_EQ(config.frame_rate, 15.0);
     EXPECT_EQ(config.seed, 4u);
     // Anywhere else it is part of a key, which is unknown.
-    EXPECT_FALSE(parseKitConfig("seed = 4\n\xEF\xBB\xBF" "frame_rate = 15\n", &config, &error));
+    EXPECT_FALSE(
+        parseKitConfig("seed = 4\n\xEF\xBB\xBF"
+                       "frame_rate = 15\n",
+                       &config, &error));
     EXPECT_EQ(error.rfind("line 2: unknown key", 0), 0u) << error;
 }
 

@@ -3,6 +3,8 @@
 // depth with the scene's ground truth.
 #pragma once
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -10,8 +12,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "scene/scene.h"
 #include "scene/tof_capture.h"
@@ -53,8 +53,8 @@ inline emulation::GroundTruth hqvgaGroundTruth(const std::string& scene_name = "
                                                const emulation::SceneParameters& parameters = {}) {
     std::string error;
     const auto scene = emulation::makeScene(scene_name, parameters, &error);
-    const auto camera = emulation::PinholeCamera::withHorizontalFov(
-        240, 180, emulation::kDefaultHorizontalFovDeg);
+    const auto camera =
+        emulation::PinholeCamera::withHorizontalFov(240, 180, emulation::kDefaultHorizontalFovDeg);
     return scene ? emulation::renderGroundTruth(*scene, camera) : emulation::GroundTruth{};
 }
 
@@ -68,7 +68,7 @@ inline double wrappedError(double measured_mm, double truth_mm, double unambiguo
 }
 
 struct DepthComparison {
-    size_t compared = 0;    // pixels with adequate amplitude
+    size_t compared = 0;  // pixels with adequate amplitude
     double p99_error_mm = 0.0;
     double max_error_mm = 0.0;
 };

@@ -1,10 +1,11 @@
+#include "scene/scene.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 
 #include "emulation/kit_test_support.h"
-#include "scene/scene.h"
 
 namespace Quorvan {
 namespace {

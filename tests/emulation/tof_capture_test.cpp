@@ -1,3 +1,5 @@
+#include "scene/tof_capture.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -5,7 +7,6 @@
 
 #include "device/hqvga_kernels.h"
 #include "emulation/kit_test_support.h"
-#include "scene/tof_capture.h"
 
 namespace Quorvan {
 namespace {
@@ -62,16 +63,15 @@ TEST(ToFCaptureModel, BothPairingsRecoverTheDefaultScene) {
         double frequency;
         int32_t range;
     };
-    for (const Case c : {Case{emulation::kFrequency37_5MHz, 4000},
-                         Case{emulation::kFrequency75MHz, 2000}}) {
+    for (const Case c :
+         {Case{emulation::kFrequency37_5MHz, 4000}, Case{emulation::kFrequency75MHz, 2000}}) {
         CaptureSettings settings;
         settings.modulation_hz = c.frequency;
         const ToFCaptureModel model(truth, settings);
-        const DecodedFrame frame =
-            renderAndDecode(model, c.range, static_cast<float>(c.frequency));
+        const DecodedFrame frame = renderAndDecode(model, c.range, static_cast<float>(c.frequency));
         // Amplitude 16 x 200 keeps quantisation well inside 2 mm.
-        const auto result = compareDepth(frame.depth.data(), frame.amplitude.data(), truth,
-                                         c.range, 3200.0f);
+        const auto result =
+            compareDepth(frame.depth.data(), frame.amplitude.data(), truth, c.range, 3200.0f);
         SCOPED_TRACE(c.range);
         EXPECT_GT(result.compared, kPixels * 2u / 5u);
         EXPECT_LT(result.p99_error_mm, 2.0);
@@ -133,8 +133,8 @@ TEST(ToFCaptureModel, ShotNoiseIsSeededAndUnbiased) {
         const double difference = a[i] - exact[i];
         sum += difference;
         sum_squares += difference * difference;
-        const double sigma = settings.noise_scale * std::sqrt(settings.ambient +
-                                                              clean.amplitude()[i]);
+        const double sigma =
+            settings.noise_scale * std::sqrt(settings.ambient + clean.amplitude()[i]);
         expected_variance += sigma * sigma;
     }
     EXPECT_NEAR(sum / kPixels, 0.0, 0.1);

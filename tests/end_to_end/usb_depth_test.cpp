@@ -33,10 +33,9 @@ FrameCheck checkNextFrame(QuorvanTOFCamera& camera, int range) {
     EXPECT_EQ(frame->getFormat(FrameType::DEPTH, format), QuorvanSuccess);
     EXPECT_EQ(format.width * format.height, static_cast<uint32_t>(kPixels));
     check.arrived = true;
-    check.comparison =
-        compareDepth(static_cast<const float*>(frame->getData(FrameType::DEPTH)),
-                     static_cast<const float*>(frame->getData(FrameType::AMPLITUDE)), truth,
-                     range, kAdequateAmplitude);
+    check.comparison = compareDepth(static_cast<const float*>(frame->getData(FrameType::DEPTH)),
+                                    static_cast<const float*>(frame->getData(FrameType::AMPLITUDE)),
+                                    truth, range, kAdequateAmplitude);
     EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
     return check;
 }

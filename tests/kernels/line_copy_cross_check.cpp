@@ -15,8 +15,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--cases") == 0)
             cases = std::atoi(argv[i + 1]);
     }
-    const Quorvan::packed12::GroupVariantList variants =
-        Quorvan::packed12::runnableGroupVariants();
+    const Quorvan::packed12::GroupVariantList variants = Quorvan::packed12::runnableGroupVariants();
     std::printf("line copy check: %d random cases per routine; group unpackers:", cases);
     for (int v = 0; v < variants.count; ++v)
         std::printf(" %s", variants.items[v].name);

@@ -55,8 +55,7 @@ TEST(PlaybackFeed, ClosingWakesAWaitingPusherAndClearForgetsQueuedCaptures) {
         ASSERT_EQ(feed.push(capture.data(), kSamples, i, 0), QuorvanSuccess);
 
     TofErrorCode blocked_result = QuorvanSuccess;
-    std::thread pusher(
-        [&] { blocked_result = feed.push(capture.data(), kSamples, 9, 60000); });
+    std::thread pusher([&] { blocked_result = feed.push(capture.data(), kSamples, 9, 60000); });
     feed.close();
     pusher.join();
     EXPECT_EQ(blocked_result, QuorvanUnkownError);

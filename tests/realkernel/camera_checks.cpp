@@ -4,8 +4,8 @@
 // must return in bounded time and leave nothing of the node behind.
 #include <chrono>
 #include <future>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "check.h"
 #include "host_stage.h"

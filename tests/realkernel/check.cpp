@@ -44,9 +44,12 @@ int main(int argc, char** argv) {
         const char* name;
         void (*run)(const char* node);
     };
-    const Suite suites[] = {{"i2c", runI2cChecks},       {"stream", runStreamingChecks},
-                            {"faults", runFaultChecks},  {"unplug", runUnplugChecks},
-                            {"fresh", runFreshOpenChecks}, {"camera", runCameraChecks},
+    const Suite suites[] = {{"i2c", runI2cChecks},
+                            {"stream", runStreamingChecks},
+                            {"faults", runFaultChecks},
+                            {"unplug", runUnplugChecks},
+                            {"fresh", runFreshOpenChecks},
+                            {"camera", runCameraChecks},
                             {"capture-node", runCaptureNodeChecks}};
     bool known = false;
     for (const Suite& candidate : suites) {

@@ -41,15 +41,15 @@ std::string currentScope();
 
 }  // namespace Quorvan::realkernel
 
-#define RK_CHECK(condition)                                                          \
+#define RK_CHECK(condition)                                                         \
     ::Quorvan::realkernel::record(static_cast<bool>(condition), __FILE__, __LINE__, \
                                   ::Quorvan::realkernel::currentScope() + #condition)
 
-#define RK_CHECK_EQ(actual, expected)                                                          \
-    [&](const auto& a, const auto& e) {                                                        \
-        return ::Quorvan::realkernel::record(                                                  \
-            a == e, __FILE__, __LINE__,                                                        \
-            ::Quorvan::realkernel::currentScope() + #actual " == " #expected " (got " +        \
-                std::to_string(static_cast<long long>(a)) + ", wanted " +                      \
-                std::to_string(static_cast<long long>(e)) + ")");                              \
+#define RK_CHECK_EQ(actual, expected)                                                   \
+    [&](const auto& a, const auto& e) {                                                 \
+        return ::Quorvan::realkernel::record(                                           \
+            a == e, __FILE__, __LINE__,                                                 \
+            ::Quorvan::realkernel::currentScope() + #actual " == " #expected " (got " + \
+                std::to_string(static_cast<long long>(a)) + ", wanted " +               \
+                std::to_string(static_cast<long long>(e)) + ")");                       \
     }((actual), (expected))

@@ -2,8 +2,8 @@
 // STREAMON refused, a buffer flagged as corrupt, a fatal queue error) and its
 // disconnect control pulled while the capture side waits for a buffer. Each
 // must end in a status, with stop bounded and nothing left open or mapped.
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <thread>
 

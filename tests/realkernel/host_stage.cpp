@@ -39,7 +39,7 @@ HostStage::HostStage(const char* model, const char* node) {
                  writeFile("/sys/firmware/devicetree/base/model", std::string(model) + '\0');
     }
     if (node != nullptr && staged) {
-        struct stat status{};
+        struct stat status {};
         const int bus = busNumberOf(kChipAdapterName);
         staged = ::stat(node, &status) == 0 && bus >= 0;
         if (staged) {
@@ -48,8 +48,9 @@ HostStage::HostStage(const char* model, const char* node) {
             char client[32];
             std::snprintf(client, sizeof(client), "%d-000c", bus);
             const std::string staged_name = "/tmp/staged-node-name";
-            staged = writeFile(staged_name, std::string("vi-output, quorvan ") + client + "\n") &&
-                     ::mount(staged_name.c_str(), name_path.c_str(), nullptr, MS_BIND, nullptr) == 0;
+            staged =
+                writeFile(staged_name, std::string("vi-output, quorvan ") + client + "\n") &&
+                ::mount(staged_name.c_str(), name_path.c_str(), nullptr, MS_BIND, nullptr) == 0;
             if (!staged)
                 name_path.clear();
         }

@@ -137,8 +137,7 @@ void checkOpen(int bus) {
     {
         StderrCapture capture;
         RK_CHECK_EQ(::i2c_get_functionality(-1, &funcs), -EBADF);
-        RK_CHECK(capture.finish().find("Could not get adapter functionality") !=
-                 std::string::npos);
+        RK_CHECK(capture.finish().find("Could not get adapter functionality") != std::string::npos);
     }
 }
 

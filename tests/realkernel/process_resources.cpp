@@ -30,9 +30,8 @@ void forEachDescriptorTarget(Visit visit) {
 
 int openDescriptorsOf(const std::string& device) {
     int count = 0;
-    forEachDescriptorTarget([&](const std::string& target) {
-        count += target.find(device) != std::string::npos;
-    });
+    forEachDescriptorTarget(
+        [&](const std::string& target) { count += target.find(device) != std::string::npos; });
     return count;
 }
 

@@ -99,8 +99,8 @@ void runStreamingChecks(const char* node) {
             return;
         std::printf("NOTE controls: %s\n", vivid.controlNames().c_str());
         if (vivid.isMultiPlanar()) {
-            std::printf("SKIP %s: multi-planar, which the sensor drives on media-graph hosts only\n",
-                        node);
+            std::printf(
+                "SKIP %s: multi-planar, which the sensor drives on media-graph hosts only\n", node);
             return;
         }
         RK_CHECK(makePatternStatic(vivid));

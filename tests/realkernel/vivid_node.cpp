@@ -92,8 +92,8 @@ int VividNode::useFastestHdmiTimings() const {
     v4l2_enum_dv_timings listed{};
     for (listed.index = 0; ::ioctl(fd, VIDIOC_ENUM_DV_TIMINGS, &listed) == 0; ++listed.index) {
         const v4l2_bt_timings& bt = listed.timings.bt;
-        const uint64_t total = static_cast<uint64_t>(V4L2_DV_BT_FRAME_WIDTH(&bt)) *
-                               V4L2_DV_BT_FRAME_HEIGHT(&bt);
+        const uint64_t total =
+            static_cast<uint64_t>(V4L2_DV_BT_FRAME_WIDTH(&bt)) * V4L2_DV_BT_FRAME_HEIGHT(&bt);
         if (bt.pixelclock == 0 || bt.interlaced)
             continue;
         const uint64_t period_ns = total * 1000000000ull / bt.pixelclock;

@@ -37,23 +37,35 @@ HostTraits traitsOf(int32_t platform) {
     const uint32_t y12 = v4l2_fourcc('Y', '1', '2', ' ');
     switch (platform) {
         case RASPBERRY_PI:
-            return {"Raspberry Pi 4 Model B Rev 1.4", single, y12, DriverLayout::Plain, "10",
+            return {"Raspberry Pi 4 Model B Rev 1.4",
+                    single,
+                    y12,
+                    DriverLayout::Plain,
+                    "10",
                     NodeGraph::MediaGraph};
         case RASPBERRY_PI_5:
             return {"Raspberry Pi 5 Model B Rev 1.0", single, v4l2_fourcc('Y', '1', '2', 'P'),
-                    DriverLayout::Packed12, "10", NodeGraph::MediaGraph};
+                    DriverLayout::Packed12,           "10",   NodeGraph::MediaGraph};
         case JETSON_TX1_NANO:
-            return {"NVIDIA Jetson Nano Developer Kit", single, y12, DriverLayout::PaddedLines,
-                    "9", NodeGraph::SensorInNodeName};
+            return {"NVIDIA Jetson Nano Developer Kit", single, y12,
+                    DriverLayout::PaddedLines,          "9",    NodeGraph::SensorInNodeName};
         case JETSON_XAVIER_ORIN:
-            return {"NVIDIA Jetson Xavier NX Developer Kit", single, y12, DriverLayout::LinePairs,
-                    "30", NodeGraph::SensorInNodeName};
+            return {"NVIDIA Jetson Xavier NX Developer Kit",
+                    single,
+                    y12,
+                    DriverLayout::LinePairs,
+                    "30",
+                    NodeGraph::SensorInNodeName};
         case RADXA_ROCK:
-            return {"Radxa ROCK 5B", V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_STREAMING, y12,
-                    DriverLayout::Plain, "7", NodeGraph::MediaGraph};
+            return {"Radxa ROCK 5B",
+                    V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_STREAMING,
+                    y12,
+                    DriverLayout::Plain,
+                    "7",
+                    NodeGraph::MediaGraph};
         default:
-            return {"Simulated x86 workstation", single, y12, DriverLayout::Plain, "",
-                    NodeGraph::Bare};
+            return {"Simulated x86 workstation", single, y12,
+                    DriverLayout::Plain,         "",     NodeGraph::Bare};
     }
 }
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "system/kernel_interface.h"
 #include "support/simulated_device.h"
+#include "system/kernel_interface.h"
 
 namespace Quorvan {
 namespace simulation {

@@ -19,8 +19,7 @@ constexpr int kPixels = 240 * 180;
 
 class UsbOnEmulatedKit {
 public:
-    explicit UsbOnEmulatedKit(const std::string& config)
-        : file(config), sensor(file.c_str(), 0) {
+    explicit UsbOnEmulatedKit(const std::string& config) : file(config), sensor(file.c_str(), 0) {
         opened = sensor.open(camera);
         sensor.subframe_count = 4;
         started = opened == QuorvanSuccess ? sensor.start() : opened;

@@ -1,9 +1,10 @@
+#include "device/usb_sensor.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "device/usb_sensor.h"
 #include "quorvan/camera.h"
 #include "usb/scripted_kit.h"
 
@@ -39,9 +40,8 @@ TEST_F(UsbSensorTest, OpenReportsTheKitsFormat) {
     kit.bits_per_pixel = 8;
     QuorvanTOFUSBSensor usb("", 5, kit);
     ASSERT_EQ(usb.open(camera), QuorvanSuccess);
-    EXPECT_EQ(kit.calls,
-              (std::vector<std::string>{"defaultParam", "openCamera", "initCamera",
-                                        "getCameraConfig"}));
+    EXPECT_EQ(kit.calls, (std::vector<std::string>{"defaultParam", "openCamera", "initCamera",
+                                                   "getCameraConfig"}));
     const CameraInfo info = camera.getCameraInfo();
     EXPECT_EQ(info.width, 240u);
     EXPECT_EQ(info.height, 180u);
@@ -64,9 +64,9 @@ TEST_F(UsbSensorTest, BinaryFlagFollowsTheBinSuffix) {
         const char* path;
         int flag;
     };
-    for (const Case c : {Case{"kit.bin", 1}, Case{"/x/y.bin", 1}, Case{".bin", 1},
-                         Case{"kit.cfg", 0}, Case{"bin", 0}, Case{"kit.bin.cfg", 0},
-                         Case{"kit.BIN", 0}}) {
+    for (const Case c :
+         {Case{"kit.bin", 1}, Case{"/x/y.bin", 1}, Case{".bin", 1}, Case{"kit.cfg", 0},
+          Case{"bin", 0}, Case{"kit.bin.cfg", 0}, Case{"kit.BIN", 0}}) {
         QuorvanTOFUSBSensor usb(c.path, 0, kit);
         ASSERT_EQ(usb.open(camera), QuorvanSuccess);
         EXPECT_EQ(kit.opened_path, c.path);
@@ -209,9 +209,9 @@ TEST_F(UsbSensorTest, SampleWidthsBecomeRightAlignedTwelveBits) {
         uint16_t delivered;
         uint16_t expected;
     };
-    for (const Case c : {Case{8, 0xFF, 0x0FF0}, Case{10, 0x03FF, 0x0FFC}, Case{12, 0x0ABC, 0x0ABC},
-                         Case{16, 0xFFFF, 0x0FFF}, Case{16, 0x1230, 0x0123},
-                         Case{8, 0x01, 0x0010}}) {
+    for (const Case c :
+         {Case{8, 0xFF, 0x0FF0}, Case{10, 0x03FF, 0x0FFC}, Case{12, 0x0ABC, 0x0ABC},
+          Case{16, 0xFFFF, 0x0FFF}, Case{16, 0x1230, 0x0123}, Case{8, 0x01, 0x0010}}) {
         kit = ScriptedKit{};
         kit.bits_per_pixel = c.bits;
         openAndStart();
