@@ -18,6 +18,9 @@ configure_and_build() {  # <dir> <extra cmake args...>
 
 section() { printf '\n=== %s ===\n' "$*"; }
 
+section "Formatting"
+"$root/scripts/check_format.sh"
+
 section "C++ tests"
 configure_and_build build-test-release -DCMAKE_BUILD_TYPE=Release -DQUORVAN_BUILD_BENCHMARKS=ON
 ctest --test-dir build-test-release -j"$jobs" --output-on-failure
