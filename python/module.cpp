@@ -1,5 +1,6 @@
 // The QuorvanDepthCamera extension module. The same shared object also
 // exports the native camera class for C++ programs that load it.
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include "bindings.h"
@@ -22,6 +23,17 @@ void stopCamerasAtExit() {
     pybind11::module_::import("atexit").attr("register")(stop_all);
 }
 
+// pybind11 looks the NumPy C API up once, on the first array it makes, and
+// does so with the interpreter lock let go and taken back in a destructor.
+// A daemon thread whose first frame data comes while the interpreter shuts
+// down is ended inside that destructor, which is std::terminate (a slow board
+// delivers the first frame late enough for this). Made at import, the first
+// array cannot come late.
+void lookUpNumPyNow() {
+    pybind11::array_t<float> first(0);
+    (void)first;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(QuorvanDepthCamera, m) {
@@ -36,5 +48,6 @@ PYBIND11_MODULE(QuorvanDepthCamera, m) {
     Quorvan::python::init_frame_additions(m);
     Quorvan::python::init_camera_additions(m);
     Quorvan::python::init_playback(m);
+    lookUpNumPyNow();
     stopCamerasAtExit();
 }
