@@ -9,6 +9,7 @@
 
 #include "alloc/allocation_counter.h"
 #include "quorvan/camera.h"
+#include "support/test_deadlines.h"
 
 namespace Quorvan {
 namespace {
@@ -76,7 +77,7 @@ TEST_P(PerFrameAllocationTest, SteadyStreamingAllocatesNothing) {
     ASSERT_EQ(camera.openWithFile(config.path(), 0), QuorvanSuccess);
     ASSERT_EQ(camera.start(scenario.type), QuorvanSuccess);
     for (int i = 0; i < kWarmUpFrames; ++i) {
-        QuorvanFrameBuffer* frame = camera.requestFrame(2000);
+        QuorvanFrameBuffer* frame = camera.requestFrame(testing_support::frameDeadlineMs(2000));
         ASSERT_NE(frame, nullptr);
         ASSERT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
     }
@@ -87,7 +88,7 @@ TEST_P(PerFrameAllocationTest, SteadyStreamingAllocatesNothing) {
     int refused = 0;
     allocation_counter::start();
     for (int i = 0; i < kCountedFrames; ++i) {
-        QuorvanFrameBuffer* frame = camera.requestFrame(2000);
+        QuorvanFrameBuffer* frame = camera.requestFrame(testing_support::frameDeadlineMs(2000));
         if (frame == nullptr) {
             ++missing;
             continue;

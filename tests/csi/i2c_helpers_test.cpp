@@ -140,8 +140,14 @@ TEST(I2cExported, ReachTheRealKernel) {
               "Error: Could not open file `/dev/i2c-1048575': No such file or directory\n");
     unsigned long functionality = 0;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(::i2c_get_functionality(-1, &functionality), -EBADF);
+    const int result = ::i2c_get_functionality(-1, &functionality);
     testing::internal::GetCapturedStderr();
+    // A kernel answers a request on descriptor -1 with EBADF. ENOSYS comes
+    // only from an emulator that does not translate the I2C requests
+    // (qemu-user); the open above has still run.
+    if (result == -ENOSYS)
+        GTEST_SKIP() << "the I2C requests are not translated by this emulator";
+    EXPECT_EQ(result, -EBADF);
 }
 
 class AdapterSources : public ::testing::Test {

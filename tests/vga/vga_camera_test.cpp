@@ -12,6 +12,7 @@
 
 #include "device/vga_device.h"
 #include "quorvan/camera.h"
+#include "support/test_deadlines.h"
 #include "vga/fake_vga_sensor.h"
 #include "vga/scoped_working_directory.h"
 #include "vga/vga_capture_helpers.h"
@@ -24,7 +25,7 @@ using testing_support::FakeVgaSensor;
 using testing_support::measureAccuracy;
 using testing_support::ScopedWorkingDirectory;
 
-constexpr int16_t kFrameTimeoutMs = 3000;
+const int16_t kFrameTimeoutMs = testing_support::frameDeadlineMs(3000);
 
 // Hands the camera one FakeVgaSensor (as its USB sensor) and real 640x480
 // devices.

@@ -11,6 +11,7 @@
 #include "quorvan/camera.h"
 #include "support/simulated_board.h"
 #include "support/simulated_board_factory.h"
+#include "support/test_deadlines.h"
 #include "support/vga_layout_source.h"
 #include "vga/scoped_working_directory.h"
 #include "vga/vga_capture_helpers.h"
@@ -39,7 +40,7 @@ TEST(VgaCsiBoard, DoubleModeDepthMatchesTheSceneBeyond1250) {
         ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
         EXPECT_EQ(camera.getCameraInfo().height, 4810u);  // the sensor took the new size
 
-        QuorvanFrameBuffer* frame = camera.requestFrame(3000);
+        QuorvanFrameBuffer* frame = camera.requestFrame(testing_support::frameDeadlineMs(3000));
         ASSERT_NE(frame, nullptr);
         const emulation::GroundTruth truth = source->groundTruth(640, 480);
         const size_t pixels = truth.distance_mm.size();
