@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up and runs every test: the C++ tests (plain, under AddressSanitizer +
 # UndefinedBehaviorSanitizer, and the threaded ones under ThreadSanitizer),
-# the aarch64 kernel check under qemu, and the Python tests in a fresh
-# virtual environment. Build trees go to ./build-test-*.
+# the whole C++ suite cross-built for aarch64 under qemu-user, the real-kernel
+# checks in a VM, the Python tests in a fresh virtual environment, and the
+# aarch64 wheel's Python tests under qemu-user. Build trees go to ./build-test-*.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -40,13 +41,8 @@ configure_and_build build-test-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVAN_
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir build-test-tsan -j"$jobs" --output-on-failure -L threaded
 
-# tests/aarch64/run.sh cross-builds and runs the whole C++ suite under qemu; it
-# is not yet part of this command (three 640x480 streaming tests still miss
-# their frame deadlines under emulation). The kernels and line copies are.
-if [ -x "$root/tests/kernels/cross_aarch64.sh" ]; then
-    section "Kernels and line copies on aarch64 (cross-built, whole domain, under qemu)"
-    "$root/tests/kernels/cross_aarch64.sh"
-fi
+section "The whole C++ tree on aarch64 (cross-built, installed SDK, whole suite under qemu-user)"
+"$root/tests/aarch64/run.sh"
 
 section "CSI backend and I2C helpers against real kernel drivers (vivid, i2c-stub) in a qemu VM"
 "$root/tests/realkernel/run.sh"
@@ -56,3 +52,6 @@ if [ -x "$root/scripts/python_tests.sh" ]; then
     "$root/scripts/viewer_test_prerequisites.sh"
     "$root/scripts/python_tests.sh"
 fi
+
+section "The Python module as an aarch64 wheel, tested in an arm64 Python under qemu-user"
+"$root/tests/aarch64/python_wheel.sh"
