@@ -135,10 +135,11 @@ class CameraReader:
     """
 
     def __init__(self, camera: Any, deliver: Callable[[FrameSnapshot], None],
-                 poll_interval_s: float = 0.0005) -> None:
+                 poll_interval_s: float = 0.0005, wait_ms: int = 50) -> None:
         self._camera = camera
         self._deliver = deliver
         self._poll_interval_s = poll_interval_s
+        self._wait_ms = wait_ms
         self._stopping = threading.Event()
         self._thread: Optional[threading.Thread] = None
         self._counter = 0
@@ -161,11 +162,12 @@ class CameraReader:
 
     def _run(self) -> None:
         while not self._stopping.is_set():
-            # The live camera keeps the interpreter lock while requestFrame
-            # waits, which would starve the thread sending the frames on; so
-            # ask without waiting and sleep (lock released) between asks.
+            # requestFrame waits without the interpreter lock, so the frame is
+            # taken the moment it is ready while the sending threads run. The
+            # wait is short so that stop() is answered promptly; a stopped
+            # camera answers at once, hence the pause before asking again.
             try:
-                frame = self._camera.requestFrame(0)
+                frame = self._camera.requestFrame(self._wait_ms)
             except RuntimeError:
                 frame = None
                 self.read_errors += 1
