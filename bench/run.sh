@@ -38,13 +38,16 @@ cmake -S "${repo}" -B "${build_dir}" "${generator[@]}" -DCMAKE_BUILD_TYPE=Releas
     -DPython_EXECUTABLE="$(command -v "${python}")" > "${build_dir}/configure.log" 2>&1 ||
     { cat "${build_dir}/configure.log" >&2; exit 1; }
 cmake --build "${build_dir}" -j 2 --target quorvan_kernel_bench quorvan_pipeline_bench \
-    QuorvanDepthCamera >&2
+    quorvan_filter_bench QuorvanDepthCamera >&2
 
 echo "== measuring (load average: $(cut -d ' ' -f 1-3 /proc/loadavg))" >&2
 kernel_json="${build_dir}/kernel_bench.json"
 "${build_dir}/bench/quorvan_kernel_bench" --benchmark_min_time="${min_time}" \
     --benchmark_repetitions="${repetitions}" --benchmark_report_aggregates_only=true \
     --benchmark_out="${kernel_json}" --benchmark_out_format=json > /dev/null
+filter_text="$("${build_dir}/bench/quorvan_filter_bench" --benchmark_min_time="${min_time}" \
+    --benchmark_repetitions="${repetitions}" --benchmark_report_aggregates_only=true \
+    --benchmark_filter='.*' 2>/dev/null | grep -E '_median|^BM_[A-Za-z0-9]+/vga:[01] ')"
 pipeline_text="$("${build_dir}/bench/quorvan_pipeline_bench" --frames "${pipeline_frames}")"
 python_text="$(PYTHONPATH="${build_dir}/python${PYTHONPATH:+:${PYTHONPATH}}" \
     "${python}" "${repo}/bench/python_frame_overhead.py" --frames "${python_frames}")"
@@ -57,3 +60,6 @@ echo "${pipeline_text}"
 echo "${python_text}"
 echo
 echo "${processing_text}"
+echo
+echo "filters and deprojection in C++ (CPU time per frame; vga:0 is 240x180, vga:1 640x480):"
+echo "${filter_text}"
