@@ -9,6 +9,7 @@
 
 #include "bindings.h"
 #include "python_camera.h"
+#include "quorvan/capture_filters.h"
 
 namespace Quorvan::python {
 
@@ -59,7 +60,56 @@ void init_camera_additions(py::module_& m) {
     py::class_<FrameIterator> iterator(m, "QuorvanFrameIterator",
                                        R"doc(Frames of a stream; see QuorvanCamera.frames.)doc");
 
+    py::class_<CaptureFilterSettings> capture_filters(
+        m, "QuorvanCaptureFilters",
+        R"doc(Depth filters the capture thread applies to every depth frame (all off by
+default), in this order: amplitude threshold, flying pixels, 3x3 median,
+temporal smoothing. The parameters are those of QuorvanFilters and
+QuorvanTemporalFilter. Give them to QuorvanCamera.setCaptureFilters.)doc");
+    capture_filters.def(py::init<>())
+        .def_readwrite("min_amplitude", &CaptureFilterSettings::min_amplitude,
+                       R"doc(Pixels with less amplitude lose their depth; 0 turns it off.)doc")
+        .def_readwrite("flying_pixels", &CaptureFilterSettings::flying_pixels)
+        .def_property(
+            "min_jump_mm",
+            [](const CaptureFilterSettings& self) { return self.flying.min_jump_mm; },
+            [](CaptureFilterSettings& self, float value) { self.flying.min_jump_mm = value; })
+        .def_property(
+            "relative_jump",
+            [](const CaptureFilterSettings& self) { return self.flying.relative_jump; },
+            [](CaptureFilterSettings& self, float value) { self.flying.relative_jump = value; })
+        .def_readwrite("median", &CaptureFilterSettings::median)
+        .def_readwrite(
+            "temporal", &CaptureFilterSettings::temporal,
+            R"doc(Smoothing history starts afresh at each start and settings change.)doc")
+        .def_property(
+            "alpha",
+            [](const CaptureFilterSettings& self) { return self.temporal_parameters.alpha; },
+            [](CaptureFilterSettings& self, float value) {
+                self.temporal_parameters.alpha = value;
+            })
+        .def_property(
+            "reset_jump_mm",
+            [](const CaptureFilterSettings& self) {
+                return self.temporal_parameters.reset_jump_mm;
+            },
+            [](CaptureFilterSettings& self, float value) {
+                self.temporal_parameters.reset_jump_mm = value;
+            });
+
     camera
+        .def(
+            "setCaptureFilters",
+            [](PythonCamera& self, const CaptureFilterSettings& filters) {
+                return self.native().setCaptureFilters(filters);
+            },
+            "filters"_a,
+            R"doc(Filter every depth frame from the next one captured on (see
+QuorvanCaptureFilters); QuorvanInvalidParameter for a value out of range.)doc")
+        .def(
+            "getCaptureFilters",
+            [](PythonCamera& self) { return self.native().getCaptureFilters(); },
+            R"doc(The depth filters the capture thread applies.)doc")
         .def("getStatistics", &PythonCamera::getStatistics,
              R"doc(Frame counters since the last start (see QuorvanStatistics).)doc")
         .def("getIntrinsics", &PythonCamera::getIntrinsics,

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "quorvan/backend_factory.h"
+#include "quorvan/capture_filters.h"
 #include "quorvan/device.h"
 #include "quorvan/frame_buffer.h"
 #include "quorvan/frame_statistics.h"
@@ -79,6 +80,13 @@ public:
     // 3 x width x height floats. QuorvanInvalidParameter for null arguments,
     // QuorvanUnkownError for a frame without a depth plane.
     TofErrorCode getPointCloud(QuorvanFrameBuffer* frame, float* xyz);
+
+    // Depth filters the capture thread applies to each depth frame before it
+    // is handed out (capture_filters.h); none by default. May be called at
+    // any time, from any thread; takes effect from the next frame captured.
+    // QuorvanInvalidParameter (nothing changes) for a parameter out of range.
+    TofErrorCode setCaptureFilters(const CaptureFilterSettings& settings);
+    CaptureFilterSettings getCaptureFilters() const;
 
     // Called by a sensor backend from its open().
     void reportSensorSize(uint32_t width, uint32_t height);

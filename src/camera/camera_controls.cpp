@@ -44,6 +44,14 @@ TofErrorCode QuorvanTOFCamera::getControlExt(CameraCtrl, const char**) {
     return QuorvanSuccess;
 }
 
+TofErrorCode QuorvanTOFCamera::setCaptureFilters(const CaptureFilterSettings& settings) {
+    return capture_controls->setFilters(settings);
+}
+
+CaptureFilterSettings QuorvanTOFCamera::getCaptureFilters() const {
+    return capture_controls->filters();
+}
+
 CameraInfo QuorvanTOFCamera::getCameraInfo() const {
     return info;
 }

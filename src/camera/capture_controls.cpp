@@ -1,5 +1,7 @@
 #include "camera/capture_controls.h"
 
+#include <cmath>
+
 #include "camera/skip_pattern.h"
 
 namespace Quorvan {
@@ -31,6 +33,37 @@ std::optional<TofErrorCode> CaptureControls::get(CameraCtrl control, int32_t* va
         return std::nullopt;
     *value = autoFrameRate() ? 1 : 0;
     return QuorvanSuccess;
+}
+
+namespace {
+
+bool isNonNegative(float value) {
+    return std::isfinite(value) && value >= 0.0f;
+}
+
+bool areValid(const CaptureFilterSettings& settings) {
+    const filters::TemporalParameters& temporal = settings.temporal_parameters;
+    return isNonNegative(settings.min_amplitude) && isNonNegative(settings.flying.min_jump_mm) &&
+           isNonNegative(settings.flying.relative_jump) && std::isfinite(temporal.alpha) &&
+           temporal.alpha > 0.0f && temporal.alpha <= 1.0f && isNonNegative(temporal.reset_jump_mm);
+}
+
+}  // namespace
+
+TofErrorCode CaptureControls::setFilters(const CaptureFilterSettings& settings) {
+    if (!areValid(settings))
+        return QuorvanInvalidParameter;
+    std::lock_guard<std::mutex> lock(filters_mutex);
+    filter_settings = settings;
+    filters_generation.fetch_add(1, std::memory_order_release);
+    return QuorvanSuccess;
+}
+
+CaptureFilterSettings CaptureControls::filters(uint64_t* generation) const {
+    std::lock_guard<std::mutex> lock(filters_mutex);
+    if (generation != nullptr)
+        *generation = filters_generation.load(std::memory_order_relaxed);
+    return filter_settings;
 }
 
 }  // namespace Quorvan

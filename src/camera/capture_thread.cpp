@@ -39,6 +39,8 @@ CaptureThread::~CaptureThread() {
 }
 
 TofErrorCode CaptureThread::start(const Stream& stream) {
+    // The worker is not running: its filter state may be touched here.
+    filter_chain.restart();
     stopped.store(false);
     try {
         worker = std::thread(&CaptureThread::captureThread, this, stream);
@@ -142,11 +144,27 @@ TofErrorCode CaptureThread::analysisFrame(const Stream& stream, uint8_t* cache, 
                 cache, static_cast<float*>(buffer.getData(FrameType::DEPTH)),
                 static_cast<float*>(buffer.getData(FrameType::AMPLITUDE)),
                 static_cast<float*>(buffer.getData(FrameType::CONFIDENCE)));
-            return produced ? QuorvanSuccess : QuorvanUnkownError;
+            if (!produced)
+                return QuorvanUnkownError;
+            filterDepth(buffer);
+            return QuorvanSuccess;
         }
         default:
             return QuorvanUnkownError;
     }
+}
+
+void CaptureThread::filterDepth(QuorvanFrameBuffer& buffer) {
+    if (controls.filtersGeneration() != filters_in_force)
+        filter_chain.configure(controls.filters(&filters_in_force));
+    if (!filter_chain.active())
+        return;
+    FrameDataFormat format{};
+    if (buffer.getFormat(FrameType::DEPTH, format) != QuorvanSuccess)
+        return;
+    filter_chain.apply(static_cast<float*>(buffer.getData(FrameType::DEPTH)),
+                       static_cast<const float*>(buffer.getData(FrameType::AMPLITUDE)),
+                       static_cast<int>(format.width), static_cast<int>(format.height));
 }
 
 float CaptureThread::updateFps() {

@@ -1,7 +1,8 @@
 // The worker that fills a camera's frame pool between start and stop: it
 // captures into the pool's cache, has the device turn the cache into a frame,
-// applies the skip pattern, measures the delivered rate and corrects the
-// sensor's frame rate through the camera's controls.
+// applies the skip pattern and the chosen depth filters, measures the
+// delivered rate and corrects the sensor's frame rate through the camera's
+// controls.
 //
 // Everything the loop keeps about the stream lives here and outlives a stop,
 // as a camera's state does: the skip position continues where it was, and the
@@ -14,12 +15,14 @@
 
 #include "camera/frame_rate.h"
 #include "camera/stream_health.h"
+#include "processing/capture_filter_chain.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
 
 class CaptureControls;
 class QuorvanDevice;
+class QuorvanFrameBuffer;
 class QuorvanTOFCamera;
 class QuorvanTOFSensor;
 struct FramePool;
@@ -59,6 +62,7 @@ public:
 private:
     void captureThread(Stream stream);
     TofErrorCode analysisFrame(const Stream& stream, uint8_t* cache, LinkNode* node);
+    void filterDepth(QuorvanFrameBuffer& buffer);
     float updateFps();
     void adjustFrameRate();
 
@@ -74,6 +78,9 @@ private:
     // Whether the last analysisFrame failed in the sensor's getFrame.
     bool sensor_failed = false;
     StreamHealth health;
+    CaptureFilterChain filter_chain;
+    // The filter settings' generation the chain was configured for.
+    uint64_t filters_in_force = 0;
     FrameRateMeter rate_meter;
     // Written by the worker, read by measuredFps from any thread.
     std::atomic<float> fps{0.0f};

@@ -65,6 +65,7 @@ struct StreamingCase {
     const char* name;
     FrameType type;
     const char* kit_config;
+    bool every_capture_filter = false;
 };
 
 class PerFrameAllocationTest : public ::testing::TestWithParam<StreamingCase> {};
@@ -75,6 +76,12 @@ TEST_P(PerFrameAllocationTest, SteadyStreamingAllocatesNothing) {
     KitConfigFile config(scenario.kit_config);
     QuorvanTOFCamera camera;
     ASSERT_EQ(camera.openWithFile(config.path(), 0), QuorvanSuccess);
+    if (scenario.every_capture_filter) {
+        CaptureFilterSettings filters;
+        filters.min_amplitude = 100.0f;
+        filters.flying_pixels = filters.median = filters.temporal = true;
+        ASSERT_EQ(camera.setCaptureFilters(filters), QuorvanSuccess);
+    }
     ASSERT_EQ(camera.start(scenario.type), QuorvanSuccess);
     for (int i = 0; i < kWarmUpFrames; ++i) {
         QuorvanFrameBuffer* frame = camera.requestFrame(testing_support::frameDeadlineMs(2000));
@@ -112,6 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
         StreamingCase{"depth", FrameType::DEPTH, "frame_rate = unpaced\nnoise = off\n"},
         StreamingCase{"raw", FrameType::RAW, "frame_rate = unpaced\nnoise = off\n"},
         StreamingCase{"depth_with_noise", FrameType::DEPTH, "frame_rate = unpaced\nnoise = on\n"},
+        StreamingCase{"depth_every_capture_filter", FrameType::DEPTH,
+                      "frame_rate = unpaced\nnoise = off\n", true},
         StreamingCase{"depth_640x480", FrameType::DEPTH,
                       "geometry = 640x2405\nframe_rate = unpaced\nscene = wall\n"
                       "scene.distance_mm = 800\nnoise = off\n"}),

@@ -61,6 +61,7 @@ def test_module_attributes_in_definition_order():
     # Classes added beside the original interface come after it.
     additions = ["QuorvanStatistics", "QuorvanIntrinsics", "QuorvanDeprojector",
                  "QuorvanTemporalFilter", "QuorvanFilters", "QuorvanFrameIterator",
+                 "QuorvanCaptureFilters",
                  "QuorvanPlaybackCamera"]
     assert public[14:] == additions
     assert all(isinstance(getattr(qdc, name), type) for name in additions)

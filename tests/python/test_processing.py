@@ -12,10 +12,10 @@ from conftest import REPO_ROOT, FRAME_TIMEOUT_MS
 
 OK = qdc.TOFErrorCode.QuorvanSuccess
 
-_spec = importlib.util.spec_from_file_location("processing_numpy",
+_module_location = importlib.util.spec_from_file_location("processing_numpy",
                                                REPO_ROOT / "bench" / "processing_numpy.py")
-reference = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(reference)
+reference = importlib.util.module_from_spec(_module_location)
+_module_location.loader.exec_module(reference)
 
 rng = np.random.default_rng(7)
 
@@ -115,3 +115,35 @@ def test_filters_refuse_bad_planes():
     # Other dtypes and layouts are converted, never misread.
     np.testing.assert_array_equal(F.median3x3(depth.astype(np.float64)), F.median3x3(depth))
     np.testing.assert_array_equal(F.median3x3(np.asfortranarray(depth)), F.median3x3(depth))
+
+
+def test_capture_filters_apply_to_the_frames_handed_out(depth_camera):
+    filters = qdc.QuorvanCaptureFilters()
+    assert (filters.min_amplitude, filters.flying_pixels, filters.median, filters.temporal) == \
+        (0.0, False, False, False)
+    before = depth_camera.requestFrame(FRAME_TIMEOUT_MS)
+    assert before is not None
+    assert np.count_nonzero(before.getDepthData()) > 0
+    depth_camera.releaseFrame(before)
+
+    # No pixel has this much light: once the thread applies the threshold,
+    # every depth frame is empty.
+    filters.min_amplitude = 1e9
+    filters.median = True
+    assert depth_camera.setCaptureFilters(filters) == OK
+    kept = depth_camera.getCaptureFilters()
+    assert (kept.min_amplitude, kept.median, kept.flying_pixels) == (1e9, True, False)
+    empty = 0
+    for _ in range(40):
+        frame = depth_camera.requestFrame(FRAME_TIMEOUT_MS)
+        assert frame is not None
+        empty = empty + 1 if np.count_nonzero(frame.getDepthData()) == 0 else 0
+        depth_camera.releaseFrame(frame)
+        if empty == 3:
+            break
+    assert empty == 3
+
+    refused = qdc.QuorvanCaptureFilters()
+    refused.alpha = 0.0
+    assert depth_camera.setCaptureFilters(refused) == qdc.TOFErrorCode.QuorvanInvalidParameter
+    assert depth_camera.getCaptureFilters().min_amplitude == 1e9
