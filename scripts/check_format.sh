@@ -8,14 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 formatter=clang-format-14
 
-if ! command -v "$formatter" >/dev/null 2>&1; then
-    echo "Installing: $formatter"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
-        --no-install-recommends "$formatter" >/dev/null
-fi
+command -v "$formatter" >/dev/null 2>&1 || scripts/apt_install.sh "$formatter"
 
 mapfile -t files < <(git ls-files -- '*.cpp' '*.h' '*.hpp' '*.cc')
 if [ "${1:-}" = "--fix" ]; then

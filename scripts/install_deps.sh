@@ -3,20 +3,8 @@
 # whatever is already present. Safe to run again.
 set -euo pipefail
 
-apt_packages=(build-essential libgtest-dev libgmock-dev libbenchmark-dev
-              g++-aarch64-linux-gnu qemu-user)
-missing=()
-for package in "${apt_packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
-fi
+"$(dirname "$0")/apt_install.sh" build-essential libgtest-dev libgmock-dev libbenchmark-dev \
+    g++-aarch64-linux-gnu qemu-user
 
 python3 -m pip --version >/dev/null 2>&1 || { echo "pip for python3 is required" >&2; exit 1; }
 for tool in cmake ninja; do

@@ -15,10 +15,5 @@ if ! "$python" -c 'import os, sysconfig; raise SystemExit(not os.path.exists(
     missing+=(python3-dev)
 fi
 if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
-        --no-install-recommends "${missing[@]}" >/dev/null
+    "$(dirname "$0")/apt_install.sh" "${missing[@]}"
 fi

@@ -5,9 +5,4 @@ set -euo pipefail
 if command -v chromium-headless-shell >/dev/null 2>&1 || command -v chromium >/dev/null 2>&1; then
     exit 0
 fi
-echo "Installing chromium-headless-shell for the viewer test"
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-"${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-    chromium-headless-shell >/dev/null
+"$(dirname "$0")/apt_install.sh" chromium-headless-shell

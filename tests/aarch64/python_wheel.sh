@@ -34,23 +34,8 @@ python_tests=(test_module_api.py test_frames.py test_iteration_and_with.py test_
     test_misuse.py test_robustness.py test_stub.py test_messages.py test_record.py
     test_replay.py)
 
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-if ! dpkg --print-foreign-architectures | grep -qx arm64; then
-    "${sudo_cmd[@]}" dpkg --add-architecture arm64
-    "${sudo_cmd[@]}" apt-get update -qq
-fi
-packages=(g++-aarch64-linux-gnu qemu-user libc6:arm64 libstdc++6:arm64 libpython3.11-dev:arm64)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if ((${#missing[@]})); then
-    echo "aarch64 wheel: installing ${missing[*]}"
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
-        --no-install-recommends "${missing[@]}" >/dev/null
-fi
+"$repo/scripts/apt_install.sh" g++-aarch64-linux-gnu qemu-user libc6:arm64 libstdc++6:arm64 \
+    libpython3.11-dev:arm64
 
 start=$(date +%s)
 mkdir -p "$work"

@@ -21,24 +21,8 @@ while [[ $# -gt 0 ]]; do
     esac
 done
 
-host_packages=(g++-aarch64-linux-gnu qemu-user)
-target_packages=(libc6:arm64 libstdc++6:arm64 libgtest-dev:arm64 libgmock-dev:arm64 libbenchmark-dev:arm64)
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-if ! dpkg --print-foreign-architectures | grep -qx arm64; then
-    "${sudo_cmd[@]}" dpkg --add-architecture arm64
-    "${sudo_cmd[@]}" apt-get update -qq
-fi
-missing=()
-for package in "${host_packages[@]}" "${target_packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if ((${#missing[@]})); then
-    echo "aarch64: installing ${missing[*]}"
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
-        --no-install-recommends "${missing[@]}" >/dev/null
-fi
+"$repo/scripts/apt_install.sh" g++-aarch64-linux-gnu qemu-user libc6:arm64 libstdc++6:arm64 \
+    libgtest-dev:arm64 libgmock-dev:arm64 libbenchmark-dev:arm64
 
 # Nothing but the run-time-selected kernels may be x86-only.
 python3 "$repo/tests/aarch64/check_x86_branches.py" "$repo"
