@@ -15,6 +15,7 @@
 #include "quorvan/camera.h"
 #include "support/simulated_board.h"
 #include "support/simulated_board_factory.h"
+#include "support/test_deadlines.h"
 
 namespace Quorvan {
 namespace {
@@ -64,7 +65,7 @@ void streamAndCompare(QuorvanTOFCamera& camera, const SceneSource& scene, int32_
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
     uint64_t previous_timestamp = 0;
     for (int frame = 0; frame < 3; ++frame) {
-        QuorvanFrameBuffer* buffer = camera.requestFrame(5000);
+        QuorvanFrameBuffer* buffer = camera.requestFrame(testing_support::frameDeadlineMs(5000));
         ASSERT_NE(buffer, nullptr);
         const DepthComparison comparison = compareWithScene(*buffer, scene, range);
         std::printf("host %d range %d: %zu pixels compared, p99 error %.3f mm\n", platform, range,
@@ -159,7 +160,8 @@ TEST(CsiEndToEndFaults, DriverHiccupsCostFramesNotTheCamera) {
         ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
         int good_frames = 0;
         for (int frame = 0; frame < 12; ++frame) {
-            QuorvanFrameBuffer* buffer = camera.requestFrame(5000);
+            QuorvanFrameBuffer* buffer =
+                camera.requestFrame(testing_support::frameDeadlineMs(5000));
             ASSERT_NE(buffer, nullptr);
             good_frames += compareWithScene(*buffer, *scene, 4000).p99_error_mm < 2.0;
             ASSERT_EQ(camera.releaseFrame(buffer), QuorvanSuccess);
@@ -196,12 +198,12 @@ TEST(CsiEndToEndControls, ControlsWhileStreaming) {
         EXPECT_EQ(camera.getControl(CameraCtrl::EXPOSURE, &value), QuorvanSuccess);
         EXPECT_EQ(value, 100);
         EXPECT_EQ(camera.setControl(CameraCtrl::EXPOSURE, 100 + round), QuorvanInvalidParameter);
-        QuorvanFrameBuffer* buffer = camera.requestFrame(5000);
+        QuorvanFrameBuffer* buffer = camera.requestFrame(testing_support::frameDeadlineMs(5000));
         ASSERT_NE(buffer, nullptr);
         ASSERT_EQ(camera.releaseFrame(buffer), QuorvanSuccess);
     }
     EXPECT_EQ(board.kernel().ioctlCount(board.sensorSubdevicePath(), VIDIOC_S_CTRL), 11);
-    QuorvanFrameBuffer* buffer = camera.requestFrame(5000);
+    QuorvanFrameBuffer* buffer = camera.requestFrame(testing_support::frameDeadlineMs(5000));
     ASSERT_NE(buffer, nullptr);
     EXPECT_LT(compareWithScene(*buffer, *scene, 4000).p99_error_mm, 2.0);
     ASSERT_EQ(camera.releaseFrame(buffer), QuorvanSuccess);

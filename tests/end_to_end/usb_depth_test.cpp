@@ -6,6 +6,7 @@
 
 #include "emulation/kit_test_support.h"
 #include "quorvan/camera.h"
+#include "support/test_deadlines.h"
 
 namespace Quorvan {
 namespace {
@@ -26,7 +27,7 @@ struct FrameCheck {
 FrameCheck checkNextFrame(QuorvanTOFCamera& camera, int range) {
     static const auto truth = hqvgaGroundTruth();
     FrameCheck check;
-    QuorvanFrameBuffer* frame = camera.requestFrame(3000);
+    QuorvanFrameBuffer* frame = camera.requestFrame(testing_support::frameDeadlineMs(3000));
     if (!frame)
         return check;
     FrameDataFormat format{};

@@ -12,6 +12,7 @@
 #include "fakes/call_log.h"
 #include "hqvga/hqvga_test_support.h"
 #include "quorvan/camera.h"
+#include "support/test_deadlines.h"
 
 namespace Quorvan {
 namespace {
@@ -114,7 +115,7 @@ public:
 };
 
 float nextDepth(QuorvanTOFCamera& camera) {
-    QuorvanFrameBuffer* frame = camera.requestFrame(2000);
+    QuorvanFrameBuffer* frame = camera.requestFrame(testing_support::frameDeadlineMs(2000));
     if (frame == nullptr)
         return -1.0f;
     const float* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));
@@ -143,7 +144,7 @@ TEST(HQVGACamera, StreamsDepthAndFollowsRangeAcrossRestarts) {
     ASSERT_EQ(camera.stop(), QuorvanSuccess);
 
     ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
-    QuorvanFrameBuffer* frame = camera.requestFrame(2000);
+    QuorvanFrameBuffer* frame = camera.requestFrame(testing_support::frameDeadlineMs(2000));
     ASSERT_NE(frame, nullptr);
     const int16_t* raw = static_cast<const int16_t*>(frame->getData(FrameType::RAW));
     EXPECT_EQ(raw[0], 1600);

@@ -14,6 +14,7 @@
 #include "emulation/kit_test_support.h"
 #include "processing/capture_filter_chain.h"
 #include "quorvan/camera.h"
+#include "support/test_deadlines.h"
 
 namespace Quorvan {
 namespace {
@@ -130,7 +131,7 @@ TEST(CaptureFilters, OutOfRangeSettingsAreRefusedAndChangeNothing) {
 
 // One depth frame of a running camera, copied.
 bool nextDepth(QuorvanTOFCamera& camera, Planes* planes) {
-    QuorvanFrameBuffer* frame = camera.requestFrame(3000);
+    QuorvanFrameBuffer* frame = camera.requestFrame(testing_support::frameDeadlineMs(3000));
     if (frame == nullptr)
         return false;
     const auto* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));

@@ -13,6 +13,7 @@
 #include "emulation/kit_test_support.h"
 #include "quorvan/camera.h"
 #include "scene/scene.h"
+#include "support/test_deadlines.h"
 
 namespace Quorvan {
 namespace {
@@ -38,7 +39,7 @@ bool captureCloud(const std::string& scene_lines, CloudFrame* cloud) {
     if (camera.openWithFile(config.c_str(), 0) != QuorvanSuccess ||
         camera.start(FrameType::DEPTH) != QuorvanSuccess)
         return false;
-    QuorvanFrameBuffer* frame = camera.requestFrame(3000);
+    QuorvanFrameBuffer* frame = camera.requestFrame(testing_support::frameDeadlineMs(3000));
     bool ok = frame != nullptr;
     if (ok) {
         cloud->xyz.assign(3 * kWidth * kHeight, 0.0f);

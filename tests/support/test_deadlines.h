@@ -1,32 +1,47 @@
-// Frame deadlines in the tests are sanity bounds for a native run. Under
-// emulation (qemu-user runs this code ten to fifty times slower: every float
-// operation goes through a software routine) the same bounds would fail for
-// no fault of ours, so QUORVAN_TEST_TIME_SCALE (a whole number, default 1)
-// stretches them. Only deadlines that wait for work are scaled; a test that
+// Frame deadlines in the tests are sanity bounds, and the time a frame takes
+// is mostly the emulator's: rendering a capture of the scene. How fast that
+// runs depends on the processor, on instrumentation (ThreadSanitizer makes
+// it many times slower) and on emulation (qemu-user runs float code ten to
+// fifty times slower). So a deadline is written for an emulator that renders
+// a 240x180 noisy capture in kNominalCaptureMs, and stretched by the
+// emulator's speed as measured in this process: the same render, timed once.
+// QUORVAN_TEST_TIME_SCALE (a whole number, default 1) stretches it further
+// where the measurement cannot see the slowness (a whole system emulated).
+// Only deadlines that wait for the emulator's work are scaled; a test that
 // checks a call returns promptly keeps its bound.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
+
+#include "quorvan/camera.h"
 
 namespace Quorvan {
 namespace testing_support {
 
-inline int testTimeScale() {
-    static const int scale = [] {
-        const char* text = std::getenv("QUORVAN_TEST_TIME_SCALE");
-        const long value = text != nullptr ? std::strtol(text, nullptr, 10) : 1;
-        return static_cast<int>(std::clamp(value, 1L, 100L));
-    }();
-    return scale;
-}
+// The render time of one 240x180 noisy capture (four phase images) that the
+// tests' deadlines were written for; several times what it takes natively.
+constexpr double kNominalCaptureMs = 10.0;
 
-// A requestFrame timeout: `milliseconds` times the scale, within int16_t.
-inline int16_t frameDeadlineMs(int milliseconds) {
-    const long scaled = static_cast<long>(milliseconds) * testTimeScale();
-    return static_cast<int16_t>(std::min<long>(scaled, INT16_MAX));
-}
+// QUORVAN_TEST_TIME_SCALE, within 1..100.
+int testTimeScale();
+
+// Milliseconds one 240x180 noisy capture takes to render here, measured once
+// per process (about 30 ms of rendering).
+double measuredCaptureMs();
+
+// How many times a deadline is stretched: the environment's scale times the
+// emulator's measured slowness against kNominalCaptureMs (at least 1).
+double deadlineScale();
+
+// `milliseconds` stretched by deadlineScale().
+int64_t scaledDeadlineMs(int milliseconds);
+
+// A requestFrame timeout: scaledDeadlineMs within int16_t (about 32 s).
+int16_t frameDeadlineMs(int milliseconds);
+
+// Waits for a frame for up to scaledDeadlineMs(milliseconds), in slices that
+// requestFrame's int16_t timeout can hold; null when none came.
+QuorvanFrameBuffer* awaitFrame(QuorvanTOFCamera& camera, int milliseconds);
 
 }  // namespace testing_support
 }  // namespace Quorvan

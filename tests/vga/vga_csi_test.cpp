@@ -40,7 +40,7 @@ TEST(VgaCsiBoard, DoubleModeDepthMatchesTheSceneBeyond1250) {
         ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
         EXPECT_EQ(camera.getCameraInfo().height, 4810u);  // the sensor took the new size
 
-        QuorvanFrameBuffer* frame = camera.requestFrame(testing_support::frameDeadlineMs(3000));
+        QuorvanFrameBuffer* frame = testing_support::awaitFrame(camera, 3000);
         ASSERT_NE(frame, nullptr);
         const emulation::GroundTruth truth = source->groundTruth(640, 480);
         const size_t pixels = truth.distance_mm.size();
