@@ -4,7 +4,7 @@
 set -euo pipefail
 
 "$(dirname "$0")/apt_install.sh" build-essential libgtest-dev libgmock-dev libbenchmark-dev \
-    g++-aarch64-linux-gnu qemu-user
+    g++-aarch64-linux-gnu qemu-user ccache
 
 python3 -m pip --version >/dev/null 2>&1 || { echo "pip for python3 is required" >&2; exit 1; }
 for tool in cmake ninja; do
