@@ -165,7 +165,12 @@ def test_more_consumer_threads_than_frames_neither_freeze_nor_starve():
         threads.append(threading.Thread(target=watchdog))
         for thread in threads:
             thread.start()
-        time.sleep(2)
+        # Until every consumer has had frames (however slow the machine), and
+        # at least 2 s, so that a freeze would have shown.
+        started = time.monotonic()
+        while (min(counts) == 0 or time.monotonic() - started < 2) and \
+                time.monotonic() - started < 50:
+            time.sleep(0.05)
         stop.set()
         assert camera.stop() == Success      # ends the waits still in progress
         for thread in threads:
