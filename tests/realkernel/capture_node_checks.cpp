@@ -7,6 +7,7 @@
 // bound, with stop and close leaving nothing of the node behind.
 #include <linux/videodev2.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -44,7 +45,8 @@ bool startStreaming(CaptureNode& capture, uint32_t width, uint32_t height) {
 }
 
 // Sixteen buffers (each index twice): the driver's bytes as mapped, in time
-// order, each given back.
+// order, each given back. Each goes back poisoned, so its second use matches
+// only if the driver wrote it again and our mapping is the memory it wrote.
 void checkBuffers(CaptureNode& capture, const std::string& reference) {
     int64_t previous = 0;
     int matching = 0;
@@ -71,6 +73,11 @@ void checkBuffers(CaptureNode& capture, const std::string& reference) {
             previous = microseconds;
         }
         time_of_index[buffer.record.index] = microseconds;
+        // The mapping is shared and writable; the driver owns the bytes
+        // again once the buffer is queued. Without its compose rectangle
+        // vivid writes the whole image on every use.
+        std::memset(const_cast<uint8_t*>(buffer.data), kPoisonByte,
+                    std::min(bytesUsed(buffer), buffer.length));
         RK_CHECK_EQ(capture.requeue(buffer), 0);
     }
     RK_CHECK_EQ(matching, 16);
@@ -81,6 +88,8 @@ void checkStreamCycle(CaptureNode& capture, const char* node, uint32_t width, ui
     const std::string reference = captureOneBuffer(node, width, height);
     if (!RK_CHECK_EQ(reference.size(), static_cast<size_t>(width) * height * 2))
         return;
+    RK_CHECK(hasSeveralSampleValues(reference));
+    RK_CHECK(hasSeveralSampleValues(lastLine(reference, width)));
     if (startStreaming(capture, width, height))
         checkBuffers(capture, reference);
     RK_CHECK_EQ(capture.streamOff(), 0);
@@ -144,6 +153,7 @@ void runCaptureNodeChecks(const char* node) {
             return;
         multi_planar = vivid.isMultiPlanar();
         RK_CHECK(makePatternStatic(vivid));
+        RK_CHECK(composeWholeBuffer(vivid));
         RK_CHECK(vivid.useFastestHdmiTimings() > 0);
     }
     std::printf("NOTE %s: capture node streams %s buffers\n", node,
