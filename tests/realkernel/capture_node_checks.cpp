@@ -50,6 +50,7 @@ bool startStreaming(CaptureNode& capture, uint32_t width, uint32_t height) {
 void checkBuffers(CaptureNode& capture, const std::string& reference) {
     int64_t previous = 0;
     int matching = 0;
+    int out_of_order = 0;
     std::map<uint32_t, int64_t> time_of_index;
     for (int count = 0; count < 16; ++count) {
         CapturedBuffer buffer;
@@ -66,9 +67,10 @@ void checkBuffers(CaptureNode& capture, const std::string& reference) {
         if (microseconds <= previous) {
             const auto earlier = time_of_index.find(buffer.record.index);
             const int64_t stale = earlier == time_of_index.end() ? 0 : earlier->second;
-            RK_CHECK_EQ(microseconds, stale);
-            std::printf("NOTE buffer %u dequeued before the driver stamped it\n",
-                        buffer.record.index);
+            out_of_order += microseconds != stale;
+            std::printf("NOTE buffer %u at %lld us, not after %lld us (stale would be %lld)\n",
+                        buffer.record.index, static_cast<long long>(microseconds),
+                        static_cast<long long>(previous), static_cast<long long>(stale));
         } else {
             previous = microseconds;
         }
@@ -81,6 +83,7 @@ void checkBuffers(CaptureNode& capture, const std::string& reference) {
         RK_CHECK_EQ(capture.requeue(buffer), 0);
     }
     RK_CHECK_EQ(matching, 16);
+    RK_CHECK_EQ(out_of_order, 0);
 }
 
 void checkStreamCycle(CaptureNode& capture, const char* node, uint32_t width, uint32_t height) {

@@ -170,7 +170,7 @@ status=$?
 set -e
 elapsed=$(($(date +%s) - started))
 tr -d '\r' <"$log" | grep -E '^(FAIL|NOTE|SKIP|===) ' || true
-tally=$(tr -d '\r' <"$log" | grep -E '^TALLY [0-9]+ [0-9]+$' | tail -1 || true)
+tally=$(tr -d '\r' <"$log" | grep -E '^TALLY [0-9]+ [0-9]+ [0-9]+$' | tail -1 || true)
 if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
     echo "the VM did not power off within ${boot_timeout}s; console: $log"
 fi
@@ -180,7 +180,7 @@ if [ -z "$tally" ]; then
     echo "0 passed, 1 failed"
     exit 1
 fi
-read -r _ passed failed <<<"$tally"
-echo "VM ran ${elapsed}s (qemu exit $status)"
+read -r _ passed failed planned <<<"$tally"
+echo "VM ran ${elapsed}s (qemu exit $status); $((passed + failed)) of $planned planned checks ran"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
