@@ -4,12 +4,18 @@
 # initramfs holding busybox, the vivid and i2c-stub modules with their
 # dependencies, and our statically linked test programs. The guest prints one
 # line per failed check and a tally; the last line here is
-# "N passed, N failed" for the checks that ran inside the VM.
+# "N passed, N failed" for the checks that ran inside the VM, where a test
+# program that ran another number of checks than it plans adds a failure.
 #
 # Where qemu, busybox or the kernel package cannot be installed it skips
 # (exit 0, with the reason), except under CI=true: there a skipped section
 # would pass without testing anything, so it fails instead. Work files go to
 # build-realkernel/ (override with REALKERNEL_DIR).
+#
+# REALKERNEL_BUILD_DIR names a build tree configured with
+# -DQUORVAN_BUILD_REALKERNEL_TESTS=ON whose test program to boot (brought up
+# to date there), instead of a tree of this script's own. Each stage prints
+# the time it took.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -120,6 +126,10 @@ build_chip_adapter() {
 }
 
 build_programs() {
+    if [ -n "${REALKERNEL_BUILD_DIR:-}" ]; then
+        build_in_given_tree
+        return
+    fi
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     cmake -S "$root" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
@@ -127,6 +137,27 @@ build_programs() {
         -DQUORVAN_BUILD_EXAMPLES=OFF -DQUORVAN_INSTALL_NATIVE=OFF >"$work/configure.log"
     cmake --build "$work/build" -j"$jobs" --target quorvan_realkernel_tests >"$work/build.log" ||
         { cat "$work/build.log"; exit 1; }
+    program=$work/build/tests/realkernel/quorvan_realkernel_tests
+}
+
+# A tree the caller built already: only the test program's own sources are
+# compiled there if they changed, the library is not built once more. A tree
+# without the program is a mistake of the caller, not a reason to skip.
+build_in_given_tree() {
+    local tree=$REALKERNEL_BUILD_DIR
+    grep -qx 'QUORVAN_BUILD_REALKERNEL_TESTS:BOOL=ON' "$tree/CMakeCache.txt" 2>/dev/null || {
+        echo "REALKERNEL_BUILD_DIR=$tree is no build tree configured with" \
+            "-DQUORVAN_BUILD_REALKERNEL_TESTS=ON"
+        exit 1
+    }
+    cmake --build "$tree" -j"$jobs" --target quorvan_realkernel_tests >"$work/build.log" ||
+        { cat "$work/build.log"; exit 1; }
+    program=$tree/tests/realkernel/quorvan_realkernel_tests
+    # The initramfs has no C library; a sanitizer tree's program needs one.
+    file -L "$program" | grep -q 'statically linked' || {
+        echo "REALKERNEL_BUILD_DIR=$tree holds a test program that is not statically linked"
+        exit 1
+    }
 }
 
 build_initramfs() {
@@ -148,27 +179,41 @@ build_initramfs() {
     done
     cp "$chip_module" "$tree/lib/modules/"
     echo quorvan_chip_adapter.ko >>"$tree/lib/modules/load-order"
-    cp "$work/build/tests/realkernel/quorvan_realkernel_tests" "$tree/tests/"
+    cp "$program" "$tree/tests/quorvan_realkernel_tests"
     cp "$root/tests/realkernel/guest_init.sh" "$tree/init"
     chmod +x "$tree/init"
     (cd "$tree" && find . | cpio -o -H newc --quiet) | gzip -1 >"$work/initramfs.gz"
 }
 
-install_tools
-fetch_kernel
-build_chip_adapter
-build_programs
-build_initramfs
+milliseconds() { echo $(($(date +%s%N) / 1000000)); }
+
+# Runs a stage and prints the time it took, so a slow run shows where.
+timed() {
+    local name=$1 started
+    shift
+    started=$(milliseconds)
+    "$@"
+    stage_ms=$(($(milliseconds) - started))
+    printf 'stage %-12s %4d.%01d s\n' "$name" $((stage_ms / 1000)) $((stage_ms % 1000 / 100))
+}
+
+boot_vm() {
+    set +e
+    timeout --kill-after=5 "$boot_timeout" qemu-system-x86_64 -accel tcg -smp 2 -m 1024 \
+        -nographic -no-reboot -kernel "$kernel_image" -initrd "$work/initramfs.gz" \
+        -append "console=ttyS0 panic=-1 loglevel=4" </dev/null >"$log" 2>&1
+    status=$?
+    set -e
+}
 
 log=$work/console.log
-started=$(date +%s)
-set +e
-timeout --kill-after=5 "$boot_timeout" qemu-system-x86_64 -accel tcg -smp 2 -m 1024 \
-    -nographic -no-reboot -kernel "$kernel_image" -initrd "$work/initramfs.gz" \
-    -append "console=ttyS0 panic=-1 loglevel=4" </dev/null >"$log" 2>&1
-status=$?
-set -e
-elapsed=$(($(date +%s) - started))
+timed tools install_tools
+timed "kernel fetch" fetch_kernel
+timed "chip adapter" build_chip_adapter
+timed build build_programs
+timed initramfs build_initramfs
+timed VM boot_vm
+elapsed=$((stage_ms / 1000))
 tr -d '\r' <"$log" | grep -E '^(FAIL|NOTE|SKIP|===) ' || true
 tally=$(tr -d '\r' <"$log" | grep -E '^TALLY [0-9]+ [0-9]+ [0-9]+$' | tail -1 || true)
 if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
