@@ -1,7 +1,8 @@
 #!/bin/sh
 # PID 1 of the test VM: loads the drivers, runs every test program, prints
 # the summed tally for run.sh and powers off. Each program prints
-# "TALLY <passed> <failed>" as its last line; one that hangs or crashes counts
+# "PLAN <checks>" first and "TALLY <passed> <failed>" as its last line; one
+# that hangs, crashes or runs another number of checks than it plans counts
 # as a failed check.
 export PATH=/bin:/sbin
 mount -t proc proc /proc
@@ -34,32 +35,56 @@ reload_vivid() {
 
 passed=0
 failed=0
+planned=0
+# A program prints "PLAN <n>" first: the checks it runs when it runs them
+# all. One that counted fewer lost some (an early return, a crash, a hang)
+# and one that counted more has an outdated plan; either fails the run,
+# even if every check that did run passed.
 run() {
-    echo "=== $*"
+    name="$*"
+    echo "=== $name"
     timeout 90 /tests/quorvan_realkernel_tests "$@" >/tmp/out 2>&1
     status=$?
-    grep -v '^TALLY ' /tmp/out
+    grep -v -e '^TALLY ' -e '^PLAN ' /tmp/out
+    plan=$(grep '^PLAN ' /tmp/out | tail -n 1)
     tally=$(grep '^TALLY ' /tmp/out | tail -n 1)
+    if [ -z "$plan" ]; then
+        echo "FAIL $name printed no plan (exit $status)"
+        failed=$((failed + 1))
+        return
+    fi
+    set -- $plan
+    planned=$((planned + $2))
+    program_plan=$2
     if [ -z "$tally" ]; then
-        echo "FAIL $* ended without a tally (exit $status)"
+        echo "FAIL $name ended without a tally (exit $status), $program_plan checks planned"
         failed=$((failed + 1))
         return
     fi
     set -- $tally
     passed=$((passed + $2))
     failed=$((failed + $3))
+    ran=$(($2 + $3))
+    echo "=== $name: $2 passed, $3 failed, $ran of $program_plan planned checks ran"
+    if [ "$ran" -lt "$program_plan" ]; then
+        echo "FAIL $name ran $ran of its $program_plan planned checks"
+        failed=$((failed + 1))
+    elif [ "$ran" -gt "$program_plan" ]; then
+        echo "FAIL $name ran $ran checks, more than the $program_plan it plans"
+        failed=$((failed + 1))
+    fi
     [ "$status" -eq 0 ] || [ "$3" -ne 0 ] || {
-        echo "FAIL exit status $status"
+        echo "FAIL $name exit status $status"
         failed=$((failed + 1))
     }
 }
 
 load_modules
 run i2c
+# The sensor streams multi-planar on media-graph hosts only, so the
+# multi-planar instance is streamed by the capture node checks below.
 run stream /dev/video0
-run stream /dev/video1
 run faults /dev/video0
-# The sensor streams multi-planar on media-graph hosts only.
 run unplug /dev/video0
 # The capture node class streams the multi-planar instance directly, and is
 # unplugged there.
@@ -70,5 +95,5 @@ run fresh /dev/video0
 
 run camera /dev/video0
 
-echo "TALLY $passed $failed"
+echo "TALLY $passed $failed $planned"
 poweroff -f

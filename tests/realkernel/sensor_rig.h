@@ -4,6 +4,7 @@
 // receives the reported format.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "csi/host_platform.h"
 #include "host_stage.h"
 #include "quorvan/camera.h"
+#include "vivid_node.h"
 
 namespace Quorvan::realkernel {
 
@@ -27,6 +29,8 @@ struct SensorRig {
         return sensor.start();
     }
     int frame(uint64_t* timestamp) { return sensor.getFrame(cache.data(), timestamp); }
+    // Fills the cache with what no copy of a driver buffer can produce.
+    void poisonCache() { std::fill(cache.begin(), cache.end(), kPoisonByte); }
 
     HostStage stage;
     QuorvanTOFCamera camera;

@@ -119,6 +119,23 @@ bool makePatternStatic(const VividNode& node) {
            node.setControl("Vertical Movement", 3);
 }
 
+bool hasSeveralSampleValues(const std::string& bytes) {
+    for (size_t offset = 2; offset + 1 < bytes.size(); offset += 2) {
+        if (bytes[offset] != bytes[0] || bytes[offset + 1] != bytes[1])
+            return true;
+    }
+    return false;
+}
+
+std::string lastLine(const std::string& bytes, uint32_t width) {
+    const size_t line_bytes = static_cast<size_t>(width) * 2;
+    return bytes.size() < line_bytes ? std::string() : bytes.substr(bytes.size() - line_bytes);
+}
+
+bool composeWholeBuffer(const VividNode& node) {
+    return node.setControl("Enable Capture Composing", 0);
+}
+
 std::string captureOneBuffer(const char* path, uint32_t width, uint32_t height) {
     VividNode node(path);
     if (!node.isOpen())

@@ -47,6 +47,24 @@ namespace Quorvan::realkernel {
 // streaming calls (two buffers, first one dequeued); empty on any failure.
 std::string captureOneBuffer(const char* path, uint32_t width, uint32_t height);
 
+// A byte no Y12 buffer holds in pairs: 0xffff is no 12-bit sample, so a
+// cache or buffer filled with it shows whatever a copy or the driver did
+// not overwrite.
+constexpr uint8_t kPoisonByte = 0xff;
+
+// Whether the 16-bit samples of a buffer take more than one value: a
+// reference that is one value everywhere would match a copy that put the
+// right value at the wrong places.
+bool hasSeveralSampleValues(const std::string& bytes);
+// The last line of a Y12 buffer `width` samples wide.
+std::string lastLine(const std::string& bytes, uint32_t width);
+
+// vivid without its compose rectangle, so the pattern is scaled over the
+// whole buffer: a rectangle kept from a smaller earlier format would leave
+// most of a larger buffer one blank value, where a copy that misplaces
+// lines still matches.
+bool composeWholeBuffer(const VividNode& node);
+
 // vivid's test pattern without anything that changes from frame to frame
 // (on-screen text, moving parts), so any two buffers of one size are equal.
 bool makePatternStatic(const VividNode& node);
