@@ -36,9 +36,12 @@ Schemas: :data:`IMAGE_SCHEMA` and :data:`CAMERA_INFO_SCHEMA` are
 :class:`Schema` values (ROS 2 type name and concatenated ``.msg`` text, the
 form MCAP files and Foxglove channels register with encoding ``ros2msg``).
 
-The encoders and decoders are mcap_ros2's own dynamic CDR serializer and
-deserializer built from these schema texts, so what we write is what every
-other ROS 2 reader parses.
+The encoders are the extension module's native CDR writer
+(``QuorvanMessageEncoder``), which writes each message in one pass straight
+from the plane into one ``bytes`` object; its output is byte for byte what
+mcap_ros2's and rosbags' serializers write (the tests compare). The decoders
+are mcap_ros2's public decoder factory over these schema texts, so what we
+read is what every other ROS 2 reader parses.
 
 Intrinsics: when a camera does not report its own, :func:`nominal_intrinsics`
 gives the nominal pinhole of the sensor: square pixels, the principal point at
@@ -51,11 +54,14 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, Tuple
+from typing import Any, Callable, Dict, Optional, Tuple
 
 import numpy as np
 import numpy.typing as npt
-from mcap_ros2._dynamic import generate_dynamic, serialize_dynamic
+from mcap.records import Schema as McapSchema
+from mcap_ros2.decoder import DecoderFactory
+
+from QuorvanDepthCamera import QuorvanMessageEncoder
 
 TOPIC_RAW = "/quorvan/raw"
 TOPIC_DEPTH = "/quorvan/depth"
@@ -155,32 +161,30 @@ _ENCODING_DTYPES: Dict[str, np.dtype[Any]] = {
     ENCODING_FLOAT: np.dtype("<f4"),
 }
 
-_encoders: Dict[str, Callable[[Any], bytes]] = {}
+_decoder_factory = DecoderFactory()
 _decoders: Dict[str, Callable[[bytes], Any]] = {}
-
-
-def _encoder(schema: Schema) -> Callable[[Any], bytes]:
-    encoder = _encoders.get(schema.name)
-    if encoder is None:
-        encoder = serialize_dynamic(schema.name, schema.text)[schema.name]
-        _encoders[schema.name] = encoder
-    return encoder
+# The decoder factory keys its cache by schema id; each of our schemas has its own.
+_SCHEMA_IDS = {IMAGE_SCHEMA.name: 1, CAMERA_INFO_SCHEMA.name: 2}
 
 
 def _decoder(schema: Schema) -> Callable[[bytes], Any]:
     decoder = _decoders.get(schema.name)
     if decoder is None:
-        decoder = generate_dynamic(schema.name, schema.text)[schema.name]
+        record = McapSchema(id=_SCHEMA_IDS[schema.name], name=schema.name,
+                            encoding=SCHEMA_ENCODING, data=schema.data)
+        found: Optional[Callable[[bytes], Any]] = _decoder_factory.decoder_for(
+            MESSAGE_ENCODING, record)
+        if found is None:
+            raise ValueError(f"no CDR decoder for {schema.name}")
+        decoder = found
         _decoders[schema.name] = decoder
     return decoder
 
 
-def _header(stamp_ms: int, frame_id: str) -> Dict[str, Any]:
+def _stamp(stamp_ms: int) -> Tuple[int, int]:
+    """``header.stamp`` (seconds, nanoseconds) of a millisecond timestamp."""
     seconds, milliseconds = divmod(int(stamp_ms), 1000)
-    return {
-        "stamp": {"sec": seconds, "nanosec": milliseconds * 1_000_000},
-        "frame_id": frame_id,
-    }
+    return seconds, milliseconds * 1_000_000
 
 
 def _stamp_ns(header: Any) -> int:
@@ -218,18 +222,8 @@ def encode_image(
     else:
         raise ValueError(f"no image encoding for samples of type {array.dtype}")
     little_endian = array.astype(_ENCODING_DTYPES[encoding], copy=False)
-    height, width = little_endian.shape
-    return _encoder(IMAGE_SCHEMA)(
-        {
-            "header": _header(stamp_ms, frame_id),
-            "height": height,
-            "width": width,
-            "encoding": encoding,
-            "is_bigendian": 0,
-            "step": width * little_endian.itemsize,
-            "data": np.ascontiguousarray(little_endian).tobytes(),
-        }
-    )
+    seconds, nanoseconds = _stamp(stamp_ms)
+    return QuorvanMessageEncoder.image(little_endian, seconds, nanoseconds, frame_id)
 
 
 @dataclass(frozen=True)
@@ -306,21 +300,12 @@ def encode_camera_info(
     intrinsics: Intrinsics, stamp_ms: int, frame_id: str = FRAME_ID
 ) -> bytes:
     """CDR bytes of a ``sensor_msgs/msg/CameraInfo`` for ``intrinsics``."""
-    return _encoder(CAMERA_INFO_SCHEMA)(
-        {
-            "header": _header(stamp_ms, frame_id),
-            "height": intrinsics.height,
-            "width": intrinsics.width,
-            "distortion_model": intrinsics.distortion_model,
-            "d": list(intrinsics.distortion),
-            "k": list(intrinsics.k),
-            "r": [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0],
-            "p": list(intrinsics.p),
-            "binning_x": 0,
-            "binning_y": 0,
-            "roi": {"x_offset": 0, "y_offset": 0, "height": 0, "width": 0,
-                    "do_rectify": False},
-        }
+    seconds, nanoseconds = _stamp(stamp_ms)
+    return QuorvanMessageEncoder.cameraInfo(
+        intrinsics.width, intrinsics.height, intrinsics.distortion_model,
+        list(intrinsics.distortion), list(intrinsics.k),
+        [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0], list(intrinsics.p),
+        seconds, nanoseconds, frame_id,
     )
 
 
