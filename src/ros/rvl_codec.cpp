@@ -18,11 +18,47 @@ int32_t unzigzag(uint32_t folded) {
     return static_cast<int32_t>(folded >> 1) ^ -static_cast<int32_t>(folded & 1u);
 }
 
+// The nibbles of a number, the first to be written most significant.
+struct NibbleCode {
+    uint32_t nibbles = 0;
+    uint32_t count = 0;
+};
+
+constexpr NibbleCode nibbleCode(uint32_t value) {
+    NibbleCode code;
+    do {
+        uint32_t group = value & 0x7u;
+        value >>= 3;
+        if (value != 0)
+            group |= 0x8u;
+        code.nibbles = (code.nibbles << 4) | group;
+        ++code.count;
+    } while (value != 0);
+    return code;
+}
+
+// The codes of all numbers of up to four groups (12 bits): run lengths and
+// the steps of real depth almost always fit, so the per-pixel work is one
+// lookup and one shift instead of a loop with a branch per group.
+constexpr uint32_t kTabulated = 1u << 12;
+struct NibbleTable {
+    constexpr NibbleTable() {
+        for (uint32_t value = 0; value < kTabulated; ++value)
+            codes[value] = nibbleCode(value);
+    }
+    NibbleCode codes[kTabulated];
+};
+constexpr NibbleTable kNibbleTable;
+
 // Counts the nibbles a stream would take, without writing it.
 class NibbleCounter {
 public:
     void writeNumber(uint32_t value) {
-        const int bits = value == 0 ? 1 : 32 - __builtin_clz(value);
+        if (value < kTabulated) {
+            nibbles_ += kNibbleTable.codes[value].count;
+            return;
+        }
+        const int bits = 32 - __builtin_clz(value);
         nibbles_ += static_cast<std::size_t>((bits + 2) / 3);
     }
     std::size_t bytes() const { return (nibbles_ + kNibblesPerWord - 1) / kNibblesPerWord * 4; }
@@ -36,42 +72,54 @@ public:
     explicit NibblePacker(uint8_t* out) : out_(out) {}
 
     void writeNumber(uint32_t value) {
-        do {
-            uint32_t group = value & 0x7u;
-            value >>= 3;
-            if (value != 0)
-                group |= 0x8u;
-            word_ = (word_ << 4) | group;
-            if (++nibbles_ == kNibblesPerWord)
-                storeWord();
-        } while (value != 0);
+        if (value < kTabulated) {
+            append(kNibbleTable.codes[value]);
+            return;
+        }
+        // Four groups at a time keep the pending nibbles within 64 bits.
+        while (value >= kTabulated) {
+            uint32_t groups = 0;
+            for (int group = 0; group < 4; ++group)
+                groups = (groups << 4) | ((value >> (3 * group)) & 0x7u) | 0x8u;
+            append({groups, 4});
+            value >>= 12;
+        }
+        append(kNibbleTable.codes[value]);
     }
 
     // Pads the last word with zero nibbles; returns the bytes written.
     std::size_t finish() {
-        if (nibbles_ > 0) {
-            word_ <<= 4 * (kNibblesPerWord - nibbles_);
-            storeWord();
+        if (pending_ > 0) {
+            storeWord(static_cast<uint32_t>(pending_nibbles_ << 4 * (kNibblesPerWord - pending_)));
+            pending_ = 0;
         }
         return written_;
     }
 
 private:
-    void storeWord() {
+    void append(NibbleCode code) {
+        pending_nibbles_ = (pending_nibbles_ << 4 * code.count) | code.nibbles;
+        pending_ += static_cast<int>(code.count);
+        if (pending_ >= kNibblesPerWord) {
+            pending_ -= kNibblesPerWord;
+            storeWord(static_cast<uint32_t>(pending_nibbles_ >> 4 * pending_));
+        }
+    }
+
+    void storeWord(uint32_t word) {
         uint8_t* at = out_ + written_;
-        at[0] = static_cast<uint8_t>(word_);
-        at[1] = static_cast<uint8_t>(word_ >> 8);
-        at[2] = static_cast<uint8_t>(word_ >> 16);
-        at[3] = static_cast<uint8_t>(word_ >> 24);
+        at[0] = static_cast<uint8_t>(word);
+        at[1] = static_cast<uint8_t>(word >> 8);
+        at[2] = static_cast<uint8_t>(word >> 16);
+        at[3] = static_cast<uint8_t>(word >> 24);
         written_ += 4;
-        word_ = 0;
-        nibbles_ = 0;
     }
 
     uint8_t* out_;
     std::size_t written_ = 0;
-    uint32_t word_ = 0;
-    int nibbles_ = 0;
+    // The last nibbles not yet in a word are the low 4 * pending_ bits.
+    uint64_t pending_nibbles_ = 0;
+    int pending_ = 0;
 };
 
 class NibbleReader {
