@@ -29,23 +29,9 @@ FRAME_IDS = ["", "a", "ab", "abc", "quorvan_optical_frame", "f" * 257, "kamera_Ã
 SHAPES = [(1, 1), (1, 7), (3, 1), (5, 3), (2, 2), (7, 5)]
 STAMP = (1_700_000_123, 999_999_999)
 
-_SCHEMA_TEXTS = {
-    "sensor_msgs/msg/Image": messages.IMAGE_SCHEMA.text,
-    "sensor_msgs/msg/CameraInfo": messages.CAMERA_INFO_SCHEMA.text,
-    "sensor_msgs/msg/CompressedImage": messages._concatenate(
-        "std_msgs/Header header\nstring format\nuint8[] data\n",
-        ("std_msgs/Header", messages._HEADER_MSG),
-        ("builtin_interfaces/Time", messages._TIME_MSG)),
-    "sensor_msgs/msg/PointCloud2": messages._concatenate(
-        "std_msgs/Header header\nuint32 height\nuint32 width\nsensor_msgs/PointField[] fields\n"
-        "bool is_bigendian\nuint32 point_step\nuint32 row_step\nuint8[] data\nbool is_dense\n",
-        ("std_msgs/Header", messages._HEADER_MSG),
-        ("builtin_interfaces/Time", messages._TIME_MSG),
-        ("sensor_msgs/PointField",
-         "uint8 INT8=1\nuint8 UINT8=2\nuint8 INT16=3\nuint8 UINT16=4\nuint8 INT32=5\n"
-         "uint8 UINT32=6\nuint8 FLOAT32=7\nuint8 FLOAT64=8\n"
-         "string name\nuint32 offset\nuint8 datatype\nuint32 count\n")),
-}
+_SCHEMA_TEXTS = {schema.name: schema.text for schema in (
+    messages.IMAGE_SCHEMA, messages.CAMERA_INFO_SCHEMA, messages.COMPRESSED_IMAGE_SCHEMA,
+    messages.POINT_CLOUD2_SCHEMA)}
 
 
 def mcap_ros2_bytes(type_name: str, message: Dict[str, Any]) -> bytes:
@@ -185,6 +171,16 @@ def test_point_cloud_matches_both_serializers(frame_id: str) -> None:
                 "header": header(frame_id), "height": height, "width": width,
                 "fields": fields, "is_bigendian": False, "point_step": 12,
                 "row_step": 12 * width, "data": points.tobytes(), "is_dense": dense})
+
+
+def test_messages_module_wraps_the_encoder_with_millisecond_stamps() -> None:
+    depth = np.array([[0.0, 1500.4, np.nan], [65535.0, 65536.0, 2.0]], np.float32)
+    assert messages.encode_compressed_depth(depth, 61_001, "c") == \
+        Encoder.compressedDepth(depth, 61, 1_000_000, "c")
+    assert messages.COMPRESSED_DEPTH_FORMAT == Encoder.COMPRESSED_DEPTH_FORMAT
+    points = np.ones((2, 3, 3), np.float32)
+    assert messages.encode_point_cloud(points, -1, "p", True) == \
+        Encoder.pointCloud(points, -1, 999_000_000, "p", True)
 
 
 def test_messages_module_encodes_what_it_decodes() -> None:
