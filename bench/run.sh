@@ -73,4 +73,7 @@ if cmake --build "${build_dir}" -j 2 --target quorvan_message_bench >&2; then
         --benchmark_out="${message_json}" --benchmark_out_format=json > /dev/null
     echo
     "${python}" "${repo}/bench/message_bench_summary.py" "${message_json}"
+    PYTHONPATH="${build_dir}/python:${repo}/python${PYTHONPATH:+:${PYTHONPATH}}" \
+        "${python}" "${repo}/bench/message_bench_python.py" --repeat "${processing_repeat}" ||
+        echo "(the Python encoding figures need quorvan's dependencies: pip install mcap-ros2-support)"
 fi
