@@ -24,8 +24,8 @@ constexpr std::string_view kCompressedDepthFormat = "16UC1; compressedDepth rvl"
 // The configuration header and the size in front of the RVL stream.
 constexpr std::size_t kCompressedDepthPrefixSize = 12 + 8;
 // A bound on the pixels a stream may claim, so that a corrupt size cannot
-// make a reader allocate gigabytes: far beyond any depth sensor.
-constexpr uint64_t kMaxCompressedDepthPixels = uint64_t{1} << 26;
+// make a reader allocate more than 32 MB: far beyond any depth sensor.
+constexpr uint64_t kMaxCompressedDepthPixels = uint64_t{1} << 24;
 
 struct DepthPlane {
     const uint16_t* millimetres = nullptr;
