@@ -15,16 +15,19 @@ from __future__ import annotations
 import argparse
 import statistics
 import time
-from typing import Any, Callable
+from typing import Any, Callable, Dict
 
 import numpy as np
+import numpy.typing as npt
 
 from quorvan import messages
 
 try:
     from rosbags.typesys import Stores, get_typestore
+
+    HAVE_ROSBAGS = True
 except ImportError:  # the comparison is optional
-    get_typestore = None
+    HAVE_ROSBAGS = False
 
 
 def median_us(function: Callable[[], Any], repeat: int) -> float:
@@ -36,7 +39,7 @@ def median_us(function: Callable[[], Any], repeat: int) -> float:
     return statistics.median(times) * 1e6
 
 
-def rosbags_encoder(plane: np.ndarray) -> Callable[[], Any]:
+def rosbags_encoder(plane: npt.NDArray[Any]) -> Callable[[], Any]:
     store = get_typestore(Stores.ROS2_JAZZY)
     types = store.types
     height, width = plane.shape
@@ -56,7 +59,7 @@ def main() -> int:
     parser.add_argument("--repeat", type=int, default=200)
     arguments = parser.parse_args()
     rng = np.random.default_rng(1)
-    planes = {
+    planes: Dict[str, npt.NDArray[Any]] = {
         "640x480 32FC1 depth": rng.random((480, 640), dtype=np.float32),
         "640x480x8 16SC1 raw": rng.integers(-2048, 2048, (8 * 480, 640)).astype(np.int16),
     }
@@ -66,7 +69,7 @@ def main() -> int:
         copy = median_us(plane.tobytes, arguments.repeat)
         line = (f"  {label}: encode_image {native:8.1f} us  bytes copy {copy:8.1f} us  "
                 f"encode/copy: {native / copy:.2f}x")
-        if get_typestore is not None:
+        if HAVE_ROSBAGS:
             reference = median_us(rosbags_encoder(plane), max(arguments.repeat // 10, 5))
             line += f"  rosbags {reference:8.1f} us ({reference / native:.1f}x the native)"
         print(line)

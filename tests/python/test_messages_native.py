@@ -40,7 +40,7 @@ def mcap_ros2_bytes(type_name: str, message: Dict[str, Any]) -> bytes:
     writer = Writer(stream)
     schema = writer.register_msgdef(type_name, _SCHEMA_TEXTS[type_name])
     writer.write_message("/t", schema, message, log_time=0, publish_time=0)
-    writer.finish()
+    writer.finish()  # type: ignore[no-untyped-call]
     stream.seek(0)
     records = [m for _, _, m in make_reader(stream).iter_messages()]
     assert len(records) == 1
