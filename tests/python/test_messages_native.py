@@ -173,6 +173,19 @@ def test_point_cloud_matches_both_serializers(frame_id: str) -> None:
                 "row_step": 12 * width, "data": points.tobytes(), "is_dense": dense})
 
 
+def test_encoders_refuse_arguments_they_cannot_encode() -> None:
+    with pytest.raises(TypeError):
+        Encoder.compressedImage("png", 123, 0, 0, "")  # type: ignore[arg-type]
+    for points in (np.zeros((2, 3), np.float32), np.zeros((2, 3, 4), np.float32)):
+        with pytest.raises(ValueError, match="shape"):
+            Encoder.pointCloud(points, 0, 0, "")
+    for depth in (np.zeros((2, 2), np.int32), np.zeros(4, np.uint16), np.zeros((0, 3), np.uint16)):
+        with pytest.raises(ValueError):
+            Encoder.compressedDepth(depth, 0, 0, "")
+    with pytest.raises(TypeError):
+        Encoder.image(np.zeros((1, 1), np.float32), 2**31, 0, "")  # beyond int32 seconds
+
+
 def test_messages_module_wraps_the_encoder_with_millisecond_stamps() -> None:
     depth = np.array([[0.0, 1500.4, np.nan], [65535.0, 65536.0, 2.0]], np.float32)
     assert messages.encode_compressed_depth(depth, 61_001, "c") == \
