@@ -63,3 +63,17 @@ echo "${processing_text}"
 echo
 echo "filters and deprojection in C++ (CPU time per frame; vga:0 is 240x180, vga:1 640x480):"
 echo "${filter_text}"
+
+# ROS message encoding beside memcpy, and RVL beside zstd and zlib, on the
+# kit's scenes (left out where zstd's development files are missing).
+if cmake --build "${build_dir}" -j 2 --target quorvan_message_bench >&2; then
+    message_json="${build_dir}/message_bench.json"
+    "${build_dir}/bench/quorvan_message_bench" --benchmark_min_time="${min_time}" \
+        --benchmark_repetitions="${repetitions}" --benchmark_report_aggregates_only=true \
+        --benchmark_out="${message_json}" --benchmark_out_format=json > /dev/null
+    echo
+    "${python}" "${repo}/bench/message_bench_summary.py" "${message_json}"
+    PYTHONPATH="${build_dir}/python:${repo}/python${PYTHONPATH:+:${PYTHONPATH}}" \
+        "${python}" "${repo}/bench/message_bench_python.py" --repeat "${processing_repeat}" ||
+        echo "(the Python encoding figures need quorvan's dependencies: pip install mcap-ros2-support)"
+fi

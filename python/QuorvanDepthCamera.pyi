@@ -3,6 +3,7 @@ import typing
 
 import numpy
 import numpy.typing
+import typing_extensions
 
 __version__: str
 
@@ -344,3 +345,60 @@ class QuorvanPlaybackCamera(metaclass=_Pybind11Type):
     ) -> TOFErrorCode: ...
     def clearQueue(self) -> None: ...
     def queuedRaw(self) -> int: ...
+
+class QuorvanMessageEncoder(metaclass=_Pybind11Type):
+    COMPRESSED_DEPTH_FORMAT: typing.ClassVar[str]
+    @staticmethod
+    def image(
+        plane: numpy.ndarray,
+        stamp_sec: typing.SupportsIndex,
+        stamp_nanosec: typing.SupportsIndex,
+        frame_id: str,
+    ) -> bytes: ...
+    @staticmethod
+    def cameraInfo(
+        width: typing.SupportsIndex,
+        height: typing.SupportsIndex,
+        distortion_model: str,
+        d: collections.abc.Sequence[typing.SupportsFloat],
+        k: collections.abc.Sequence[typing.SupportsFloat],
+        r: collections.abc.Sequence[typing.SupportsFloat],
+        p: collections.abc.Sequence[typing.SupportsFloat],
+        stamp_sec: typing.SupportsIndex,
+        stamp_nanosec: typing.SupportsIndex,
+        frame_id: str,
+        binning_x: typing.SupportsIndex = 0,
+        binning_y: typing.SupportsIndex = 0,
+        roi: tuple[
+            typing.SupportsIndex, typing.SupportsIndex, typing.SupportsIndex, typing.SupportsIndex, bool
+        ] = (0, 0, 0, 0, False),
+    ) -> bytes: ...
+    @staticmethod
+    def compressedImage(
+        format: str,
+        data: typing_extensions.Buffer,
+        stamp_sec: typing.SupportsIndex,
+        stamp_nanosec: typing.SupportsIndex,
+        frame_id: str,
+    ) -> bytes: ...
+    @staticmethod
+    def compressedDepth(
+        depth: numpy.ndarray,
+        stamp_sec: typing.SupportsIndex,
+        stamp_nanosec: typing.SupportsIndex,
+        frame_id: str,
+    ) -> bytes: ...
+    @staticmethod
+    def pointCloud(
+        points: numpy.typing.ArrayLike,
+        stamp_sec: typing.SupportsIndex,
+        stamp_nanosec: typing.SupportsIndex,
+        frame_id: str,
+        is_dense: bool = False,
+    ) -> bytes: ...
+
+class QuorvanDepthCodec(metaclass=_Pybind11Type):
+    @staticmethod
+    def compress(depth: numpy.ndarray) -> bytes: ...
+    @staticmethod
+    def decompress(data: typing_extensions.Buffer) -> numpy.typing.NDArray[numpy.uint16]: ...

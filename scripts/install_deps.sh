@@ -4,6 +4,7 @@
 set -euo pipefail
 
 "$(dirname "$0")/apt_install.sh" build-essential libgtest-dev libgmock-dev libbenchmark-dev \
+    libzstd-dev zlib1g-dev \
     g++-aarch64-linux-gnu qemu-user ccache
 
 python3 -m pip --version >/dev/null 2>&1 || { echo "pip for python3 is required" >&2; exit 1; }

@@ -11,6 +11,10 @@ plain Python open what they write:
   converts, dividing by 1000 in 32-bit float); amplitude and confidence are
   ``32FC1`` as the camera delivers them.
 - ``sensor_msgs/msg/CameraInfo``: the pinhole intrinsics (:class:`Intrinsics`).
+- ``sensor_msgs/msg/CompressedImage`` of format ``16UC1; compressedDepth rvl``:
+  depth compressed losslessly as 16-bit millimetres (0 where invalid), in the
+  layout ROS's compressed-depth image transport decodes.
+- ``sensor_msgs/msg/PointCloud2``: an organised cloud of float32 x, y, z.
 
 Topics (:data:`TOPIC_RAW`, :data:`TOPIC_DEPTH`, :data:`TOPIC_AMPLITUDE`,
 :data:`TOPIC_CONFIDENCE`, :data:`TOPIC_CAMERA_INFO`) and the frame id
@@ -21,6 +25,8 @@ which is what an MCAP channel with ``message_encoding="cdr"`` carries)::
 
     encode_image(plane, stamp_ms)            # int16 -> 16SC1, float32 -> 32FC1
     encode_camera_info(intrinsics, stamp_ms)
+    encode_compressed_depth(depth_mm, stamp_ms)  # uint16 or float32 millimetres
+    encode_point_cloud(points, stamp_ms)         # float32 (height, width, 3)
 
 Decoding::
 
@@ -32,13 +38,17 @@ Timestamps: ``stamp_ms`` is the camera's frame timestamp in milliseconds
 nanoseconds, and the decoders give it back as nanoseconds
 (:func:`stamp_ns_to_ms` turns that back into the camera's milliseconds).
 
-Schemas: :data:`IMAGE_SCHEMA` and :data:`CAMERA_INFO_SCHEMA` are
+Schemas: :data:`IMAGE_SCHEMA`, :data:`CAMERA_INFO_SCHEMA`,
+:data:`COMPRESSED_IMAGE_SCHEMA` and :data:`POINT_CLOUD2_SCHEMA` are
 :class:`Schema` values (ROS 2 type name and concatenated ``.msg`` text, the
 form MCAP files and Foxglove channels register with encoding ``ros2msg``).
 
-The encoders and decoders are mcap_ros2's own dynamic CDR serializer and
-deserializer built from these schema texts, so what we write is what every
-other ROS 2 reader parses.
+The encoders are the extension module's native CDR writer
+(``QuorvanMessageEncoder``), which writes each message in one pass straight
+from the plane into one ``bytes`` object; its output is byte for byte what
+mcap_ros2's and rosbags' serializers write (the tests compare). The decoders
+are mcap_ros2's public decoder factory over these schema texts, so what we
+read is what every other ROS 2 reader parses.
 
 Intrinsics: when a camera does not report its own, :func:`nominal_intrinsics`
 gives the nominal pinhole of the sensor: square pixels, the principal point at
@@ -51,11 +61,14 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, Tuple
+from typing import Any, Callable, Dict, Optional, Tuple
 
 import numpy as np
 import numpy.typing as npt
-from mcap_ros2._dynamic import generate_dynamic, serialize_dynamic
+from mcap.records import Schema as McapSchema
+from mcap_ros2.decoder import DecoderFactory
+
+from QuorvanDepthCamera import QuorvanMessageEncoder
 
 TOPIC_RAW = "/quorvan/raw"
 TOPIC_DEPTH = "/quorvan/depth"
@@ -147,6 +160,54 @@ CAMERA_INFO_SCHEMA = Schema(
         ("sensor_msgs/RegionOfInterest", _ROI_MSG),
     ),
 )
+_COMPRESSED_IMAGE_MSG = """std_msgs/Header header
+string format
+uint8[] data
+"""
+
+_POINT_FIELD_MSG = """uint8 INT8=1
+uint8 UINT8=2
+uint8 INT16=3
+uint8 UINT16=4
+uint8 INT32=5
+uint8 UINT32=6
+uint8 FLOAT32=7
+uint8 FLOAT64=8
+string name
+uint32 offset
+uint8 datatype
+uint32 count
+"""
+
+_POINT_CLOUD2_MSG = """std_msgs/Header header
+uint32 height
+uint32 width
+sensor_msgs/PointField[] fields
+bool is_bigendian
+uint32 point_step
+uint32 row_step
+uint8[] data
+bool is_dense
+"""
+
+COMPRESSED_IMAGE_SCHEMA = Schema(
+    "sensor_msgs/msg/CompressedImage",
+    _concatenate(
+        _COMPRESSED_IMAGE_MSG,
+        ("std_msgs/Header", _HEADER_MSG),
+        ("builtin_interfaces/Time", _TIME_MSG),
+    ),
+)
+POINT_CLOUD2_SCHEMA = Schema(
+    "sensor_msgs/msg/PointCloud2",
+    _concatenate(
+        _POINT_CLOUD2_MSG,
+        ("std_msgs/Header", _HEADER_MSG),
+        ("builtin_interfaces/Time", _TIME_MSG),
+        ("sensor_msgs/PointField", _POINT_FIELD_MSG),
+    ),
+)
+COMPRESSED_DEPTH_FORMAT = "16UC1; compressedDepth rvl"
 SCHEMA_ENCODING = "ros2msg"
 MESSAGE_ENCODING = "cdr"
 
@@ -155,32 +216,31 @@ _ENCODING_DTYPES: Dict[str, np.dtype[Any]] = {
     ENCODING_FLOAT: np.dtype("<f4"),
 }
 
-_encoders: Dict[str, Callable[[Any], bytes]] = {}
+_decoder_factory = DecoderFactory()
 _decoders: Dict[str, Callable[[bytes], Any]] = {}
-
-
-def _encoder(schema: Schema) -> Callable[[Any], bytes]:
-    encoder = _encoders.get(schema.name)
-    if encoder is None:
-        encoder = serialize_dynamic(schema.name, schema.text)[schema.name]
-        _encoders[schema.name] = encoder
-    return encoder
+# The decoder factory keys its cache by schema id; each of our schemas has its own.
+_SCHEMA_IDS = {IMAGE_SCHEMA.name: 1, CAMERA_INFO_SCHEMA.name: 2,
+               COMPRESSED_IMAGE_SCHEMA.name: 3, POINT_CLOUD2_SCHEMA.name: 4}
 
 
 def _decoder(schema: Schema) -> Callable[[bytes], Any]:
     decoder = _decoders.get(schema.name)
     if decoder is None:
-        decoder = generate_dynamic(schema.name, schema.text)[schema.name]
+        record = McapSchema(id=_SCHEMA_IDS[schema.name], name=schema.name,
+                            encoding=SCHEMA_ENCODING, data=schema.data)
+        found: Optional[Callable[[bytes], Any]] = _decoder_factory.decoder_for(
+            MESSAGE_ENCODING, record)
+        if found is None:
+            raise ValueError(f"no CDR decoder for {schema.name}")
+        decoder = found
         _decoders[schema.name] = decoder
     return decoder
 
 
-def _header(stamp_ms: int, frame_id: str) -> Dict[str, Any]:
+def _stamp(stamp_ms: int) -> Tuple[int, int]:
+    """``header.stamp`` (seconds, nanoseconds) of a millisecond timestamp."""
     seconds, milliseconds = divmod(int(stamp_ms), 1000)
-    return {
-        "stamp": {"sec": seconds, "nanosec": milliseconds * 1_000_000},
-        "frame_id": frame_id,
-    }
+    return seconds, milliseconds * 1_000_000
 
 
 def _stamp_ns(header: Any) -> int:
@@ -218,18 +278,8 @@ def encode_image(
     else:
         raise ValueError(f"no image encoding for samples of type {array.dtype}")
     little_endian = array.astype(_ENCODING_DTYPES[encoding], copy=False)
-    height, width = little_endian.shape
-    return _encoder(IMAGE_SCHEMA)(
-        {
-            "header": _header(stamp_ms, frame_id),
-            "height": height,
-            "width": width,
-            "encoding": encoding,
-            "is_bigendian": 0,
-            "step": width * little_endian.itemsize,
-            "data": np.ascontiguousarray(little_endian).tobytes(),
-        }
-    )
+    seconds, nanoseconds = _stamp(stamp_ms)
+    return QuorvanMessageEncoder.image(little_endian, seconds, nanoseconds, frame_id)
 
 
 @dataclass(frozen=True)
@@ -306,21 +356,12 @@ def encode_camera_info(
     intrinsics: Intrinsics, stamp_ms: int, frame_id: str = FRAME_ID
 ) -> bytes:
     """CDR bytes of a ``sensor_msgs/msg/CameraInfo`` for ``intrinsics``."""
-    return _encoder(CAMERA_INFO_SCHEMA)(
-        {
-            "header": _header(stamp_ms, frame_id),
-            "height": intrinsics.height,
-            "width": intrinsics.width,
-            "distortion_model": intrinsics.distortion_model,
-            "d": list(intrinsics.distortion),
-            "k": list(intrinsics.k),
-            "r": [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0],
-            "p": list(intrinsics.p),
-            "binning_x": 0,
-            "binning_y": 0,
-            "roi": {"x_offset": 0, "y_offset": 0, "height": 0, "width": 0,
-                    "do_rectify": False},
-        }
+    seconds, nanoseconds = _stamp(stamp_ms)
+    return QuorvanMessageEncoder.cameraInfo(
+        intrinsics.width, intrinsics.height, intrinsics.distortion_model,
+        list(intrinsics.distortion), list(intrinsics.k),
+        [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0], list(intrinsics.p),
+        seconds, nanoseconds, frame_id,
     )
 
 
@@ -343,3 +384,32 @@ def decode_camera_info(data: bytes) -> DecodedCameraInfo:
     )
     return DecodedCameraInfo(_stamp_ns(message.header), str(message.header.frame_id),
                              intrinsics)
+
+
+def encode_compressed_depth(
+    depth_mm: npt.NDArray[Any], stamp_ms: int, frame_id: str = FRAME_ID
+) -> bytes:
+    """CDR bytes of a ``sensor_msgs/msg/CompressedImage`` of lossless depth.
+
+    ``depth_mm`` is a 2-D uint16 array of millimetres, or float32 millimetres
+    as the camera delivers them (rounded to whole millimetres; NaN, <= 0 and
+    > 65535 become 0, "no depth"). The format is :data:`COMPRESSED_DEPTH_FORMAT`.
+    Raises ``ValueError`` for another shape or type.
+    """
+    seconds, nanoseconds = _stamp(stamp_ms)
+    return QuorvanMessageEncoder.compressedDepth(np.asarray(depth_mm), seconds, nanoseconds,
+                                                 frame_id)
+
+
+def encode_point_cloud(
+    points: npt.NDArray[np.float32], stamp_ms: int, frame_id: str = FRAME_ID,
+    is_dense: bool = False,
+) -> bytes:
+    """CDR bytes of a ``sensor_msgs/msg/PointCloud2`` of an organised cloud.
+
+    ``points`` has the shape (height, width, 3): x, y, z of every pixel in
+    metres (float32 fields "x", "y", "z"). ``is_dense`` says that no point
+    is invalid.
+    """
+    seconds, nanoseconds = _stamp(stamp_ms)
+    return QuorvanMessageEncoder.pointCloud(points, seconds, nanoseconds, frame_id, is_dense)
