@@ -48,6 +48,7 @@ PYBIND11_MODULE(QuorvanDepthCamera, m) {
     Quorvan::python::init_frame_additions(m);
     Quorvan::python::init_camera_additions(m);
     Quorvan::python::init_playback(m);
+    Quorvan::python::init_logging(m);
     lookUpNumPyNow();
     stopCamerasAtExit();
 }
