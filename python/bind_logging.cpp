@@ -1,8 +1,9 @@
 // The library's log in Python: on import the module replaces the native sink
 // with one that hands every record to Python's `logging`, under the logger
 // "quorvan.<category>" ("quorvan.csi", "quorvan.camera", ...) at the matching
-// level. QUORVAN_LOG (or Log.setLevels) still decides what the library emits;
-// the loggers' levels and handlers decide what Python shows of it.
+// level. QUORVAN_LOG still decides what the library emits; the loggers'
+// levels and handlers decide what Python shows of it. The module itself gains
+// no attribute: it keeps the names it has always had.
 //
 // Records come from any thread. One logged on a thread that holds the
 // interpreter lock (an open() called from Python) is delivered at once, in
@@ -29,7 +30,6 @@
 namespace Quorvan::python {
 
 namespace py = pybind11;
-using namespace pybind11::literals;
 
 namespace {
 
@@ -190,33 +190,9 @@ private:
     std::thread worker_;
 };
 
-// Gives the static methods a home: the module keeps no functions of its own.
-struct LogNamespace {};
-
 }  // namespace
 
-void init_logging(py::module_& m) {
-    py::class_<LogNamespace> log(m, "Log", R"doc(
-The library's diagnostics, as records of Python's ``logging`` under the
-loggers ``quorvan.<category>`` (``quorvan.csi``, ``quorvan.camera``, ...).
-What the library emits is set by the environment variable ``QUORVAN_LOG``
-(for example ``csi:debug,*:warn``; ``*:none`` silences it) or by ``setLevels``.
-)doc");
-    log.def_static(
-        "setLevels", [](const std::string& levels) { return logging::setLevels(levels.c_str()); },
-        "levels"_a, R"doc(
-Applies thresholds in the ``QUORVAN_LOG`` syntax on top of the current ones.
-Returns False if some entry was not understood; the others still apply.
-)doc");
-    log.def_static(
-        "threshold",
-        [](const std::string& category) {
-            return std::string(logging::levelName(logging::threshold(category.c_str())));
-        },
-        "category"_a, R"doc(
-The threshold of a category: "debug", "info", "warn", "error" or "none".
-)doc");
-
+void init_logging(py::module_& /*m*/) {
     PythonLogBridge::instance().install();
     // Imported now so that its own exit hook (which flushes the handlers) is
     // registered before, and so runs after, the one below.
