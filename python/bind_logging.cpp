@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -30,6 +31,7 @@
 namespace Quorvan::python {
 
 namespace py = pybind11;
+using namespace pybind11::literals;
 
 namespace {
 
@@ -97,6 +99,23 @@ public:
         }
         for (const QueuedRecord& record : left)
             deliver(record.category.c_str(), record.level, record.message.c_str());
+    }
+
+    // In the child of a fork, with the interpreter lock held. Only the
+    // forking thread came along: the delivery thread is not there to be
+    // joined (joining it would be undefined), and the lock guarding the queue
+    // may have been held by a thread that no longer exists.
+    void afterForkInChild() {
+        new (&mutex_) std::mutex;
+        new (&wake_) std::condition_variable;
+        if (worker_.joinable()) {
+            // Never joined nor destroyed: a joinable std::thread would end
+            // the process when destroyed. The parent still owns the thread.
+            new std::thread(std::move(worker_));
+        }
+        queue_.clear();
+        dropped_ = 0;
+        stopping_ = false;
     }
 
 private:
@@ -203,6 +222,9 @@ void init_logging(py::module_& /*m*/) {
     py::cpp_function shut_down([] { PythonLogBridge::instance().shutDown(); },
                                py::name("_stop_log_delivery"));
     py::module_::import("atexit").attr("register")(shut_down);
+    py::cpp_function after_fork([] { PythonLogBridge::instance().afterForkInChild(); },
+                                py::name("_reset_log_delivery_after_fork"));
+    py::module_::import("os").attr("register_at_fork")("after_in_child"_a = after_fork);
 }
 
 }  // namespace Quorvan::python

@@ -104,3 +104,44 @@ def test_exit_while_the_capture_thread_reports_neither_hangs_nor_crashes(
     result = run_python(code, timeout=60)
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "leaving"
+
+
+def test_a_forked_child_exits_after_the_parent_started_delivering(tmp_path):
+    # The delivery thread runs in the parent only; the child's exit hook must
+    # not wait for it.
+    config = tmp_path / "timing_out.cfg"
+    config.write_text(TIMING_OUT_KIT)
+    code = f"""
+        import logging, os, time
+        import QuorvanDepthCamera as qdc
+        records = []
+        class Keep(logging.Handler):
+            def emit(self, record):
+                records.append(record)
+        logging.getLogger("quorvan").addHandler(Keep())
+        camera = qdc.QuorvanCamera()
+        assert camera.openWithFile({str(config)!r}, 0) == qdc.TOFErrorCode.QuorvanSuccess
+        assert camera.start(qdc.TOFOutput.DEPTH) == qdc.TOFErrorCode.QuorvanSuccess
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline and not records:
+            camera.requestFrame(100)
+        assert records, "no report from the capture thread"
+        camera.stop()
+        camera.close()
+        child = os.fork()
+        if child == 0:
+            raise SystemExit(0)
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            done, status = os.waitpid(child, os.WNOHANG)
+            if done:
+                print("child exit", os.waitstatus_to_exitcode(status))
+                break
+            time.sleep(0.05)
+        else:
+            os.kill(child, 9)
+            print("child hung")
+    """
+    result = run_python(code, timeout=90)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "child exit 0", result.stderr
