@@ -2,7 +2,12 @@
 from Python threads and from the camera's own capture thread, and stop
 cleanly at exit."""
 
+import logging
+import time
+
 import pytest
+
+import QuorvanDepthCamera as qdc
 from conftest import run_python
 
 # A kit whose every capture times out quickly: after a few seconds without a
@@ -70,6 +75,26 @@ def test_none_silences_the_library(tmp_path):
     )
     assert result.stdout == ""
     assert "QuorvanTOFCamera" not in result.stderr
+
+
+def test_a_python_thread_without_the_lock_reports_through_logging(caplog):
+    # The playback camera starts with the interpreter lock let go; the
+    # device's refusal of a raw size it cannot decode is reported meanwhile.
+    camera = qdc.QuorvanPlaybackCamera(100, 100, 12, 2)
+    assert camera.open() == qdc.TOFErrorCode.QuorvanSuccess
+    with caplog.at_level(logging.DEBUG, logger="quorvan"):
+        assert camera.start(qdc.TOFOutput.DEPTH) != qdc.TOFErrorCode.QuorvanSuccess
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and not caplog.records:
+            time.sleep(0.01)
+    camera.close()
+    [record] = [r for r in caplog.records if r.name.startswith("quorvan")]
+    assert record.name == "quorvan.device"
+    assert record.levelno == logging.ERROR
+    assert record.getMessage() == (
+        "QuorvanDeviceVGA: the sensor delivers 100x100 samples, which fits no 640x480 "
+        "sensor layout (width 640 or 320, 5 or 10 blocks of height + 1 rows)"
+    )
 
 
 @pytest.mark.parametrize("hold_lock_at_exit", [False, True])
