@@ -1,7 +1,6 @@
 #include "camera/capture_thread.h"
 
 #include <chrono>
-#include <cstdio>
 #include <system_error>
 
 #include "camera/capture_controls.h"

@@ -1,6 +1,5 @@
 #include "camera/frame_pool_sizing.h"
 
-#include <cstdio>
 #include <new>
 
 #include "log/log.h"

@@ -1,7 +1,6 @@
 #include "csi/csi_sensor.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "csi/host_profile.h"
 #include "csi/sensor_discovery.h"

@@ -4,7 +4,6 @@
 #include <linux/i2c.h>
 #include <linux/videodev2.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "csi/i2c_bus.h"

@@ -1,7 +1,6 @@
 #include "device/vga_device.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
