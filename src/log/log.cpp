@@ -16,8 +16,7 @@ namespace Quorvan::logging {
 
 namespace {
 
-constexpr const char* kCategoryNames[kCategoryCount] = {"camera", "csi", "i2c",     "device",
-                                                        "kernel", "usb", "playback"};
+constexpr const char* kCategoryNames[kCategoryCount] = {"camera", "csi", "i2c", "device", "kernel"};
 constexpr Level kDefaultThreshold = Level::Info;
 
 // Process-wide state, made on first use and never destroyed: capture threads

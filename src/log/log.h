@@ -15,8 +15,8 @@
 
 namespace Quorvan::logging {
 
-enum class Category : int { Camera, Csi, I2c, Device, Kernel, Usb, Playback };
-inline constexpr int kCategoryCount = 7;
+enum class Category : int { Camera, Csi, I2c, Device, Kernel };
+inline constexpr int kCategoryCount = 5;
 
 const char* categoryName(Category category);
 bool enabled(Category category, Level level);

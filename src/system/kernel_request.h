@@ -28,7 +28,8 @@ enum class Attempts {
 // Every failure is logged at debug level in the "kernel" category with the
 // request's name and the node the descriptor refers to, so that
 // QUORVAN_LOG=kernel:debug shows which node refused what, whatever the
-// caller then reports.
+// caller then reports; failures a caller expects (the end of an entity
+// enumeration, an empty queue) show up there too.
 int issueRequest(KernelInterface& kernel, int fd, const KernelRequest& request, Attempts attempts,
                  void* argument);
 
