@@ -17,7 +17,7 @@
 #include <pybind11/pybind11.h>
 
 #include <condition_variable>
-#include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <new>
@@ -190,13 +190,22 @@ private:
     // With the interpreter lock held.
     static void deliver(const char* category, logging::Level level, const char* message) {
         try {
+            // Messages quote what the kernel and files hold (adapter names,
+            // paths), which need not be UTF-8; the record keeps the rest.
+            const auto text = py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(
+                message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
+            if (!text)
+                throw py::error_already_set();
             py::object logger = py::module_::import("logging").attr("getLogger")(
                 std::string("quorvan.") + category);
-            logger.attr("log")(pythonLevel(level), message);
+            logger.attr("log")(pythonLevel(level), text);
         } catch (py::error_already_set& error) {
             // A failing handler is the application's problem, but it must not
             // become an exception in whatever Python code happened to run.
             error.discard_as_unraisable("QuorvanDepthCamera log delivery");
+        } catch (const std::exception&) {
+            // Out of memory for the logger's name: on the delivery thread an
+            // escaping exception would end the process.
         }
     }
 
