@@ -49,6 +49,7 @@ PYBIND11_MODULE(QuorvanDepthCamera, m) {
     Quorvan::python::init_camera_additions(m);
     Quorvan::python::init_playback(m);
     Quorvan::python::init_messages(m);
+    Quorvan::python::init_logging(m);
     lookUpNumPyNow();
     stopCamerasAtExit();
 }

@@ -7,12 +7,13 @@
 #include <memory>
 
 #include "quorvan/device.h"
+#include "quorvan/export.h"
 #include "quorvan/sensor.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
 
-class BackendFactory {
+class QUORVAN_API BackendFactory {
 public:
     virtual ~BackendFactory() = default;
 
@@ -34,6 +35,6 @@ public:
 };
 
 // The factory for real hardware and the stand-in libraries on this host.
-std::shared_ptr<BackendFactory> defaultBackendFactory();
+QUORVAN_API std::shared_ptr<BackendFactory> defaultBackendFactory();
 
 }  // namespace Quorvan

@@ -21,6 +21,7 @@
 #include "quorvan/backend_factory.h"
 #include "quorvan/capture_filters.h"
 #include "quorvan/device.h"
+#include "quorvan/export.h"
 #include "quorvan/frame_buffer.h"
 #include "quorvan/frame_statistics.h"
 #include "quorvan/intrinsics.h"
@@ -34,7 +35,7 @@ class CaptureControls;
 class CaptureThread;
 class CameraOptics;
 
-class QuorvanTOFCamera {
+class QUORVAN_API QuorvanTOFCamera {
 public:
     QuorvanTOFCamera();
     explicit QuorvanTOFCamera(std::shared_ptr<BackendFactory> factory);

@@ -3,6 +3,8 @@
 // a user learns why instead of seeing requestFrame return null for ever.
 #pragma once
 
+#include "quorvan/export.h"
+
 namespace Quorvan {
 
 enum class CaptureFailure {
@@ -15,6 +17,6 @@ enum class CaptureFailure {
 };
 
 // A short phrase for messages ("captures time out", ...).
-const char* describeCaptureFailure(CaptureFailure failure);
+QUORVAN_API const char* describeCaptureFailure(CaptureFailure failure);
 
 }  // namespace Quorvan

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "quorvan/export.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
@@ -20,7 +21,7 @@ struct PlaneDescriptor {
     int32_t height;
 };
 
-class QuorvanDevice {
+class QUORVAN_API QuorvanDevice {
 public:
     explicit QuorvanDevice(int32_t platform) : platform(platform) {}
     virtual ~QuorvanDevice() = default;

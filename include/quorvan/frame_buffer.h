@@ -5,11 +5,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "quorvan/export.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
 
-class QuorvanFrameBuffer {
+class QUORVAN_API QuorvanFrameBuffer {
 public:
     virtual ~QuorvanFrameBuffer() = default;
     virtual void setTimestamp(uint64_t timestamp) = 0;
@@ -27,7 +28,7 @@ private:
     uint64_t sequence = 0;
 };
 
-class RawData : public QuorvanFrameBuffer {
+class QUORVAN_API RawData : public QuorvanFrameBuffer {
 public:
     RawData(uint32_t width, uint32_t height);
     void setTimestamp(uint64_t timestamp) override;
@@ -39,7 +40,7 @@ private:
     FrameDataFormat format;
 };
 
-class DepthData : public QuorvanFrameBuffer {
+class QUORVAN_API DepthData : public QuorvanFrameBuffer {
 public:
     DepthData(const FrameDataFormat& depth_format, const FrameDataFormat& confidence_format);
     void setTimestamp(uint64_t timestamp) override;
@@ -54,7 +55,7 @@ private:
     FrameDataFormat confidence_format;  // describes the amplitude plane too
 };
 
-class CacheData : public QuorvanFrameBuffer {
+class QUORVAN_API CacheData : public QuorvanFrameBuffer {
 public:
     // Room for `width` x `height` 16-bit samples (one whole capture). Its
     // format reports `width` x 2*`height`, the capture's size in bytes per

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 
+#include "quorvan/export.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
@@ -41,13 +42,14 @@ constexpr double kHqvgaNominalHorizontalFovDeg = 70.0;
 constexpr double kVgaNominalHorizontalFovDeg = 70.0;
 
 // The nominal optics of a sensor class at the given image size.
-CameraIntrinsics nominalIntrinsics(DeviceType device_type, uint32_t width, uint32_t height);
+QUORVAN_API CameraIntrinsics nominalIntrinsics(DeviceType device_type, uint32_t width,
+                                               uint32_t height);
 
 // Reads calibrated values from a text file of `key = value` lines (keys
 // width, height, fx, fy, cx, cy, k1, k2, p1, p2, k3; '#' starts a comment;
 // missing distortion keys are zero). Returns QuorvanInvalidParameter and
 // leaves *intrinsics untouched when the file is missing, a key is unknown,
 // a value does not parse or the result is not a valid model.
-TofErrorCode loadIntrinsicsFile(const char* path, CameraIntrinsics* intrinsics);
+QUORVAN_API TofErrorCode loadIntrinsicsFile(const char* path, CameraIntrinsics* intrinsics);
 
 }  // namespace Quorvan

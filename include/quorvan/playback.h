@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "quorvan/backend_factory.h"
+#include "quorvan/export.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
@@ -36,7 +37,7 @@ struct PlaybackFormat {
 // The bounded hand-over between the application (push) and the playback
 // sensor in the camera's capture thread (take). Captures are whole raw caches:
 // subframe_count sub-frames of width x height 16-bit samples.
-class PlaybackFeed {
+class QUORVAN_API PlaybackFeed {
 public:
     // Enough to keep the capture thread busy while the application reads the
     // next message, small enough that a paused consumer holds back the reader.
@@ -81,7 +82,7 @@ private:
 // same feed); CSI is not offered; the processing devices are the real ones.
 // The platform is fixed to a generic host: a recording holds plain samples,
 // not the receiver layout of the board it was made on.
-class PlaybackBackendFactory final : public BackendFactory {
+class QUORVAN_API PlaybackBackendFactory final : public BackendFactory {
 public:
     explicit PlaybackBackendFactory(PlaybackFormat format);
 

@@ -16,12 +16,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "quorvan/export.h"
 #include "quorvan/intrinsics.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
 
-class RayTable {
+class QUORVAN_API RayTable {
 public:
     // Invalid intrinsics give an empty table (pixelCount() == 0).
     explicit RayTable(const CameraIntrinsics& intrinsics);
@@ -43,7 +44,7 @@ private:
 // Writes x, y, z (millimetres, interleaved: 3 floats per pixel) for every
 // pixel of `radial_depth_mm`. Pixels without valid depth (zero, negative or
 // not finite) get NaN in all three. Allocates nothing.
-void deprojectDepth(const RayTable& rays, const float* radial_depth_mm, float* xyz);
+QUORVAN_API void deprojectDepth(const RayTable& rays, const float* radial_depth_mm, float* xyz);
 
 // Grey levels for colouring points: amplitude mapped linearly from
 // [low, high] to 0..255 (clamped), three equal bytes per pixel.

@@ -7,5 +7,6 @@
 #include "quorvan/device.h"
 #include "quorvan/frame_buffer.h"
 #include "quorvan/i2c.h"
+#include "quorvan/log.h"
 #include "quorvan/sensor.h"
 #include "quorvan/types.h"

@@ -5,13 +5,14 @@
 #include <cstdint>
 
 #include "quorvan/capture_failure.h"
+#include "quorvan/export.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
 
 class QuorvanTOFCamera;
 
-class QuorvanTOFSensor {
+class QUORVAN_API QuorvanTOFSensor {
 public:
     virtual ~QuorvanTOFSensor() = default;
 

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "quorvan/export.h"
+
 namespace Quorvan {
 namespace filters {
 
@@ -15,8 +17,8 @@ constexpr float kInvalidDepth = 0.0f;
 
 // Rejects pixels whose amplitude (or confidence) lies below `min_amplitude`:
 // too little returned light for the phase to mean anything. In place.
-void thresholdAmplitude(float* depth, const float* amplitude, std::size_t pixel_count,
-                        float min_amplitude);
+QUORVAN_API void thresholdAmplitude(float* depth, const float* amplitude, std::size_t pixel_count,
+                                    float min_amplitude);
 
 // Where the four phase samples of a pixel come from. Sample k of pixel
 // (row, column) is samples[k * phase_stride + row * row_stride + column].
@@ -38,8 +40,8 @@ constexpr int16_t kHqvgaRawClipHigh = 1023 * 16;
 // correlation curve, and the phase then snaps towards a multiple of 45
 // degrees: the depth is wrong while the amplitude looks excellent, so no
 // amplitude threshold can catch it. In place.
-void rejectSaturated(float* depth, int width, int height, const PhaseSamples& phases,
-                     int16_t clip_low, int16_t clip_high);
+QUORVAN_API void rejectSaturated(float* depth, int width, int height, const PhaseSamples& phases,
+                                 int16_t clip_low, int16_t clip_high);
 
 // A flying pixel mixes light from a foreground edge and the background behind
 // it, and lands between the two. It differs from both neighbours along a row
@@ -51,8 +53,8 @@ struct FlyingPixelParameters {
     float min_jump_mm = 40.0f;
     float relative_jump = 0.03f;
 };
-void removeFlyingPixels(const float* in, float* out, int width, int height,
-                        const FlyingPixelParameters& parameters);
+QUORVAN_API void removeFlyingPixels(const float* in, float* out, int width, int height,
+                                    const FlyingPixelParameters& parameters);
 
 // Exponential smoothing over consecutive frames of a static or slowly moving
 // scene: state += alpha * (depth - state). Where the depth moved by more
@@ -65,13 +67,13 @@ struct TemporalParameters {
     float alpha = 0.3f;  // weight of the newest frame, (0, 1]
     float reset_jump_mm = 60.0f;
 };
-void temporalFilter(float* depth, float* state, std::size_t pixel_count,
-                    const TemporalParameters& parameters);
+QUORVAN_API void temporalFilter(float* depth, float* state, std::size_t pixel_count,
+                                const TemporalParameters& parameters);
 
 // 3x3 median of the valid neighbours of each valid pixel; invalid neighbours
 // count as the pixel itself, so holes neither spread nor get filled. Pixels
 // on the image border are copied. `in` and `out` must not overlap.
-void median3x3(const float* in, float* out, int width, int height);
+QUORVAN_API void median3x3(const float* in, float* out, int width, int height);
 
 }  // namespace filters
 }  // namespace Quorvan

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "quorvan/export.h"
+
 namespace Quorvan {
 
 // Resolution class of the attached sensor; decides the processing device.
@@ -111,6 +113,6 @@ struct FrameDataFormat {
 };
 
 // English text of a status code; static storage, never freed by the caller.
-const char* to_str(TofErrorCode code);
+QUORVAN_API const char* to_str(TofErrorCode code);
 
 }  // namespace Quorvan

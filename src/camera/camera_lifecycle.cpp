@@ -9,6 +9,7 @@
 #include "camera/live_cameras.h"
 #include "csi/host_profile.h"
 #include "device/range_modes.h"
+#include "log/log.h"
 #include "quorvan/camera.h"
 
 namespace Quorvan {
@@ -73,7 +74,8 @@ TofErrorCode QuorvanTOFCamera::openWithFile(const char* path, int32_t index) {
 
 TofErrorCode QuorvanTOFCamera::installAndOpenSensor(std::unique_ptr<QuorvanTOFSensor> created) {
     if (!created) {
-        std::fprintf(stderr, "QuorvanTOFCamera: no sensor backend available for this connection\n");
+        QUORVAN_LOGF(Camera, Error,
+                     "QuorvanTOFCamera: no sensor backend available for this connection");
         return QuorvanSystemError;
     }
     // The old device points at the old sensor; it must not outlive it, even
@@ -100,8 +102,8 @@ TofErrorCode QuorvanTOFCamera::openPostHandle() {
         created = factory->createVGADevice(platform, kVGAWidth, kVGAHeight);
     }
     if (!created) {
-        std::fprintf(stderr,
-                     "QuorvanTOFCamera: no processing device available for a %ux%u sensor\n",
+        QUORVAN_LOGF(Camera, Error,
+                     "QuorvanTOFCamera: no processing device available for a %ux%u sensor",
                      info.width, info.height);
         return QuorvanUnkownError;
     }

@@ -1,12 +1,12 @@
 #include "camera/capture_thread.h"
 
 #include <chrono>
-#include <cstdio>
 #include <system_error>
 
 #include "camera/capture_controls.h"
 #include "camera/frame_pool.h"
 #include "camera/skip_pattern.h"
+#include "log/log.h"
 #include "quorvan/camera.h"
 #include "quorvan/sensor.h"
 
@@ -46,7 +46,7 @@ TofErrorCode CaptureThread::start(const Stream& stream) {
         worker = std::thread(&CaptureThread::captureThread, this, stream);
     } catch (const std::system_error& error) {
         stopped.store(true);
-        std::fprintf(stderr, "QuorvanTOFCamera: cannot start the capture thread: %s\n",
+        QUORVAN_LOGF(Camera, Error, "QuorvanTOFCamera: cannot start the capture thread: %s",
                      error.what());
         return QuorvanSystemError;
     }

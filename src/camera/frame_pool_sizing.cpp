@@ -1,7 +1,8 @@
 #include "camera/frame_pool_sizing.h"
 
-#include <cstdio>
 #include <new>
+
+#include "log/log.h"
 
 namespace Quorvan {
 
@@ -35,9 +36,9 @@ TofErrorCode buildFramePool(const CameraInfo& sensor_format, int32_t subframe_co
     if (subframe_count < 1 || capture_height > UINT32_MAX || plane->width < 0 ||
         plane->height < 0 || raw.width < 0 || raw.height < 0 ||
         2u * capture.width * capture_height < planeBytes(raw)) {
-        std::fprintf(stderr,
+        QUORVAN_LOGF(Camera, Error,
                      "QuorvanTOFCamera: sensor format %ux%u x%d does not hold the device's "
-                     "%dx%d raw plane\n",
+                     "%dx%d raw plane",
                      capture.width, capture.height, subframe_count, raw.width, raw.height);
         return QuorvanUnkownError;
     }
@@ -46,7 +47,7 @@ TofErrorCode buildFramePool(const CameraInfo& sensor_format, int32_t subframe_co
     try {
         built = std::make_unique<FramePool>(capture, *plane);
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "QuorvanTOFCamera: out of memory for the frame buffers\n");
+        QUORVAN_LOGF(Camera, Error, "QuorvanTOFCamera: out of memory for the frame buffers");
         return QuorvanSystemError;
     }
     return QuorvanSuccess;

@@ -1,5 +1,7 @@
 #include "camera/stream_health.h"
 
+#include "log/log.h"
+
 namespace Quorvan {
 
 void StreamHealth::restart(Clock::time_point now) {
@@ -9,8 +11,8 @@ void StreamHealth::restart(Clock::time_point now) {
 
 void StreamHealth::captureSucceeded(Clock::time_point now) {
     last_success_ = now;
-    if (reported_ != CaptureFailure::None && report_to_ != nullptr) {
-        std::fprintf(report_to_, "QuorvanTOFCamera: frames are complete again\n");
+    if (reported_ != CaptureFailure::None) {
+        QUORVAN_LOGF(Camera, Info, "QuorvanTOFCamera: frames are complete again");
     }
     reported_ = CaptureFailure::None;
 }
@@ -19,11 +21,9 @@ void StreamHealth::captureFailed(CaptureFailure reason, Clock::time_point now) {
     if (reason == reported_ || now - last_success_ < kSilenceBeforeReport)
         return;
     reported_ = reason;
-    if (report_to_ == nullptr)
-        return;
     const auto silent_s =
         std::chrono::duration_cast<std::chrono::seconds>(now - last_success_).count();
-    std::fprintf(report_to_, "QuorvanTOFCamera: no complete frame for %lld s: %s\n",
+    QUORVAN_LOGF(Camera, Warn, "QuorvanTOFCamera: no complete frame for %lld s: %s",
                  static_cast<long long>(silent_s), describeCaptureFailure(reason));
 }
 

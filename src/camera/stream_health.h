@@ -2,11 +2,11 @@
 // capture fails (timeouts, images of the wrong size, timestamp gaps) would
 // otherwise leave requestFrame returning null for ever without a word; after
 // a few seconds without a completed frame this says so, once, and again only
-// when the reason changes. Used on the capture thread only; allocates nothing.
+// when the reason changes, in the library log's "camera" category. Used on the
+// capture thread only; allocates nothing while the stream is healthy.
 #pragma once
 
 #include <chrono>
-#include <cstdio>
 
 #include "quorvan/capture_failure.h"
 
@@ -16,8 +16,6 @@ class StreamHealth {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::seconds kSilenceBeforeReport{3};
-
-    explicit StreamHealth(std::FILE* report_to = stderr) : report_to_(report_to) {}
 
     // At the start of a stream.
     void restart(Clock::time_point now);
@@ -31,7 +29,6 @@ public:
     CaptureFailure reported() const { return reported_; }
 
 private:
-    std::FILE* report_to_;
     Clock::time_point last_success_{};
     CaptureFailure reported_ = CaptureFailure::None;
 };

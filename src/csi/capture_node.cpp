@@ -13,6 +13,7 @@
 
 #include "csi/v4l2_records.h"
 #include "csi/v4l2_requests.h"
+#include "log/log.h"
 
 namespace Quorvan {
 
@@ -61,7 +62,7 @@ int CaptureNode::deviceNumbers(uint32_t* major_number, uint32_t* minor_number) c
 int CaptureNode::setUpRequest(const KernelRequest& request, Attempts attempts, void* argument) {
     const int result = issueRequest(kernel, node.get(), request, attempts, argument);
     if (result < 0)
-        reportRequestFailure(path, request, result);
+        reportRequestFailure(logging::Category::Csi, path, request, result);
     return result < 0 ? result : 0;
 }
 
@@ -130,7 +131,7 @@ int CaptureNode::requestBuffers() {
     // would stall, with more the driver would hand back indexes we never
     // mapped.
     if (request.count != kBufferCount) {
-        std::fprintf(stderr, "VIDIOC_REQBUFS: driver granted %u buffers instead of %u\n",
+        QUORVAN_LOGF(Csi, Error, "VIDIOC_REQBUFS: driver granted %u buffers instead of %u",
                      request.count, kBufferCount);
         return -ERANGE;
     }
@@ -160,7 +161,7 @@ int CaptureNode::mapAndQueueBuffers() {
                                     streamingBufferOffset(buffer));
         if (address == MAP_FAILED) {
             const int error = errno;
-            std::fprintf(stderr, "%s: mmap of buffer %u failed: %s\n", path, index,
+            QUORVAN_LOGF(Csi, Error, "%s: mmap of buffer %u failed: %s", path, index,
                          std::strerror(error));
             return -error;
         }

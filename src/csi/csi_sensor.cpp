@@ -1,11 +1,11 @@
 #include "csi/csi_sensor.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "csi/host_profile.h"
 #include "csi/sensor_discovery.h"
 #include "csi/v4l2_records.h"
+#include "log/log.h"
 #include "quorvan/camera.h"
 
 namespace Quorvan {
@@ -40,7 +40,7 @@ int QuorvanTOFCSISensor::openCaptureNode() {
     if (const int result = capture.queryCapabilities(&capability); result != 0) {
         // A node that cannot describe itself is not a capture device we can
         // drive; the camera reports the failure and stays usable.
-        std::fprintf(stderr, "VIDIOC_QUERYCAP: error - %d\n", -result);
+        QUORVAN_LOGF(Csi, Error, "VIDIOC_QUERYCAP: error - %d", -result);
         return QuorvanSystemError;
     }
     const CaptureCapabilities capabilities(capability);

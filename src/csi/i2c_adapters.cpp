@@ -11,6 +11,7 @@
 #include <new>
 
 #include "csi/i2c_bus.h"
+#include "log/log.h"
 #include "system/kernel_line_reader.h"
 
 namespace Quorvan {
@@ -97,7 +98,7 @@ bool readAdapterName(KernelInterface& kernel, const char* directory, const char*
     char path[kPathLimit];
     auto readFrom = [&](KernelLineReader& reader) {
         if (!reader.readLine(name, sizeof(name))) {
-            std::fprintf(stderr, "%s: read error\n", path);
+            QUORVAN_LOGF(I2c, Error, "%s: read error", path);
             return false;
         }
         if (char* newline = std::strchr(name, '\n'))
@@ -176,7 +177,7 @@ int lookupI2cBus(KernelInterface& kernel, const char* text) {
     const unsigned long number = std::strtoul(text, &end, 0);
     if (*text != '\0' && *end == '\0') {
         if (number > kHighestBusNumber) {
-            std::fprintf(stderr, "Error: I2C bus out of range!\n");
+            QUORVAN_LOGF(I2c, Error, "Error: I2C bus out of range!");
             return -2;
         }
         return static_cast<int>(number);
@@ -184,7 +185,7 @@ int lookupI2cBus(KernelInterface& kernel, const char* text) {
 
     const std::optional<I2cAdapterList> adapters = gatherI2cAdapters(kernel);
     if (!adapters) {
-        std::fprintf(stderr, "Error: Out of memory!\n");
+        QUORVAN_LOGF(I2c, Error, "Error: Out of memory!");
         return -3;
     }
     const I2cAdapter* match = nullptr;
@@ -192,13 +193,13 @@ int lookupI2cBus(KernelInterface& kernel, const char* text) {
         if (adapter.name != text)
             continue;
         if (match != nullptr) {
-            std::fprintf(stderr, "Error: I2C bus name is not unique!\n");
+            QUORVAN_LOGF(I2c, Error, "Error: I2C bus name is not unique!");
             return -4;
         }
         match = &adapter;
     }
     if (match == nullptr) {
-        std::fprintf(stderr, "Error: I2C bus name doesn't match any bus present!\n");
+        QUORVAN_LOGF(I2c, Error, "Error: I2C bus name doesn't match any bus present!");
         return -1;
     }
     return match->number;
@@ -210,11 +211,11 @@ int parseI2cAddress(const char* text) {
     char* end = nullptr;
     const long address = std::strtol(text, &end, 0);
     if (*end != '\0') {
-        std::fprintf(stderr, "Error: Chip address is not a number!\n");
+        QUORVAN_LOGF(I2c, Error, "Error: Chip address is not a number!");
         return -1;
     }
     if (address < 0x03 || address > 0x77) {
-        std::fprintf(stderr, "Error: Chip address out of range (0x03-0x77)!\n");
+        QUORVAN_LOGF(I2c, Error, "Error: Chip address out of range (0x03-0x77)!");
         return -2;
     }
     return static_cast<int>(address);

@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "csi/i2c_bus.h"
+#include "csi/v4l2_requests.h"
+#include "log/log.h"
 #include "quorvan/i2c.h"
 
 namespace Quorvan {
@@ -21,17 +23,19 @@ void* valueArgument(long value) {
     return reinterpret_cast<void*>(static_cast<intptr_t>(value));
 }
 
-// Issues one I2C request; on failure prints the message the caller formatted
-// (with the error text appended) and returns minus errno.
+// Issues one I2C request through the kernel-access layer, once: an adapter
+// that refuses its set-up refuses it again. On failure logs the message the
+// caller formatted (with the error text appended) and returns minus errno;
+// errno keeps that value for C callers.
 template <typename... Arguments>
-int adapterRequest(KernelInterface& kernel, int file, unsigned long request, void* argument,
+int adapterRequest(KernelInterface& kernel, int file, const KernelRequest& request, void* argument,
                    const char* failure_format, Arguments... arguments) {
-    if (kernel.ioctl(file, request, argument) >= 0)
+    const int result = issueRequest(kernel, file, request, Attempts::Single, argument);
+    if (result >= 0)
         return 0;
-    const int error = errno;
-    std::fprintf(stderr, failure_format, arguments..., std::strerror(error));
-    errno = error;
-    return -error;
+    QUORVAN_LOGF(I2c, Error, failure_format, arguments..., std::strerror(-result));
+    errno = -result;
+    return result;
 }
 
 }  // namespace
@@ -46,13 +50,13 @@ int i2c_open_i2c_dev(KernelInterface& kernel, int bus, char* filename, size_t si
     if (file < 0 && !quiet) {
         const int error = errno;
         if (error == ENOENT) {
-            std::fprintf(stderr, "Error: Could not open file `/dev/i2c-%d': %s\n", bus,
+            QUORVAN_LOGF(I2c, Error, "Error: Could not open file `/dev/i2c-%d': %s", bus,
                          std::strerror(error));
         } else {
-            std::fprintf(stderr, "Error: Could not open file `%s': %s\n", filename,
+            QUORVAN_LOGF(I2c, Error, "Error: Could not open file `%s': %s", filename,
                          std::strerror(error));
             if (error == EACCES)
-                std::fprintf(stderr, "Run as root?\n");
+                QUORVAN_LOGF(I2c, Error, "Run as root?");
         }
         errno = error;
     }
@@ -60,25 +64,26 @@ int i2c_open_i2c_dev(KernelInterface& kernel, int bus, char* filename, size_t si
 }
 
 int i2c_get_functionality(KernelInterface& kernel, int file, unsigned long* funcs) {
-    return adapterRequest(kernel, file, I2C_FUNCS, funcs,
-                          "Error: Could not get adapter functionality: %s\n");
+    return adapterRequest(kernel, file, request::kI2cFunctions, funcs,
+                          "Error: Could not get adapter functionality: %s");
 }
 
 int i2c_set_slave_addr(KernelInterface& kernel, int file, int address, int force) {
-    return adapterRequest(kernel, file, force ? I2C_SLAVE_FORCE : I2C_SLAVE, valueArgument(address),
-                          "Error: Could not set address to 0x%02x: %s\n", address);
+    return adapterRequest(kernel, file, force ? request::kI2cSlaveForce : request::kI2cSlave,
+                          valueArgument(address), "Error: Could not set address to 0x%02x: %s",
+                          address);
 }
 
 int i2c_set_adapter_timeout(KernelInterface& kernel, int file, int timeout) {
     // 0 stands for "the usual value" (3 for the timeout, 2 for the retries);
     // the message still names what the caller passed.
-    return adapterRequest(kernel, file, I2C_TIMEOUT, valueArgument(timeout ? timeout : 3),
-                          "Error: Could not set timeout to %d: %s\n", timeout);
+    return adapterRequest(kernel, file, request::kI2cTimeout, valueArgument(timeout ? timeout : 3),
+                          "Error: Could not set timeout to %d: %s", timeout);
 }
 
 int i2c_set_adapter_retries(KernelInterface& kernel, int file, int retries) {
-    return adapterRequest(kernel, file, I2C_RETRIES, valueArgument(retries ? retries : 2),
-                          "Error: Could not set retries to %d: %s\n", retries);
+    return adapterRequest(kernel, file, request::kI2cRetries, valueArgument(retries ? retries : 2),
+                          "Error: Could not set retries to %d: %s", retries);
 }
 
 }  // namespace Quorvan

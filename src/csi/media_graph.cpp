@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "csi/host_profile.h"
 #include "csi/v4l2_requests.h"
+#include "log/log.h"
 
 namespace Quorvan {
 
@@ -60,8 +62,10 @@ uint32_t MediaGraph::findEntity(const char* name) const {
         found = entity.id;
         return false;
     });
+    // Worded as perror would have it: the text of whatever errno the search
+    // left behind.
     if (found == kNoEntity)
-        std::perror("Query entity failed");
+        QUORVAN_LOGF(Csi, Error, "Query entity failed: %s", std::strerror(errno));
     return found;
 }
 

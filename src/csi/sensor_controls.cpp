@@ -4,13 +4,13 @@
 #include <linux/i2c.h>
 #include <linux/videodev2.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "csi/i2c_bus.h"
 #include "csi/sensor_subdevices.h"
 #include "csi/v4l2_requests.h"
 #include "device/range_modes.h"
+#include "log/log.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
@@ -44,7 +44,7 @@ int SensorControls::openBus(const char* bus_name) {
     if (i2c_get_functionality(kernel, bus.get(), &functionality) != 0)
         return QuorvanSystemError;
     if ((functionality & I2C_FUNC_I2C) == 0) {
-        std::fprintf(stderr, "Error: Adapter does not have %s capability\n", "I2C transfers");
+        QUORVAN_LOGF(Csi, Error, "Error: Adapter does not have %s capability", "I2C transfers");
         return QuorvanSystemError;
     }
     chip_address = static_cast<uint16_t>(parseI2cAddress(kChipAddressText));
@@ -60,7 +60,7 @@ int SensorControls::setSensorControl(uint32_t control_id, int value) {
     const int result = issueRequest(kernel, subdevices.sensorHandle(), request::kSetControl,
                                     Attempts::RetryTransient, &control);
     if (result < 0) {
-        std::fprintf(stderr, "%s: %s\n", request::kSetControl.name, std::strerror(-result));
+        QUORVAN_LOGF(Csi, Error, "%s: %s", request::kSetControl.name, std::strerror(-result));
         return QuorvanUnkownError;
     }
     return QuorvanSuccess;
@@ -72,7 +72,7 @@ int SensorControls::getSensorControl(uint32_t control_id, int* value) {
     const int result = issueRequest(kernel, subdevices.sensorHandle(), request::kGetControl,
                                     Attempts::RetryTransient, &control);
     if (result < 0) {
-        std::fprintf(stderr, "%s: %s\n", request::kGetControl.name, std::strerror(-result));
+        QUORVAN_LOGF(Csi, Error, "%s: %s", request::kGetControl.name, std::strerror(-result));
         return QuorvanUnkownError;
     }
     *value = control.value;

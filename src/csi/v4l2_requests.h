@@ -35,8 +35,13 @@ constexpr KernelRequest kGetControl{VIDIOC_G_CTRL, "VIDIOC_G_CTRL"};
 constexpr KernelRequest kEnumerateEntities{MEDIA_IOC_ENUM_ENTITIES, "MEDIA_IOC_ENUM_ENTITIES"};
 constexpr KernelRequest kSetupLink{MEDIA_IOC_SETUP_LINK, "MEDIA_IOC_SETUP_LINK"};
 
-// The sensor's I2C bus.
+// The sensor's I2C bus, and the adapter set-up of the exported i2c_* helpers.
 constexpr KernelRequest kI2cTransfer{I2C_RDWR, "I2C_RDWR"};
+constexpr KernelRequest kI2cFunctions{I2C_FUNCS, "I2C_FUNCS"};
+constexpr KernelRequest kI2cSlave{I2C_SLAVE, "I2C_SLAVE"};
+constexpr KernelRequest kI2cSlaveForce{I2C_SLAVE_FORCE, "I2C_SLAVE_FORCE"};
+constexpr KernelRequest kI2cTimeout{I2C_TIMEOUT, "I2C_TIMEOUT"};
+constexpr KernelRequest kI2cRetries{I2C_RETRIES, "I2C_RETRIES"};
 
 }  // namespace request
 }  // namespace Quorvan

@@ -1,11 +1,11 @@
 #include "device/vga_device.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
 #include "device/default_config_files.h"
+#include "log/log.h"
 #include "quorvan/sensor.h"
 
 namespace Quorvan {
@@ -103,9 +103,9 @@ void QuorvanDeviceVGA::publishLayoutInForce(int32_t layout_width, int32_t layout
                                   (sensor->subframe_count > 0 ? sensor->subframe_count : 0);
     const int64_t needed_samples = static_cast<int64_t>(layout_width) * rows;
     if (format.width != static_cast<uint32_t>(layout_width) || cache_samples < needed_samples) {
-        std::fprintf(stderr,
+        QUORVAN_LOGF(Device, Error,
                      "QuorvanDeviceVGA: the sensor delivers %ux%u samples, %dx%d are needed; "
-                     "frames are refused\n",
+                     "frames are refused",
                      format.width, format.height, layout_width, rows);
         return;
     }
@@ -118,9 +118,9 @@ void QuorvanDeviceVGA::publishLayoutInForce(int32_t layout_width, int32_t layout
     const bool library_matches = started_width == layout_width && started_height == layout_height &&
                                  started_single == single;
     if (!library_matches) {
-        std::fprintf(stderr,
+        QUORVAN_LOGF(Device, Error,
                      "QuorvanDeviceVGA: size or frequency mode changed since the last start; "
-                     "depth frames are refused until the next start\n");
+                     "depth frames are refused until the next start");
         return;
     }
     depth_in_force.store(true);
@@ -182,9 +182,9 @@ int QuorvanDeviceVGA::adoptLayoutOfSensor() {
             return QuorvanSuccess;
         }
     }
-    std::fprintf(stderr,
+    QUORVAN_LOGF(Device, Error,
                  "QuorvanDeviceVGA: the sensor delivers %ux%lld samples, which fits no 640x480 "
-                 "sensor layout (width 640 or 320, 5 or 10 blocks of height + 1 rows)\n",
+                 "sensor layout (width 640 or 320, 5 or 10 blocks of height + 1 rows)",
                  format.width, static_cast<long long>(rows));
     return QuorvanUnkownError;
 }

@@ -4,6 +4,7 @@
 // report a failure, since they know what the request was for.
 #pragma once
 
+#include "log/log.h"
 #include "system/kernel_interface.h"
 
 namespace Quorvan {
@@ -24,10 +25,16 @@ enum class Attempts {
 // Issues `request` on `fd`. Returns the request's own result (0 or more) on
 // success, else minus the errno of the last attempt; errno keeps that value
 // too. A negative descriptor fails with -EBADF without reaching the kernel.
+// Every failure is logged at debug level in the "kernel" category with the
+// request's name and the node the descriptor refers to, so that
+// QUORVAN_LOG=kernel:debug shows which node refused what, whatever the
+// caller then reports; failures a caller expects (the end of an entity
+// enumeration, an empty queue) show up there too.
 int issueRequest(KernelInterface& kernel, int fd, const KernelRequest& request, Attempts attempts,
                  void* argument);
 
-// One diagnostic line: "<context>: <request name> failed: <error text>".
-void reportRequestFailure(const char* context, const KernelRequest& request, int result);
+// One error line in `category`: "<node>: <request name> failed: <error text>".
+void reportRequestFailure(logging::Category category, const char* node,
+                          const KernelRequest& request, int result);
 
 }  // namespace Quorvan

@@ -6,7 +6,10 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <thread>
 
 namespace Quorvan {
@@ -327,6 +330,19 @@ ssize_t SimulatedKernel::readlink(const char* path, char* buffer, size_t size) {
     const std::string name = path ? path : "";
     if (faultHits(KernelCall::Readlink, name, 0))
         return -1;
+    // /proc/self/fd/N names the node behind an open descriptor, as on Linux.
+    constexpr std::string_view kDescriptorLinks = "/proc/self/fd/";
+    if (name.compare(0, kDescriptorLinks.size(), kDescriptorLinks) == 0) {
+        const Descriptor* open_descriptor =
+            descriptor(std::atoi(name.c_str() + kDescriptorLinks.size()));
+        if (open_descriptor == nullptr) {
+            errno = ENOENT;
+            return -1;
+        }
+        const size_t count = std::min(size, open_descriptor->path.size());
+        std::memcpy(buffer, open_descriptor->path.data(), count);
+        return static_cast<ssize_t>(count);
+    }
     auto found = symlinks.find(name);
     if (found == symlinks.end()) {
         errno = files.count(name) || directories.count(name) ? EINVAL : ENOENT;

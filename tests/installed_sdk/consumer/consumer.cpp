@@ -4,8 +4,33 @@
 #include <quorvan/quorvan.h>
 
 #include <cstdio>
+#include <cstring>
+#include <string>
+
+// The installed library's log reaches a sink the program installs: an I2C
+// bus that does not exist is reported in the "i2c" category.
+bool logReachesTheProgramsSink() {
+    std::string received;
+    // Whatever QUORVAN_LOG the environment holds.
+    Quorvan::logging::setLevels("i2c:error");
+    Quorvan::logging::setSink([&](const Quorvan::logging::Record& record) {
+        if (std::strcmp(record.category, "i2c") == 0)
+            received = record.message;
+    });
+    char path[32];
+    const int fd = i2c_open_i2c_dev(99999, path, sizeof(path), 0);
+    Quorvan::logging::setSink({});
+    if (fd >= 0 || received.rfind("Error: Could not open file `/dev/i2c-99999'", 0) != 0) {
+        std::fprintf(stderr, "consumer: the log did not reach the sink (got \"%s\")\n",
+                     received.c_str());
+        return false;
+    }
+    return true;
+}
 
 int main() {
+    if (!logReachesTheProgramsSink())
+        return 1;
     Quorvan::QuorvanTOFCamera camera;
     if (camera.open(Quorvan::Connection::USB, 0) != Quorvan::QuorvanSuccess ||
         camera.start(Quorvan::FrameType::DEPTH) != Quorvan::QuorvanSuccess) {
