@@ -99,11 +99,27 @@ class Subscriber:
             self._session = open_session(listen, self.endpoints)
         except zenoh.ZError as error:
             raise RuntimeError(f"cannot join the bus: {error}") from None
-        self._subscriber = self._session.declare_subscriber(key(name, "*"), self._on_sample)
+        # Samples wait in a ring that drops the oldest, taken off by a daemon
+        # thread of ours. A Python callback would run on a thread Zenoh starts,
+        # which is not a daemon and keeps the interpreter from ever exiting
+        # while the subscriber is open.
+        self._subscriber = self._session.declare_subscriber(
+            key(name, "*"), zenoh.handlers.RingChannel(max(64, 8 * self._queue_frames)))
+        self._pump = threading.Thread(target=self._pump_samples, args=(self._subscriber.handler,),
+                                      name="quorvan-subscriber", daemon=True)
+        self._pump.start()
         self._exit_registration = closing.close_at_exit(self)
 
+    def _pump_samples(self, samples: Any) -> None:
+        while True:
+            try:
+                sample = samples.recv()
+            except zenoh.ZError:
+                return  # undeclared: the subscriber is closing
+            self._on_sample(sample)
+
     def _on_sample(self, sample: "zenoh.Sample") -> None:
-        # Runs on a Zenoh thread: whatever a peer sends, nothing may escape.
+        # Whatever a peer sends, nothing may escape and end the pump.
         try:
             self._take_sample(sample)
         except Exception as error:  # noqa: BLE001
@@ -199,6 +215,7 @@ class Subscriber:
         self._closed = True
         closing.forget(self._exit_registration)
         self._subscriber.undeclare()
+        self._pump.join()
         self._session.close()
 
     def __enter__(self) -> "Subscriber":
