@@ -15,6 +15,7 @@ Channels (``foxglove.sdk.v1`` WebSocket protocol, message encoding protobuf):
 from __future__ import annotations
 
 import argparse
+import sys
 import threading
 from typing import Any, Optional
 
@@ -25,7 +26,7 @@ from foxglove.channels import CameraCalibrationChannel, PointCloudChannel, RawIm
 from foxglove.messages import (CameraCalibration, PackedElementField,
                                PackedElementFieldNumericType, PointCloud, RawImage, Timestamp)
 
-from . import messages
+from . import closing, messages
 from .live.camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
 from .live.publisher import camera_intrinsics
 
@@ -95,6 +96,7 @@ class FoxgloveLiveServer:
                                         daemon=True)
         self._reader.start()
         self._sender.start()
+        self._exit_registration = closing.close_at_exit(self)
 
     @property
     def port(self) -> int:
@@ -135,6 +137,7 @@ class FoxgloveLiveServer:
     def close(self) -> None:
         if self._stopping.is_set():
             return
+        closing.forget(self._exit_registration)
         self._reader.stop()
         self._stopping.set()
         self._slot.close()
@@ -149,18 +152,24 @@ class FoxgloveLiveServer:
 
 
 def main(argv: Optional[list] = None) -> int:
-    from .live.camera_setup import open_camera
+    from .live.camera_setup import open_camera, tcp_port
 
     parser = argparse.ArgumentParser(prog="python -m quorvan.foxglove_live",
                                      description="Serve a camera to Foxglove on 127.0.0.1")
     parser.add_argument("--config", help="emulated kit configuration")
-    parser.add_argument("--port", type=int, default=DEFAULT_PORT)
+    parser.add_argument("--port", type=tcp_port, default=DEFAULT_PORT)
     parser.add_argument("--mode", type=int, help="MODE before start")
     args = parser.parse_args(argv)
     camera = open_camera(args.config, mode=args.mode)
     if camera is None:
         return 1
-    server = FoxgloveLiveServer(camera, port=args.port)
+    try:
+        server = FoxgloveLiveServer(camera, port=args.port)
+    except RuntimeError as error:  # the port is taken, or not ours to bind
+        print(f"error: cannot serve on 127.0.0.1:{args.port}: {error}", file=sys.stderr)
+        camera.stop()
+        camera.close()
+        return 1
     print(f"Foxglove: open ws://127.0.0.1:{server.port} (Ctrl-C stops)", flush=True)
     try:
         threading.Event().wait()
