@@ -15,6 +15,9 @@ Channels (``foxglove.sdk.v1`` WebSocket protocol, message encoding protobuf):
 from __future__ import annotations
 
 import argparse
+import collections
+import logging
+import re
 import sys
 import threading
 from typing import Any, Optional
@@ -35,6 +38,39 @@ TOPIC_AMPLITUDE = "/quorvan/amplitude"
 TOPIC_CALIBRATION = "/quorvan/calibration"
 TOPIC_POINTS = "/quorvan/points"
 DEFAULT_PORT = 8765
+
+# The SDK logs every message it fails to send, through this logger: a client
+# that stops reading and goes away produced hundreds of identical lines.
+_SEND_ERROR_LOGGER = "foxglove.websocket.connected_client.poller"
+_SEND_ERROR = re.compile(r"Error (?:sending message to|receiving from) client (\S+?):? ")
+
+
+class _OneSendErrorPerClient(logging.Filter):
+    """Lets the first send or receive error of each client through, drops its repeats."""
+
+    def __init__(self, remembered: int = 256) -> None:
+        super().__init__()
+        self._lock = threading.Lock()  # guards _reported
+        self._reported: "collections.OrderedDict[str, None]" = collections.OrderedDict()
+        self._remembered = remembered
+
+    def filter(self, record: logging.LogRecord) -> bool:
+        match = _SEND_ERROR.match(record.getMessage())
+        if match is None:
+            return True
+        with self._lock:
+            if match.group(1) in self._reported:
+                return False
+            self._reported[match.group(1)] = None
+            if len(self._reported) > self._remembered:
+                self._reported.popitem(last=False)
+        return True
+
+
+def _quiet_repeated_send_errors() -> None:
+    logger = logging.getLogger(_SEND_ERROR_LOGGER)
+    if not any(isinstance(f, _OneSendErrorPerClient) for f in logger.filters):
+        logger.addFilter(_OneSendErrorPerClient())
 
 
 def _timestamp(stamp_ms: int) -> Timestamp:
@@ -78,6 +114,7 @@ class FoxgloveLiveServer:
 
     def __init__(self, camera: Any, *, port: int = DEFAULT_PORT, host: str = "127.0.0.1",
                  point_step: int = 4) -> None:
+        _quiet_repeated_send_errors()
         self._camera = camera
         self._point_step = point_step
         self._context = foxglove.Context()
