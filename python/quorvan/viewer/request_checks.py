@@ -19,10 +19,18 @@ anything.
 from __future__ import annotations
 
 import json
-from typing import Any, BinaryIO, FrozenSet, Mapping, Optional, Tuple
+from typing import Any, FrozenSet, Optional, Protocol, Tuple
 
 MAX_BODY_BYTES = 4096
 _INT32 = (-(2**31), 2**31 - 1)
+
+
+class Headers(Protocol):
+    def get(self, name: str, default: None = None) -> Optional[str]: ...
+
+
+class Body(Protocol):
+    def read(self, size: int = ..., /) -> bytes: ...
 
 
 class RequestRefused(Exception):
@@ -40,7 +48,7 @@ def allowed_hosts(host: str, port: int) -> FrozenSet[str]:
     return frozenset(f"{name}:{port}" for name in names)
 
 
-def check_host(headers: Mapping[str, str], allowed: FrozenSet[str]) -> str:
+def check_host(headers: Headers, allowed: FrozenSet[str]) -> str:
     """The request's Host when it is one of ``allowed``; ``RequestRefused`` otherwise."""
     host = (headers.get("Host") or "").strip().lower()
     if host not in allowed:
@@ -48,7 +56,7 @@ def check_host(headers: Mapping[str, str], allowed: FrozenSet[str]) -> str:
     return host
 
 
-def check_same_origin(headers: Mapping[str, str], host: str) -> None:
+def check_same_origin(headers: Headers, host: str) -> None:
     content_type = (headers.get("Content-Type") or "").split(";", 1)[0].strip().lower()
     if content_type != "application/json":
         raise RequestRefused(415, "changes need Content-Type: application/json")
@@ -67,7 +75,7 @@ def _refuse_fraction(text: str) -> Any:
     raise ValueError(f"{text} is not a whole number")
 
 
-def read_body(headers: Mapping[str, str], body: BinaryIO) -> bytes:
+def read_body(headers: Headers, body: Body) -> bytes:
     text = headers.get("Content-Length")
     try:
         length = int(text) if text is not None else -1
