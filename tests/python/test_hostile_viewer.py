@@ -138,13 +138,14 @@ def test_ranges_outside_the_devices_modes_do_not_show_up_on_the_page(kit_camera)
             assert shown["controls"]["RANGE"] == shown["range_mm"] == 4000
 
 
-def test_only_controls_the_camera_accepts_are_offered(kit_camera):
+def test_only_controls_the_camera_accepts_are_offered(kit_camera, tmp_path, monkeypatch):
     # The evaluation kit sets no frame rate: the page neither offers nor shows one.
     with ViewerServer(kit_camera, port=0) as viewer:
         shown = json.loads(get(viewer.address, "/status")[1])
         assert shown["settable"] == ["RANGE"] and "FRAME_RATE" not in shown["controls"]
         status, body = post(viewer.address, {"control": "FRAME_RATE", "value": 10})
         assert status == 400 and b"only RANGE" in body
+    monkeypatch.chdir(tmp_path)  # the 640x480 device writes its processing files here
     vga = qdc.QuorvanCamera()
     assert vga.openWithFile(kit_config("vga640_double.cfg"), 0) == OK
     try:
