@@ -193,3 +193,12 @@ def test_subscribe_command_explains_a_bad_name_and_a_silent_bus():
                  free_endpoint()) as silent:
         first_line = silent.stdout.readline()
     assert "no frame for 2 s" in first_line and "no publisher named 'nobody'" in first_line
+
+
+def test_a_sample_larger_than_the_bound_is_dropped_unparsed():
+    with attacked_subscriber("victim") as (attacker, subscriber):
+        receive_valid_frame(attacker, subscriber, 1)
+        attacker.put("depth", b"\xa5" * (70 * 1024 * 1024), 100, 1)
+        wait_until(lambda: subscriber.frames_malformed >= 1, "the large sample to be dropped")
+        assert not subscriber._pending
+        receive_valid_frame(attacker, subscriber, 200)
