@@ -38,12 +38,24 @@ def play(camera, frames, show_progress):
     return last
 
 
+def positive_count(text):
+    """An argparse type: a whole number of at least 1."""
+    try:
+        count = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+    if count < 1:
+        raise argparse.ArgumentTypeError(f"{count}: play at least once")
+    return count
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("recording", type=pathlib.Path)
     parser.add_argument("--fast", action="store_true",
                         help="as fast as possible instead of at the recorded pace")
-    parser.add_argument("--loop", type=int, default=1, metavar="N", help="play N times")
+    parser.add_argument("--loop", type=positive_count, default=1, metavar="N",
+                        help="play N times (1 or more)")
     parser.add_argument("--seek", type=float, default=0.0, metavar="SECONDS")
     parser.add_argument("--output", type=pathlib.Path, default=pathlib.Path("examples/output"))
     args = parser.parse_args()
@@ -60,7 +72,12 @@ def main():
     info = camera.getCameraInfo()
     print(f"recording: {camera.frame_count} raw frames over {camera.duration:.2f} s from a "
           f"{info.width}x{info.height} {info.device_type.name} sensor")
-    camera.seek(args.seek)
+    try:
+        camera.seek(args.seek)
+    except ValueError as error:
+        print(f"--seek: {error}", file=sys.stderr)
+        camera.close()
+        return 1
     frames = (camera.frame_count - camera.position) + camera.frame_count * (args.loop - 1)
     if camera.start(qdc.TOFOutput.DEPTH) != qdc.TOFErrorCode.QuorvanSuccess:
         print("cannot start the playback", file=sys.stderr)
@@ -74,6 +91,7 @@ def main():
         camera.close()
     elapsed = time.monotonic() - started
     if last is None:
+        print("no frame was played", file=sys.stderr)
         return 1
     print(f"played {frames} frames in {elapsed:.2f} s")
 

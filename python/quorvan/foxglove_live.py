@@ -15,6 +15,10 @@ Channels (``foxglove.sdk.v1`` WebSocket protocol, message encoding protobuf):
 from __future__ import annotations
 
 import argparse
+import collections
+import logging
+import re
+import sys
 import threading
 from typing import Any, Optional
 
@@ -25,7 +29,7 @@ from foxglove.channels import CameraCalibrationChannel, PointCloudChannel, RawIm
 from foxglove.messages import (CameraCalibration, PackedElementField,
                                PackedElementFieldNumericType, PointCloud, RawImage, Timestamp)
 
-from . import messages
+from . import closing, messages
 from .live.camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
 from .live.publisher import camera_intrinsics
 
@@ -34,6 +38,39 @@ TOPIC_AMPLITUDE = "/quorvan/amplitude"
 TOPIC_CALIBRATION = "/quorvan/calibration"
 TOPIC_POINTS = "/quorvan/points"
 DEFAULT_PORT = 8765
+
+# The SDK logs every message it fails to send, through this logger: a client
+# that stops reading and goes away produced hundreds of identical lines.
+_SEND_ERROR_LOGGER = "foxglove.websocket.connected_client.poller"
+_SEND_ERROR = re.compile(r"Error (?:sending message to|receiving from) client (\S+?):? ")
+
+
+class _OneSendErrorPerClient(logging.Filter):
+    """Lets the first send or receive error of each client through, drops its repeats."""
+
+    def __init__(self, remembered: int = 256) -> None:
+        super().__init__()
+        self._lock = threading.Lock()  # guards _reported
+        self._reported: "collections.OrderedDict[str, None]" = collections.OrderedDict()
+        self._remembered = remembered
+
+    def filter(self, record: logging.LogRecord) -> bool:
+        match = _SEND_ERROR.match(record.getMessage())
+        if match is None:
+            return True
+        with self._lock:
+            if match.group(1) in self._reported:
+                return False
+            self._reported[match.group(1)] = None
+            if len(self._reported) > self._remembered:
+                self._reported.popitem(last=False)
+        return True
+
+
+def _quiet_repeated_send_errors() -> None:
+    logger = logging.getLogger(_SEND_ERROR_LOGGER)
+    if not any(isinstance(f, _OneSendErrorPerClient) for f in logger.filters):
+        logger.addFilter(_OneSendErrorPerClient())
 
 
 def _timestamp(stamp_ms: int) -> Timestamp:
@@ -77,6 +114,7 @@ class FoxgloveLiveServer:
 
     def __init__(self, camera: Any, *, port: int = DEFAULT_PORT, host: str = "127.0.0.1",
                  point_step: int = 4) -> None:
+        _quiet_repeated_send_errors()
         self._camera = camera
         self._point_step = point_step
         self._context = foxglove.Context()
@@ -95,6 +133,7 @@ class FoxgloveLiveServer:
                                         daemon=True)
         self._reader.start()
         self._sender.start()
+        self._exit_registration = closing.close_at_exit(self)
 
     @property
     def port(self) -> int:
@@ -135,6 +174,7 @@ class FoxgloveLiveServer:
     def close(self) -> None:
         if self._stopping.is_set():
             return
+        closing.forget(self._exit_registration)
         self._reader.stop()
         self._stopping.set()
         self._slot.close()
@@ -149,18 +189,24 @@ class FoxgloveLiveServer:
 
 
 def main(argv: Optional[list] = None) -> int:
-    from .live.camera_setup import open_camera
+    from .live.camera_setup import open_camera, tcp_port
 
     parser = argparse.ArgumentParser(prog="python -m quorvan.foxglove_live",
                                      description="Serve a camera to Foxglove on 127.0.0.1")
     parser.add_argument("--config", help="emulated kit configuration")
-    parser.add_argument("--port", type=int, default=DEFAULT_PORT)
+    parser.add_argument("--port", type=tcp_port, default=DEFAULT_PORT)
     parser.add_argument("--mode", type=int, help="MODE before start")
     args = parser.parse_args(argv)
     camera = open_camera(args.config, mode=args.mode)
     if camera is None:
         return 1
-    server = FoxgloveLiveServer(camera, port=args.port)
+    try:
+        server = FoxgloveLiveServer(camera, port=args.port)
+    except RuntimeError as error:  # the port is taken, or not ours to bind
+        print(f"error: cannot serve on 127.0.0.1:{args.port}: {error}", file=sys.stderr)
+        camera.stop()
+        camera.close()
+        return 1
     print(f"Foxglove: open ws://127.0.0.1:{server.port} (Ctrl-C stops)", flush=True)
     try:
         threading.Event().wait()

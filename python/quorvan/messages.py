@@ -60,6 +60,7 @@ distortion.
 from __future__ import annotations
 
 import math
+import struct
 from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, Optional, Tuple
 
@@ -292,13 +293,29 @@ class DecodedImage:
     pixels: npt.NDArray[Any]
 
 
+def _deserialize(schema: Schema, data: bytes) -> Any:
+    """The message in ``data``; ``ValueError`` for bytes that are not one.
+
+    The bytes come from files and from any peer on the bus, and the CDR
+    reader fails on damaged input in many ways of its own (short reads,
+    undecodable strings, absurd lengths); callers see one.
+    """
+    try:
+        return _decoder(schema)(bytes(data))
+    except (ValueError, TypeError, IndexError, KeyError, UnicodeDecodeError, OverflowError,
+            MemoryError, struct.error) as error:
+        raise ValueError(f"not a {schema.name} message: {type(error).__name__}: {error}") \
+            from None
+
+
 def decode_image(data: bytes) -> DecodedImage:
     """The picture in ``sensor_msgs/msg/Image`` CDR bytes of encoding ``16SC1`` or ``32FC1``.
 
-    Raises ``ValueError`` for another encoding or a data size that does not
-    match the stated height, width and step.
+    Raises ``ValueError`` for bytes that are not such a message, another
+    encoding or a data size that does not match the stated height, width and
+    step.
     """
-    message = _decoder(IMAGE_SCHEMA)(data)
+    message = _deserialize(IMAGE_SCHEMA, data)
     dtype = _ENCODING_DTYPES.get(message.encoding)
     if dtype is None:
         raise ValueError(f"unsupported image encoding {message.encoding!r}")
@@ -375,9 +392,11 @@ class DecodedCameraInfo:
 
 
 def decode_camera_info(data: bytes) -> DecodedCameraInfo:
-    """The intrinsics in ``sensor_msgs/msg/CameraInfo`` CDR bytes."""
-    message = _decoder(CAMERA_INFO_SCHEMA)(data)
+    """The intrinsics in ``sensor_msgs/msg/CameraInfo`` CDR bytes; ``ValueError`` when damaged."""
+    message = _deserialize(CAMERA_INFO_SCHEMA, data)
     k = [float(value) for value in message.k]
+    if len(k) != 9 or not all(math.isfinite(value) for value in k):
+        raise ValueError("camera info with a camera matrix that is not 9 finite numbers")
     intrinsics = Intrinsics(
         int(message.width), int(message.height), k[0], k[4], k[2], k[5],
         str(message.distortion_model), tuple(float(value) for value in message.d),

@@ -12,7 +12,12 @@ timestamp, the MCAP log time the host clock when ``write`` was called.
 ``write`` only copies the planes and queues them: a writer thread encodes and
 writes. When the queue is full (the disk does not keep up) the frame is
 dropped and counted in ``dropped``, so the caller (often a loop that must get
-back to ``requestFrame``) is never held up.
+back to ``requestFrame``) is never held up. When writing fails (a full disk)
+the frames from then on are dropped, ``write`` raises ``RuntimeError`` and
+``close`` still closes the file and raises it too.
+
+The output is opened only once the camera, the options and the attachments
+were read, so a failed start leaves an existing file untouched.
 
 Metadata records: ``quorvan.camera`` (the camera information), ``quorvan.sdk``
 (versions), ``quorvan.controls`` (controls in force at the start) and one
@@ -23,13 +28,14 @@ the calibration file when their paths are given.
 
 from __future__ import annotations
 
+import logging
 import pathlib
 import queue
 import threading
 import time
 from dataclasses import dataclass
 from types import TracebackType
-from typing import Any, Callable, Dict, List, Optional, Type, Union
+from typing import Any, Callable, Dict, List, Optional, Tuple, Type, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -37,8 +43,9 @@ from mcap.writer import CompressionType, Writer
 
 import QuorvanDepthCamera as qdc
 
-from . import messages
+from . import closing, messages
 
+_log = logging.getLogger(__name__)
 PathLike = Union[str, pathlib.Path]
 LIBRARY = "quorvan-recorder"
 # About one second of frames at 30 fps: rides out a busy moment of the disk or CPU.
@@ -79,6 +86,14 @@ def _camera_metadata(camera: Any) -> Dict[str, str]:
     }
 
 
+def _read_attachments(kit_config: Optional[PathLike],
+                      calibration: Optional[PathLike]) -> List[Tuple[str, str, bytes]]:
+    return [(pathlib.Path(path).name, media_type, pathlib.Path(path).read_bytes())
+            for path, media_type in ((kit_config, "text/plain"),
+                                     (calibration, "application/octet-stream"))
+            if path is not None]
+
+
 def _controls_in_force(camera: Any) -> Dict[str, str]:
     return {name: str(camera.getControl(control))
             for name, control in qdc.TOFControl.__members__.items()}
@@ -98,28 +113,44 @@ class Recorder:
         calibration: Optional[PathLike] = None,
         output: Optional[Any] = None,
     ) -> None:
+        if isinstance(queue_frames, bool) or not isinstance(queue_frames, int) \
+                or queue_frames < 1:
+            # queue.Queue(0) would be unbounded: a slow disk would fill memory.
+            raise ValueError(f"queue_frames must be a whole number of at least 1, "
+                             f"not {queue_frames!r}")
         self._camera = camera
+        info = camera.getCameraInfo()
+        self._sensor_size = (int(info.width), int(info.height))
+        # Everything that can fail is read before the output is opened: opening
+        # truncates, and a failed start must leave an existing file as it was.
+        attachments = _read_attachments(kit_config, calibration)
+        camera_metadata = _camera_metadata(camera)
+        controls = _controls_in_force(camera)
         self._stream = output if output is not None else open(path, "wb")
         self._owns_stream = output is None
-        self._writer = Writer(
-            self._stream,
-            compression=CompressionType.ZSTD if compression else CompressionType.NONE,
-        )
-        self._writer.start(profile="ros2", library=LIBRARY)
         self._channels: Dict[str, int] = {}
-        self._register_channels()
+        self._lock = threading.Lock()  # guards the writer between the two threads
+        try:
+            self._writer = Writer(
+                self._stream,
+                compression=CompressionType.ZSTD if compression else CompressionType.NONE,
+            )
+            self._writer.start(profile="ros2", library=LIBRARY)
+            self._register_channels()
+            self._write_start_metadata(camera_metadata, controls, attachments)
+        except BaseException:
+            if self._owns_stream:
+                self._stream.close()
+            raise
         self._queue: "queue.Queue[Optional[_QueuedFrame]]" = queue.Queue(maxsize=queue_frames)
         self._intrinsics: Dict[tuple[int, int], messages.Intrinsics] = {}
         self.written = 0
         self.dropped = 0
         self._error: Optional[BaseException] = None
         self._closed = False
-        self._lock = threading.Lock()
-        info = camera.getCameraInfo()
-        self._sensor_size = (int(info.width), int(info.height))
-        self._write_start_metadata(kit_config, calibration)
         self._thread = threading.Thread(target=self._drain, name="quorvan-recorder", daemon=True)
         self._thread.start()
+        self._exit_registration = closing.close_at_exit(self)
 
     def _register_channels(self) -> None:
         schema_ids = {
@@ -134,20 +165,17 @@ class Recorder:
             messages.TOPIC_CAMERA_INFO, messages.MESSAGE_ENCODING,
             schema_ids[messages.CAMERA_INFO_SCHEMA.name])
 
-    def _write_start_metadata(self, kit_config: Optional[PathLike],
-                              calibration: Optional[PathLike]) -> None:
-        self._writer.add_metadata("quorvan.camera", _camera_metadata(self._camera))
+    def _write_start_metadata(self, camera_metadata: Dict[str, str], controls: Dict[str, str],
+                              attachments: List[Tuple[str, str, bytes]]) -> None:
+        self._writer.add_metadata("quorvan.camera", camera_metadata)
         self._writer.add_metadata("quorvan.sdk", {
             "QuorvanDepthCamera": str(qdc.__version__),
             "recorder": LIBRARY,
         })
-        self._writer.add_metadata("quorvan.controls", _controls_in_force(self._camera))
+        self._writer.add_metadata("quorvan.controls", controls)
         now = time.time_ns()
-        for path, media_type in ((kit_config, "text/plain"),
-                                 (calibration, "application/octet-stream")):
-            if path is not None:
-                data = pathlib.Path(path).read_bytes()
-                self._writer.add_attachment(now, now, pathlib.Path(path).name, media_type, data)
+        for name, media_type, data in attachments:
+            self._writer.add_attachment(now, now, name, media_type, data)
 
     def setControl(self, control: Any, value: int) -> Any:
         """Sets a control on the camera and records the change with its result."""
@@ -166,6 +194,7 @@ class Recorder:
         """Queues a frame's planes (copied); False when the queue was full and it was dropped."""
         if self._closed:
             raise ValueError("write on a closed recorder")
+        self._raise_if_failed()
         stamp_ms = int(frame.getFrameFormat().timestamp)
         if hasattr(frame, "getRawData"):
             planes = {messages.TOPIC_RAW: frame.getRawData()}
@@ -182,17 +211,28 @@ class Recorder:
             return False
         return True
 
+    def _raise_if_failed(self) -> None:
+        if self._error is not None:
+            raise RuntimeError(f"recording failed: {self._error}") from self._error
+
     def _drain(self) -> None:
+        # After a write error (a full disk) the thread keeps taking frames off
+        # the queue and discards them, so that write() never fills it and
+        # close() can always hand over its end marker.
         while True:
             item = self._queue.get()
             if item is None:
                 return
+            if self._error is not None:
+                self.dropped += 1
+                continue
             try:
                 self._write_frame(item)
                 self.written += 1
-            except BaseException as error:  # reported by close()
+            except BaseException as error:  # reported by write() and close()
+                _log.error("recording failed, frames from now on are dropped: %s", error)
                 self._error = error
-                return
+                self.dropped += 1
 
     def _write_frame(self, item: _QueuedFrame) -> None:
         # Raw images stack the sub-frames; their camera is the sensor's size.
@@ -216,21 +256,33 @@ class Recorder:
                                      item.log_time_ns)
 
     def close(self) -> None:
-        """Writes what is queued, the summary and the index, and closes the file."""
+        """Writes what is queued, the summary and the index, and closes the file.
+
+        Raises ``RuntimeError`` when writing failed (the file is then incomplete)."""
         if self._closed:
             return
         self._closed = True
+        closing.forget(self._exit_registration)
         self._queue.put(None)
         self._thread.join()
-        self._writer.add_metadata("quorvan.summary", {
-            "frames_written": str(self.written),
-            "frames_dropped": str(self.dropped),
-        })
-        self._writer.finish()  # type: ignore[no-untyped-call]
+        if self._error is None:
+            try:
+                with self._lock:
+                    self._writer.add_metadata("quorvan.summary", {
+                        "frames_written": str(self.written),
+                        "frames_dropped": str(self.dropped),
+                    })
+                    self._writer.finish()  # type: ignore[no-untyped-call]
+            except Exception as error:  # noqa: BLE001 - reported below, like a frame's
+                self._error = error
         if self._owns_stream:
-            self._stream.close()
-        if self._error is not None:
-            raise RuntimeError(f"recording failed: {self._error}") from self._error
+            try:
+                self._stream.close()
+            except OSError as error:
+                # The last buffered bytes could not be written either.
+                if self._error is None:
+                    self._error = error
+        self._raise_if_failed()
 
     def __enter__(self) -> "Recorder":
         return self

@@ -24,32 +24,35 @@ processing go. ``loop=True`` starts over at the
 end. ``seek(seconds)`` continues from the first frame at least that far past
 the first recorded frame.
 
-A file cut short (the recorder killed mid-way) plays up to its last complete
-message, with a warning; a file that is not MCAP, or has no raw frames, is
-refused with one ``ValueError``.
+A file cut short (the recorder killed mid-way) or damaged plays up to its
+last complete message, with a warning; a file that is not MCAP, has no raw
+frames or damaged camera metadata is refused with one ``ValueError``. A raw
+frame whose message is damaged, or that does not fit the recorded camera, is
+skipped with a logged warning and counted in ``frames_skipped``; when no frame
+of a pass can be played, the playback ends and ``error`` says why (a looping
+playback does not spin on a file with nothing to play).
 """
 
 from __future__ import annotations
 
-import atexit
+import logging
+import math
 import pathlib
-import struct
 import threading
 import time
 import warnings
-import weakref
-from dataclasses import dataclass, field
-from typing import IO, Dict, Iterator, List, Optional, Tuple, Union
+from typing import List, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
-from mcap.exceptions import McapError
-from mcap.records import Channel, Footer, Message, Metadata
-from mcap.stream_reader import StreamReader
 
 import QuorvanDepthCamera as qdc
 
-from . import messages
+from . import closing
+from .recording_file import (DamagedFrame, RecordingIndex, camera_format, iter_raw_frames,
+                             raw_frames, recorded_control, scan_recording)
+
+_log = logging.getLogger(__name__)
 
 PathLike = Union[str, pathlib.Path]
 Frame = Union[qdc.RawData, qdc.DepthData]
@@ -58,98 +61,6 @@ Frame = Union[qdc.RawData, qdc.DepthData]
 _PUSH_WAIT_MS = 100
 # Controls the processing depends on, applied to the native camera at open.
 _PROCESSING_CONTROLS = ("FMT_WIDTH", "FMT_HEIGHT", "MODE", "RANGE")
-# The header stamp sits right after the 4-byte CDR encapsulation header.
-_STAMP = struct.Struct("<iI")
-
-
-# Cameras still streaming when the interpreter exits are stopped first: their
-# feeder thread must not be waiting in native code when Python finalises.
-_streaming: "weakref.WeakSet[PlaybackCamera]" = weakref.WeakSet()
-
-
-def _stop_streaming_cameras() -> None:
-    for camera in list(_streaming):
-        camera.stop()
-
-
-atexit.register(_stop_streaming_cameras)
-
-
-@dataclass
-class RecordingIndex:
-    """What a scan of a recording found: its metadata and its raw frames' stamps."""
-
-    camera: Dict[str, str] = field(default_factory=dict)
-    controls: Dict[str, str] = field(default_factory=dict)
-    raw_stamps_ms: List[int] = field(default_factory=list)
-    truncated: bool = False
-
-
-def _stamp_ms(data: bytes) -> int:
-    seconds, nanoseconds = _STAMP.unpack_from(data, 4)
-    return int(seconds) * 1000 + int(nanoseconds) // 1_000_000
-
-
-def _records(stream: IO[bytes]) -> Iterator[object]:
-    return iter(StreamReader(stream, skip_magic=False).records)
-
-
-def scan_recording(path: PathLike) -> RecordingIndex:
-    """Reads a recording once: metadata, the stamps of its raw frames, and
-    whether it ends cleanly. Raises ``ValueError`` when it is not a usable
-    Quorvan recording."""
-    index = RecordingIndex()
-    raw_channels: set[int] = set()
-    seen_footer = False
-    with open(path, "rb") as stream:
-        try:
-            for record in _records(stream):
-                if isinstance(record, Channel) and record.topic == messages.TOPIC_RAW:
-                    raw_channels.add(record.id)
-                elif isinstance(record, Message) and record.channel_id in raw_channels:
-                    index.raw_stamps_ms.append(_stamp_ms(record.data))
-                elif isinstance(record, Metadata):
-                    if record.name == "quorvan.camera":
-                        index.camera = dict(record.metadata)
-                    elif record.name == "quorvan.controls":
-                        index.controls = dict(record.metadata)
-                    elif record.name == "quorvan.control_change":
-                        change = record.metadata
-                        if change.get("status") == "QuorvanSuccess":
-                            index.controls[change["control"]] = change["value"]
-                elif isinstance(record, Footer):
-                    seen_footer = True
-        except (McapError, EOFError, ValueError, struct.error) as error:
-            if not index.raw_stamps_ms and not index.camera:
-                raise ValueError(f"{path} is not an MCAP recording ({error})") from None
-            index.truncated = True
-    if not seen_footer:
-        index.truncated = True
-    if not index.camera:
-        raise ValueError(f"{path} has no quorvan.camera metadata: not a Quorvan recording")
-    if not index.raw_stamps_ms:
-        raise ValueError(f"{path} has no raw frames on {messages.TOPIC_RAW}: nothing to replay")
-    return index
-
-
-def iter_raw_frames(path: PathLike, limit: int) -> Iterator[Tuple[int, npt.NDArray[np.int16]]]:
-    """The first ``limit`` raw frames of a recording as (stamp in ms, int16 plane)."""
-    raw_channels: set[int] = set()
-    count = 0
-    with open(path, "rb") as stream:
-        try:
-            for record in _records(stream):
-                if count >= limit:
-                    return
-                if isinstance(record, Channel) and record.topic == messages.TOPIC_RAW:
-                    raw_channels.add(record.id)
-                elif isinstance(record, Message) and record.channel_id in raw_channels:
-                    image = messages.decode_image(record.data)
-                    count += 1
-                    pixels = np.ascontiguousarray(image.pixels, dtype=np.int16)
-                    yield messages.stamp_ns_to_ms(image.stamp_ns), pixels
-        except (McapError, EOFError, ValueError, struct.error):
-            return  # the scan found the cut and set the limit before it
 
 
 class PlaybackCamera:
@@ -170,6 +81,10 @@ class PlaybackCamera:
         # Fast playback: one raw frame may be ahead of the consumer, so the
         # camera's pool never has to drop an unrequested frame.
         self._credits = threading.Semaphore(1)
+        # Set by stop() and seek() to end a wait between recorded timestamps.
+        self._wake = threading.Event()
+        self._exit_registration: Optional[int] = None
+        self.frames_skipped = 0
         self.error: Optional[str] = None
 
     # -- the camera interface ------------------------------------------------
@@ -185,19 +100,16 @@ class PlaybackCamera:
                 f"{self._path} ends without its closing records (the recorder was stopped "
                 f"abruptly): replaying the {len(index.raw_stamps_ms)} complete raw frames "
                 "before the cut", RuntimeWarning, stacklevel=2)
-        camera = index.camera
-        try:
-            native = qdc.QuorvanPlaybackCamera(int(camera["width"]), int(camera["height"]),
-                                               int(camera["bit_width"]), int(camera["bpp"]))
-        except (KeyError, ValueError) as error:
-            raise ValueError(f"{self._path}: incomplete quorvan.camera metadata ({error})") from None
+        width, height, bit_width, bpp = camera_format(index, self._path)
+        controls = {name: recorded_control(index, name, self._path)
+                    for name in _PROCESSING_CONTROLS}
+        native = qdc.QuorvanPlaybackCamera(width, height, bit_width, bpp)
         status = native.open()
         if status != qdc.TOFErrorCode.QuorvanSuccess:
             return status
-        for name in _PROCESSING_CONTROLS:
-            value = index.controls.get(name)
+        for name, value in controls.items():
             if value is not None:
-                native.setControl(qdc.TOFControl.__members__[name], int(value))
+                native.setControl(qdc.TOFControl.__members__[name], value)
         self._index = index
         self._native = native
         return status
@@ -213,9 +125,12 @@ class PlaybackCamera:
         self._stop.clear()
         self._finished.clear()
         self._credits = threading.Semaphore(1)
+        self._wake.clear()
+        self.error = None
         self._feeder = threading.Thread(target=self._feed, name="quorvan-playback", daemon=True)
         self._feeder.start()
-        _streaming.add(self)
+        if self._exit_registration is None:
+            self._exit_registration = closing.close_at_exit(self)
         return status
 
     def requestFrame(self, timeout: int) -> Optional[Frame]:
@@ -232,10 +147,10 @@ class PlaybackCamera:
         """Stops the feeder and the camera; the position is kept for the next start."""
         native = self._require_native()
         self._stop.set()
+        self._wake.set()
         if self._feeder is not None:
             self._feeder.join()
             self._feeder = None
-        _streaming.discard(self)
         return native.stop()
 
     def close(self) -> qdc.TOFErrorCode:
@@ -245,6 +160,9 @@ class PlaybackCamera:
             self.stop()
         status = self._native.close()
         self._native = None
+        if self._exit_registration is not None:
+            closing.forget(self._exit_registration)
+            self._exit_registration = None
         return status
 
     def getCameraInfo(self) -> qdc.QuorvanInfo:
@@ -262,6 +180,8 @@ class PlaybackCamera:
 
         While streaming, raw frames not yet processed are dropped; the one or
         two the camera had already processed still arrive first."""
+        if not math.isfinite(seconds):
+            raise ValueError(f"seek needs a finite number of seconds, not {seconds!r}")
         stamps = self._require_index().raw_stamps_ms
         target = stamps[0] + seconds * 1000.0
         position = next((i for i, stamp in enumerate(stamps) if stamp >= target), len(stamps))
@@ -269,6 +189,7 @@ class PlaybackCamera:
             self._seek_to = position
             self._position = position
             self._credits = threading.Semaphore(1)
+        self._wake.set()
         if self._native is not None:
             self._native.clearQueue()
 
@@ -331,39 +252,77 @@ class PlaybackCamera:
         while not self._stop.is_set():
             target = self._take_seek()
             start = target if target is not None else self.position
-            restarted = self._play(native, start, count)
+            restarted, pushed = self._play(native, start, count)
             if self._stop.is_set() or restarted:
                 continue
+            if pushed == 0 and (start == 0 or not self.loop):
+                if self.frames_skipped:
+                    # Looping again would read the same damage at full speed for ever.
+                    self.error = (f"no raw frame from position {start} on could be played "
+                                  f"({self.frames_skipped} skipped as damaged)")
+                    _log.error("%s: %s", self._path, self.error)
+                self._finished.set()
+                return
             if not self.loop:
                 self._finished.set()
                 return
             with self._lock:
                 self._position = 0
 
-    def _play(self, native: qdc.QuorvanPlaybackCamera, start: int, count: int) -> bool:
-        """Pushes frames from ``start``; True when a seek interrupted it."""
+    def _play(self, native: qdc.QuorvanPlaybackCamera, start: int,
+              count: int) -> tuple[bool, int]:
+        """Pushes frames from ``start``: (whether a seek interrupted it, frames pushed)."""
         first_stamp: Optional[int] = None
         first_wall = 0.0
-        for number, (stamp_ms, raw) in enumerate(iter_raw_frames(self._path, count)):
+        pushed = 0
+        for number, frame in enumerate(raw_frames(self._path, count)):
             if number < start:
                 continue
             if self._stop.is_set():
-                return False
+                return False, pushed
             if self._seek_to is not None:
-                return True
+                return True, pushed
+            if isinstance(frame, DamagedFrame):
+                self._skip(number, frame.reason)
+                continue
+            stamp_ms, raw = frame
             if not self.realtime and not self._wait_for_credit():
-                return self._seek_to is not None
+                return self._seek_to is not None, pushed
             if self.realtime:
                 if first_stamp is None:
                     first_stamp, first_wall = stamp_ms, time.monotonic()
-                delay = first_wall + (stamp_ms - first_stamp) / 1000.0 - time.monotonic()
-                if delay > 0 and self._stop.wait(delay):
-                    return False
-            if not self._push(native, raw, stamp_ms):
-                return False
+                deadline = first_wall + (stamp_ms - first_stamp) / 1000.0
+                if not self._wait_until(deadline):
+                    return self._seek_to is not None, pushed
+            result = self._push(native, raw, stamp_ms)
+            if result is None:
+                return False, pushed
+            if result:
+                pushed += 1
+            else:
+                self._skip(number, f"a raw frame of shape {raw.shape} does not fit the "
+                                   "recorded camera")
+                if not self.realtime:
+                    self._credits.release()  # nothing reached the camera for it
             with self._lock:
                 if self._seek_to is None:
                     self._position = number + 1
+        return False, pushed
+
+    def _skip(self, number: int, reason: str) -> None:
+        self.frames_skipped += 1
+        _log.warning("%s: raw frame %d skipped: %s", self._path, number, reason)
+
+    def _wait_until(self, deadline: float) -> bool:
+        """Waits for the wall-clock ``deadline``; False when a stop or seek came first."""
+        while self._seek_to is None and not self._stop.is_set():
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                return True
+            self._wake.wait(remaining)
+            # Conditions are re-read above, so a wake that lands between the
+            # wait and this clear is not lost.
+            self._wake.clear()
         return False
 
     def _wait_for_credit(self) -> bool:
@@ -374,19 +333,17 @@ class PlaybackCamera:
         return False
 
     def _push(self, native: qdc.QuorvanPlaybackCamera, raw: npt.NDArray[np.int16],
-              stamp_ms: int) -> bool:
+              stamp_ms: int) -> Optional[bool]:
+        """True when pushed, False when the camera refuses the frame, None when stopped."""
         while not self._stop.is_set():
             status = native.pushRaw(raw, stamp_ms, _PUSH_WAIT_MS)
             if status == qdc.TOFErrorCode.QuorvanSuccess:
                 return True
             if status == qdc.TOFErrorCode.QuorvanInvalidParameter:
-                self.error = (f"a recorded raw frame of shape {raw.shape} does not fit the "
-                              "playback camera")
-                self._stop.set()
                 return False
             if self._seek_to is not None:
                 return True  # dropped: the feed is being repositioned
-        return False
+        return None
 
 
 __all__: List[str] = ["PlaybackCamera", "RecordingIndex", "scan_recording", "iter_raw_frames"]

@@ -51,22 +51,17 @@ int QuorvanDeviceHQVGA::open(QuorvanTOFSensor* bound_sensor) {
 int QuorvanDeviceHQVGA::setControl(CameraCtrl control, int value) {
     if (control != CameraCtrl::RANGE)
         return QuorvanInvalidParameter;
-    // A range other than the two known ones keeps the last frequency, so the
-    // update reads the current word and retries if another writer got there
-    // first.
+    // Only the sensor's own range modes are accepted. Any other value used to
+    // be stored and reported back while the sensor went on modulating at the
+    // old frequency, so callers saw a range the depth was not computed for.
     const RangeMode* mode = rangeModeForMillimetres(value);
-    uint64_t current = range_settings.load(std::memory_order_relaxed);
-    RangeSettings next{};
-    do {
-        next = unpack(current);
-        next.range = value;
-        if (mode != nullptr)
-            next.modulation_frequency = mode->modulation_frequency;
-    } while (!range_settings.compare_exchange_weak(current, pack(next), std::memory_order_relaxed));
+    if (mode == nullptr)
+        return QuorvanInvalidParameter;
+    range_settings.store(pack({value, mode->modulation_frequency}), std::memory_order_relaxed);
     // The sensor has to modulate at the frequency the depth is computed with;
     // its answer does not change ours (a sensor without range support still
     // gets a device that computes at the requested range).
-    if (mode != nullptr && sensor != nullptr)
+    if (sensor != nullptr)
         sensor->setControl(CameraCtrl::RANGE, value);
     return QuorvanSuccess;
 }

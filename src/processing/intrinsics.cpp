@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 
 namespace Quorvan {
@@ -10,6 +12,25 @@ namespace Quorvan {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+
+// A calibration file is a dozen short lines; anything this large is the wrong
+// file (a device node such as /dev/zero never ends), so reading stops here.
+constexpr std::streamsize kMaxIntrinsicsFileBytes = 64 * 1024;
+
+// The whole file, or false when it cannot be read, is larger than the bound
+// or holds a NUL byte (text after it would be invisible to a reader of the
+// file, so it is refused rather than silently cut).
+bool readBoundedText(const char* path, std::string* text) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return false;
+    text->assign(static_cast<std::size_t>(kMaxIntrinsicsFileBytes) + 1, '\0');
+    file.read(text->data(), kMaxIntrinsicsFileBytes + 1);
+    if (file.bad() || file.gcount() > kMaxIntrinsicsFileBytes)
+        return false;
+    text->resize(static_cast<std::size_t>(file.gcount()));
+    return text->find('\0') == std::string::npos;
+}
 
 std::string trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(" \t\r");
@@ -89,19 +110,25 @@ CameraIntrinsics nominalIntrinsics(DeviceType device_type, uint32_t width, uint3
 TofErrorCode loadIntrinsicsFile(const char* path, CameraIntrinsics* intrinsics) {
     if (path == nullptr || intrinsics == nullptr)
         return QuorvanInvalidParameter;
-    std::ifstream file(path);
-    if (!file)
+    std::string text;
+    if (!readBoundedText(path, &text))
         return QuorvanInvalidParameter;
+    std::istringstream lines(text);
     CameraIntrinsics loaded;
+    // A key given twice is refused: which of the two the author meant is unknown.
+    std::set<std::string> seen;
     std::string line;
-    while (std::getline(file, line)) {
+    while (std::getline(lines, line)) {
         line = trimmed(line.substr(0, line.find('#')));
         if (line.empty())
             continue;
         const auto equals = line.find('=');
+        if (equals == std::string::npos)
+            return QuorvanInvalidParameter;
+        const std::string key = trimmed(line.substr(0, equals));
         double value = 0.0;
-        if (equals == std::string::npos || !parseNumber(trimmed(line.substr(equals + 1)), &value) ||
-            !assignKey(trimmed(line.substr(0, equals)), value, &loaded))
+        if (!seen.insert(key).second || !parseNumber(trimmed(line.substr(equals + 1)), &value) ||
+            !assignKey(key, value, &loaded))
             return QuorvanInvalidParameter;
     }
     if (!loaded.isValid())

@@ -63,22 +63,22 @@ TEST_F(HQVGADevice, WorkedDepthExamples) {
 TEST_F(HQVGADevice, RangeSelectsFrequencyAndPairing) {
     ASSERT_EQ(device.setControl(CameraCtrl::RANGE, 2000), QuorvanSuccess);
     EXPECT_EQ(device.rangeSettings().modulation_frequency, 75000000.0f);
-    // An unknown range keeps the frequency but returns to the ordinary pairing.
-    ASSERT_EQ(device.setControl(CameraCtrl::RANGE, 3000), QuorvanSuccess);
-    int32_t range = 0;
-    ASSERT_EQ(device.getControl(CameraCtrl::RANGE, &range), QuorvanSuccess);
-    EXPECT_EQ(range, 3000);
-    EXPECT_EQ(device.rangeSettings().modulation_frequency, 75000000.0f);
-    // Ordinary pairing at 75 MHz: half the 37.5 MHz depth of 1409.67 mm.
-    const DepthPlanes planes = computeUniform(device, {100, 200, 300, 50});
-    EXPECT_NEAR(planes.depth[0], 1409.6655f / 2, 0.01f);
+    // A range outside the sensor's modes is refused and changes nothing.
+    for (const int32_t refused : {3000, -1, 0, 1000000000}) {
+        EXPECT_EQ(device.setControl(CameraCtrl::RANGE, refused), QuorvanInvalidParameter)
+            << refused;
+        int32_t range = 0;
+        ASSERT_EQ(device.getControl(CameraCtrl::RANGE, &range), QuorvanSuccess);
+        EXPECT_EQ(range, 2000);
+        EXPECT_EQ(device.rangeSettings().modulation_frequency, 75000000.0f);
+    }
     ASSERT_EQ(device.setControl(CameraCtrl::RANGE, 4000), QuorvanSuccess);
     EXPECT_EQ(device.rangeSettings().modulation_frequency, 37500000.0f);
 }
 
 TEST_F(HQVGADevice, KnownRangesAreForwardedToTheSensor) {
     device.setControl(CameraCtrl::RANGE, 2000);
-    device.setControl(CameraCtrl::RANGE, 3000);
+    EXPECT_EQ(device.setControl(CameraCtrl::RANGE, 3000), QuorvanInvalidParameter);
     device.setControl(CameraCtrl::RANGE, 4000);
     EXPECT_EQ(log->entriesStartingWith("sensor.setControl"),
               (std::vector<std::string>{"sensor.setControl(0,2000)", "sensor.setControl(0,4000)"}));

@@ -114,6 +114,23 @@ TEST(IntrinsicsFile, ReadsCalibratedValuesAndRefusesBadFiles) {
     EXPECT_EQ(loadIntrinsicsFile(nullptr, &loaded), QuorvanInvalidParameter);
 }
 
+TEST(IntrinsicsFile, RefusesRepeatedKeysHiddenTextAndEndlessFiles) {
+    const std::string calibration = "width = 240\nheight = 180\nfx = 1\nfy = 1\ncx = 1\ncy = 1\n";
+    const std::string nul(1, '\0');
+    CameraIntrinsics loaded;
+    for (const std::string& text :
+         {calibration + "fx = 2\n", calibration + "# about fx" + nul + "\nfx = 2\n",
+          "width = 240" + nul + "0\nheight = 180\nfx = 1\nfy = 1\ncx = 1\ncy = 1\n",
+          calibration + std::string(70 * 1024, '#')}) {
+        TempConfigFile bad(text, ".txt");
+        EXPECT_EQ(loadIntrinsicsFile(bad.c_str(), &loaded), QuorvanInvalidParameter) << text;
+    }
+    // A device node that never ends is refused after the bound, not read for ever.
+    EXPECT_EQ(loadIntrinsicsFile("/dev/zero", &loaded), QuorvanInvalidParameter);
+    TempConfigFile good(calibration, ".txt");
+    EXPECT_EQ(loadIntrinsicsFile(good.c_str(), &loaded), QuorvanSuccess);
+}
+
 TEST(PlyWriter, WritesFinitePointsWithColours) {
     const std::vector<float> xyz = {1, 2, 3, NAN, NAN, NAN, -4, 5.5f, 6};
     const std::vector<uint8_t> rgb = {10, 10, 10, 20, 20, 20, 30, 30, 30};

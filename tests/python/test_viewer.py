@@ -238,6 +238,7 @@ def test_viewer_survives_closed_tabs_and_a_camera_restart(camera):
         asyncio.run(scenario(viewer.url, restart))
         connection = http.client.HTTPConnection(host, port, timeout=5)
         connection.request("POST", "/control", body=json.dumps({"control": "EXPOSURE",
-                                                               "value": 1}))
+                                                               "value": 1}),
+                           headers={"Content-Type": "application/json"})
         refused = connection.getresponse()
         assert refused.status == 400 and b"only RANGE" in refused.read()

@@ -11,9 +11,12 @@ import signal
 import sys
 import threading
 import time
-from typing import List, Optional
+from typing import TYPE_CHECKING, List, Optional
 
 from .camera_setup import open_camera
+
+if TYPE_CHECKING:
+    from .subscriber import Subscriber
 
 
 def _publish(args: argparse.Namespace) -> int:
@@ -50,14 +53,19 @@ def _publish(args: argparse.Namespace) -> int:
 def _subscribe(args: argparse.Namespace) -> int:
     from .subscriber import Subscriber
 
-    with Subscriber(args.name, connect=args.connect) as subscriber:
+    try:
+        subscriber = Subscriber(args.name, connect=args.connect)
+    except (RuntimeError, ValueError) as error:
+        print(f"error: {error}", file=sys.stderr)
+        return 1
+    with subscriber:
         received = 0
         started = time.monotonic()
         try:
             while args.frames <= 0 or received < args.frames:
                 frame = subscriber.receive(2000)
                 if frame is None:
-                    print("no frame for 2 s", flush=True)
+                    print(f"no frame for 2 s{_silence_hint(subscriber)}", flush=True)
                     continue
                 received += 1
                 depth = "" if frame.depth is None else f"  centre {frame.depth[frame.depth.shape[0] // 2, frame.depth.shape[1] // 2]:.0f} mm"
@@ -66,8 +74,17 @@ def _subscribe(args: argparse.Namespace) -> int:
         except KeyboardInterrupt:
             pass
         elapsed = time.monotonic() - started
-        print(f"{received} frames in {elapsed:.1f} s, dropped here {subscriber.frames_dropped}")
+        print(f"{received} frames in {elapsed:.1f} s, dropped here {subscriber.frames_dropped}, "
+              f"malformed {subscriber.frames_malformed}")
     return 0
+
+
+def _silence_hint(subscriber: "Subscriber") -> str:
+    # Silence has two very different causes; say which one it is.
+    if not subscriber.publisher_reachable(0.5):
+        return (f": no publisher named {subscriber.name!r} is reachable through "
+                f"{', '.join(subscriber.endpoints)} (wrong name or endpoint, or not started)")
+    return ": the publisher is there but sends nothing (is its camera streaming?)"
 
 
 def main(argv: Optional[List[str]] = None) -> int:

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import argparse
 import sys
 from typing import Any, Optional
 
@@ -31,3 +32,14 @@ def open_camera(config: Optional[str], raw: bool = False,
         camera.close()
         return None
     return camera
+
+
+def tcp_port(text: str) -> int:
+    """An argparse type: a TCP port number, 0 (any free port) to 65535."""
+    try:
+        port = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a port number") from None
+    if not 0 <= port <= 65535:
+        raise argparse.ArgumentTypeError(f"{port} is not a TCP port (0 to 65535)")
+    return port

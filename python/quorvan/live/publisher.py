@@ -9,10 +9,13 @@ from typing import Any, Optional, Sequence
 import zenoh
 import zenoh.ext as zext
 
-from .. import messages
+from .. import closing, messages
 from .camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
 from .session import (CAMERA_INFO_KEY, DEFAULT_ENDPOINT, PLANE_KEYS, PUBLISHER_TOKEN_KEY,
                       check_name, endpoints, key, open_session)
+
+
+_PROBE_HANDSHAKE_MS = 1000
 
 
 class PublisherNameTaken(RuntimeError):
@@ -89,6 +92,7 @@ class Publisher:
                                         daemon=True)
         self._reader.start()
         self._sender.start()
+        self._exit_registration = closing.close_at_exit(self)
 
     def _refuse_if_running(self, session: "zenoh.Session") -> None:
         token = key(self.name, PUBLISHER_TOKEN_KEY)
@@ -101,8 +105,11 @@ class Publisher:
     def _refuse_if_name_taken(self, listen_on: Sequence[str],
                               connect: Optional[Sequence[str]]) -> None:
         # The endpoint is busy: if it is our own kind with this name, say so.
+        # Whatever holds it may accept connections and never answer, so the
+        # probe gives up on a handshake after a second.
         try:
-            probe = open_session([], list(listen_on) + list(connect or []))
+            probe = open_session([], list(listen_on) + list(connect or []),
+                                 handshake_timeout_ms=_PROBE_HANDSHAKE_MS)
         except zenoh.ZError:
             return
         try:
@@ -154,6 +161,7 @@ class Publisher:
         """Stops reading the camera (which stays started) and leaves the bus."""
         if self._stopping.is_set():
             return
+        closing.forget(self._exit_registration)
         self._reader.stop()
         self._stopping.set()
         self._slot.close()

@@ -19,6 +19,7 @@ subscriber put the samples of one frame back together.
 from __future__ import annotations
 
 import json
+import re
 from typing import Iterable, Optional, Sequence
 
 import zenoh
@@ -28,16 +29,24 @@ PLANE_KEYS = ("depth", "amplitude", "confidence", "raw")
 CAMERA_INFO_KEY = "camera_info"
 PUBLISHER_TOKEN_KEY = "publisher"
 
-_FORBIDDEN_IN_NAME = set("*$#?")
+# A camera's name prefixes its keys: parts of letters, digits, '-', '_' and
+# '.' between single slashes. Zenoh's own wildcards and separators never occur,
+# and the length is bounded, far below what breaks a session's key handling.
+MAX_NAME_LENGTH = 200
+_NAME = re.compile(r"[A-Za-z0-9_.\-]+(/[A-Za-z0-9_.\-]+)*")
 
 
 def check_name(name: str) -> str:
     """``name`` if it can prefix key expressions; ``ValueError`` otherwise."""
-    if (not isinstance(name, str) or not name or name.startswith("/")
-            or name.endswith("/") or "//" in name or _FORBIDDEN_IN_NAME & set(name)):
+    if not isinstance(name, str):
+        raise ValueError(f"camera name {name!r} is not text")
+    if len(name) > MAX_NAME_LENGTH:
+        raise ValueError(f"camera name of {len(name)} characters cannot prefix Zenoh keys: "
+                         f"at most {MAX_NAME_LENGTH}")
+    if not _NAME.fullmatch(name):
         raise ValueError(
             f"camera name {name!r} cannot prefix Zenoh keys: use letters, digits, "
-            "'-', '_' and '/' between parts, without '*', '$', '#' or '?'")
+            "'-', '_' and '.' in parts between single '/', without '*', '$', '#' or '?'")
     return name
 
 
@@ -46,11 +55,14 @@ def key(name: str, leaf: str) -> str:
 
 
 def open_session(listen: Optional[Iterable[str]] = None,
-                 connect: Optional[Iterable[str]] = None) -> "zenoh.Session":
+                 connect: Optional[Iterable[str]] = None,
+                 handshake_timeout_ms: Optional[int] = None) -> "zenoh.Session":
     """A peer session on exactly the given endpoints, without multicast scouting.
 
     Scouting stays off so that nothing outside the endpoints the user chose
     is reached; peers learn of each other through the endpoints alone.
+    ``handshake_timeout_ms`` bounds how long opening waits for an endpoint
+    that accepts connections but never answers as a Zenoh peer.
     """
     config = zenoh.Config()
     config.insert_json5("mode", json.dumps("peer"))
@@ -62,6 +74,8 @@ def open_session(listen: Optional[Iterable[str]] = None,
     # peer still costs the sender no more than that per sample.
     config.insert_json5("transport/link/tx/queue/congestion_control/drop/wait_before_drop",
                         "100000")
+    if handshake_timeout_ms is not None:
+        config.insert_json5("transport/unicast/open_timeout", str(int(handshake_timeout_ms)))
     return zenoh.open(config)
 
 

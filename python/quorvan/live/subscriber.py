@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import collections
+import logging
 import threading
 import time
 from dataclasses import dataclass
@@ -13,12 +14,21 @@ import numpy.typing as npt
 import zenoh
 import zenoh.ext as zext
 
-from .. import messages
-from .session import CAMERA_INFO_KEY, DEFAULT_ENDPOINT, PLANE_KEYS, check_name, endpoints, key, \
-    open_session
+from .. import closing, messages
+from .session import CAMERA_INFO_KEY, DEFAULT_ENDPOINT, PLANE_KEYS, PUBLISHER_TOKEN_KEY, \
+    check_name, endpoints, key, open_session
+
+_log = logging.getLogger(__name__)
 
 Plane = Optional[npt.NDArray[Any]]
 _ATTACHMENT_TYPE = tuple[zext.UInt64, zext.Int64, zext.UInt8]
+# Any peer can put samples under our keys, so what waits for the rest of its
+# frame is bounded: a few frames, and no more bytes than a few of the largest
+# real frames (a 640x480 raw capture is about 6 MB). Beyond either bound the
+# oldest incomplete frame is dropped.
+MAX_PENDING_FRAMES = 8
+MAX_PENDING_BYTES = 64 * 1024 * 1024
+_PARTS_PER_FRAME = len(PLANE_KEYS) + 1
 
 
 @dataclass(frozen=True)
@@ -64,7 +74,10 @@ class Subscriber:
     them in time the oldest are dropped and counted in
     :attr:`frames_dropped`, so a paused reader never holds back the
     publisher or other subscribers. Frames with a missing part (Zenoh dropped
-    one on a congested link) are counted in :attr:`frames_incomplete`.
+    one on a congested link, or a peer sent parts that never complete) are
+    counted in :attr:`frames_incomplete`; samples that are not a frame's part
+    and frames whose messages do not decode are dropped and counted in
+    :attr:`frames_malformed`, and receiving goes on.
     """
 
     def __init__(self, name: str, *, connect: Optional[Sequence[str]] = None,
@@ -72,39 +85,77 @@ class Subscriber:
         self.name = check_name(name)
         self._condition = threading.Condition()  # guards the queue, the pending frames, counters
         self._complete: Deque[tuple[int, _PendingFrame]] = collections.deque()
+        # Insertion order is arrival order: the first entry is the oldest.
         self._pending: Dict[int, _PendingFrame] = {}
+        self._pending_bytes = 0
         self._queue_frames = max(1, int(queue_frames))
         self.frames_received = 0
         self.frames_dropped = 0
         self.frames_incomplete = 0
+        self.frames_malformed = 0
+        self._closed = False
+        self.endpoints = endpoints(connect, [DEFAULT_ENDPOINT] if not listen else [])
         try:
-            self._session = open_session(
-                listen, endpoints(connect, [DEFAULT_ENDPOINT] if not listen else []))
+            self._session = open_session(listen, self.endpoints)
         except zenoh.ZError as error:
             raise RuntimeError(f"cannot join the bus: {error}") from None
-        self._subscriber = self._session.declare_subscriber(key(name, "*"), self._on_sample)
+        # Samples wait in a ring that drops the oldest, taken off by a daemon
+        # thread of ours. A Python callback would run on a thread Zenoh starts,
+        # which is not a daemon and keeps the interpreter from ever exiting
+        # while the subscriber is open.
+        self._subscriber = self._session.declare_subscriber(
+            key(name, "*"), zenoh.handlers.RingChannel(max(64, 8 * self._queue_frames)))
+        self._pump = threading.Thread(target=self._pump_samples, args=(self._subscriber.handler,),
+                                      name="quorvan-subscriber", daemon=True)
+        self._pump.start()
+        self._exit_registration = closing.close_at_exit(self)
+
+    def _pump_samples(self, samples: Any) -> None:
+        while True:
+            try:
+                sample = samples.recv()
+            except zenoh.ZError:
+                return  # undeclared: the subscriber is closing
+            self._on_sample(sample)
 
     def _on_sample(self, sample: "zenoh.Sample") -> None:
+        # Whatever a peer sends, nothing may escape and end the pump.
+        try:
+            self._take_sample(sample)
+        except Exception as error:  # noqa: BLE001
+            self._count_malformed(f"{type(error).__name__}: {error}")
+
+    def _take_sample(self, sample: "zenoh.Sample") -> None:
         leaf = str(sample.key_expr).rsplit("/", 1)[-1]
         if leaf not in PLANE_KEYS and leaf != CAMERA_INFO_KEY or sample.attachment is None:
             return
         try:
             sequence, sent_ns, expected = zext.z_deserialize(_ATTACHMENT_TYPE, sample.attachment)
-        except zext.ZDeserializeError:
+        except (zext.ZDeserializeError, ValueError, TypeError):
+            self._count_malformed("an attachment that is not (sequence, time, parts)")
+            return
+        sequence, sent_ns, expected = int(sequence), int(sent_ns), int(expected)
+        if not 1 <= expected <= _PARTS_PER_FRAME:
+            self._count_malformed(f"a frame of {expected} parts")
             return
         payload = sample.payload.to_bytes()
+        if len(payload) > MAX_PENDING_BYTES:
+            self._count_malformed(f"a sample of {len(payload)} bytes")
+            return
         with self._condition:
             pending = self._pending.get(sequence)
             if pending is None:
                 pending = self._pending[sequence] = _PendingFrame(expected, sent_ns, {})
+            self._pending_bytes += len(payload) - len(pending.payloads.get(leaf, b""))
             pending.payloads[leaf] = payload
             if len(pending.payloads) < pending.expected:
+                self._bound_pending()
                 return
             pending.received_ns = time.time_ns()
-            del self._pending[sequence]
+            self._forget_pending(sequence)
             # Parts of older frames will not come any more.
             for stale in [number for number in self._pending if number < sequence]:
-                del self._pending[stale]
+                self._forget_pending(stale)
                 self.frames_incomplete += 1
             if len(self._complete) >= self._queue_frames:
                 self._complete.popleft()
@@ -113,20 +164,58 @@ class Subscriber:
             self.frames_received += 1
             self._condition.notify_all()
 
-    def receive(self, timeout_ms: int) -> Optional[LiveFrame]:
-        """The oldest frame not yet received, waiting up to ``timeout_ms`` (negative: no limit)."""
-        deadline = None if timeout_ms < 0 else time.monotonic() + timeout_ms / 1000.0
+    def _forget_pending(self, sequence: int) -> None:
+        pending = self._pending.pop(sequence)
+        self._pending_bytes -= sum(len(payload) for payload in pending.payloads.values())
+
+    def _bound_pending(self) -> None:
+        while self._pending and (len(self._pending) > MAX_PENDING_FRAMES
+                                 or self._pending_bytes > MAX_PENDING_BYTES):
+            self._forget_pending(next(iter(self._pending)))
+            self.frames_incomplete += 1
+
+    def _count_malformed(self, what: str) -> None:
         with self._condition:
-            while not self._complete:
-                remaining = None if deadline is None else deadline - time.monotonic()
-                if remaining is not None and remaining <= 0:
-                    return None
-                self._condition.wait(remaining)
-            sequence, pending = self._complete.popleft()
-        return _decode(sequence, pending)
+            self.frames_malformed += 1
+            first = self.frames_malformed == 1
+        # One warning says that a peer sends nonsense; the count says how much.
+        (_log.warning if first else _log.debug)(
+            "dropped a malformed sample under %r (%s); frames_malformed counts them",
+            self.name, what)
+
+    def publisher_reachable(self, timeout_s: float = 1.0) -> bool:
+        """Whether a publisher of this name answers on the bus within ``timeout_s``."""
+        token = key(self.name, PUBLISHER_TOKEN_KEY)
+        return any(reply.ok is not None
+                   for reply in self._session.liveliness().get(token, timeout=timeout_s))
+
+    def receive(self, timeout_ms: int) -> Optional[LiveFrame]:
+        """The oldest frame not yet received, waiting up to ``timeout_ms`` (negative: no limit).
+
+        A frame whose messages do not decode is dropped and counted in
+        :attr:`frames_malformed`; the wait goes on for the next one."""
+        deadline = None if timeout_ms < 0 else time.monotonic() + timeout_ms / 1000.0
+        while True:
+            with self._condition:
+                while not self._complete:
+                    remaining = None if deadline is None else deadline - time.monotonic()
+                    if remaining is not None and remaining <= 0:
+                        return None
+                    self._condition.wait(remaining)
+                sequence, pending = self._complete.popleft()
+            try:
+                return _decode(sequence, pending)
+            except ValueError as error:
+                self._count_malformed(str(error))
 
     def close(self) -> None:
+        """Leaves the bus; closing again does nothing."""
+        if self._closed:
+            return
+        self._closed = True
+        closing.forget(self._exit_registration)
         self._subscriber.undeclare()
+        self._pump.join()
         self._session.close()
 
     def __enter__(self) -> "Subscriber":

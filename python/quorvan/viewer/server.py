@@ -4,27 +4,41 @@
     GET  /depth.png         newest depth, colour-mapped from 0 to the range in force
     GET  /amplitude.png     newest amplitude
     GET  /colourbar.png     the depth colour map
-    GET  /status            JSON: frames, fps, dropped, sequence, range_mm, controls
+    GET  /status            JSON: frames, fps, dropped, sequence, range_mm, controls, settable
     POST /control           JSON {"control": "RANGE" | "FRAME_RATE", "value": N}
+
+Only the controls this camera accepts are offered (``settable``): each shown
+control is written back with its current value once at the start, and one
+the camera refuses (``FRAME_RATE`` on the evaluation kit, ``RANGE`` on the
+640x480 sensor, whose range follows ``MODE``) is neither shown as settable
+nor accepted. What a request must look like: :mod:`.request_checks`.
 """
 
 from __future__ import annotations
 
 import json
+import logging
 import pathlib
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from typing import Any, Dict, Optional, Tuple
+from typing import Any, Dict, FrozenSet, List, Optional, Tuple
 
 import QuorvanDepthCamera as qdc
 
+from .. import closing
 from ..live.camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
 from . import pictures
+from .request_checks import (RequestRefused, allowed_hosts, check_host, check_same_origin,
+                             parse_control, read_body)
+
+_log = logging.getLogger(__name__)
 
 PAGE = pathlib.Path(__file__).with_name("index.html")
 SHOWN_CONTROLS = ("RANGE", "FRAME_RATE")
 _FPS_WINDOW_S = 2.0
+# A client that stops sending mid-request is dropped after this long.
+_REQUEST_TIMEOUT_S = 10.0
 
 
 class FrameStore:
@@ -43,8 +57,23 @@ class FrameStore:
         self._renderer = threading.Thread(target=self._render_loop, name="quorvan-viewer",
                                           daemon=True)
         self.camera_lock = threading.Lock()  # serialises control calls from request threads
+        self.settable = self._settable_controls()
         self._reader.start()
         self._renderer.start()
+
+    def _settable_controls(self) -> List[str]:
+        # Writing a control's own value back changes nothing and tells whether
+        # the camera accepts the control at all.
+        set_control = getattr(self._camera, "setControl", None)
+        if set_control is None:
+            return []  # a playback camera: its controls are the recording's
+        settable = []
+        for name in SHOWN_CONTROLS:
+            control = getattr(qdc.TOFControl, name)
+            if set_control(control, int(self._camera.getControl(control))) \
+                    == qdc.TOFErrorCode.QuorvanSuccess:
+                settable.append(name)
+        return settable
 
     def range_mm(self) -> int:
         with self.camera_lock:
@@ -75,19 +104,24 @@ class FrameStore:
 
     def status(self) -> Dict[str, Any]:
         with self.camera_lock:
+            # A control that cannot be set is not shown either: the evaluation
+            # kit reports no frame rate of its own, and a number the page could
+            # neither change nor trust would only mislead.
             controls = {name: int(self._camera.getControl(getattr(qdc.TOFControl, name)))
-                        for name in SHOWN_CONTROLS}
+                        for name in SHOWN_CONTROLS if name == "RANGE" or name in self.settable}
         now = time.monotonic()
         with self._lock:
             recent = [t for t in self._arrivals if now - t < _FPS_WINDOW_S]
             fps = (len(recent) - 1) / (recent[-1] - recent[0]) if len(recent) > 1 else 0.0
             return {"frames": self.frames_shown, "fps": fps, "dropped": self._slot.frames_dropped,
                     "sequence": self._sequence, "controls": controls,
+                    "settable": self.settable,
                     "range_mm": controls["RANGE"] if controls["RANGE"] > 0 else 4000}
 
     def set_control(self, name: str, value: int) -> str:
-        if name not in SHOWN_CONTROLS:
-            raise ValueError(f"the page sets only {', '.join(SHOWN_CONTROLS)}")
+        if name not in self.settable:
+            raise RequestRefused(400, f"the page sets only {', '.join(self.settable) or 'nothing'}"
+                                      " on this camera")
         with self.camera_lock:
             return str(self._camera.setControl(getattr(qdc.TOFControl, name), value).name)
 
@@ -100,6 +134,8 @@ class FrameStore:
 
 class _Handler(BaseHTTPRequestHandler):
     store: FrameStore  # set on the subclass made per server
+    hosts: FrozenSet[str]  # likewise: the Host values of the viewer's own address
+    timeout = _REQUEST_TIMEOUT_S
 
     def log_message(self, format: str, *args: Any) -> None:  # noqa: A002 - base signature
         pass  # one line per picture request would drown the console
@@ -110,6 +146,7 @@ class _Handler(BaseHTTPRequestHandler):
             self.send_header("Content-Type", content_type)
             self.send_header("Content-Length", str(len(body)))
             self.send_header("Cache-Control", "no-store")
+            self.send_header("X-Content-Type-Options", "nosniff")
             self.end_headers()
             self.wfile.write(body)
         except (BrokenPipeError, ConnectionResetError):
@@ -119,6 +156,11 @@ class _Handler(BaseHTTPRequestHandler):
         self._reply(code, json.dumps(value).encode(), "application/json")
 
     def do_GET(self) -> None:  # noqa: N802 - the handler's fixed name
+        try:
+            check_host(self.headers, self.hosts)
+        except RequestRefused as refused:
+            self._json(refused.code, {"error": refused.reason})
+            return
         path = self.path.split("?", 1)[0]
         if path in ("/", "/index.html"):
             self._reply(200, PAGE.read_bytes(), "text/html; charset=utf-8")
@@ -136,15 +178,20 @@ class _Handler(BaseHTTPRequestHandler):
             self._json(404, {"error": "not found"})
 
     def do_POST(self) -> None:  # noqa: N802
-        if self.path != "/control":
-            self._json(404, {"error": "not found"})
-            return
         try:
-            length = int(self.headers.get("Content-Length", "0"))
-            request = json.loads(self.rfile.read(min(length, 4096)) or b"{}")
-            status = self.store.set_control(str(request["control"]), int(request["value"]))
-        except (ValueError, KeyError, TypeError) as error:
-            self._json(400, {"error": str(error)})
+            host = check_host(self.headers, self.hosts)
+            if self.path != "/control":
+                raise RequestRefused(404, "not found")
+            check_same_origin(self.headers, host)
+            control, value = parse_control(read_body(self.headers, self.rfile))
+            status = self.store.set_control(control, value)
+        except RequestRefused as refused:
+            self.close_connection = True  # what is left of the body is not read
+            self._json(refused.code, {"error": refused.reason})
+            return
+        except OSError as error:  # the client stalled past the timeout or went away
+            _log.debug("control request abandoned: %s", error)
+            self.close_connection = True
             return
         self._json(200, {"status": status})
 
@@ -153,12 +200,23 @@ class ViewerServer:
     """Serves ``camera`` (opened and started by the caller) on http://127.0.0.1:``port``."""
 
     def __init__(self, camera: Any, port: int = 8080) -> None:
-        self.store = FrameStore(camera)
-        handler = type("ViewerHandler", (_Handler,), {"store": self.store})
-        self._http = ThreadingHTTPServer(("127.0.0.1", port), handler)
+        if isinstance(port, bool) or not isinstance(port, int) or not 0 <= port <= 65535:
+            raise ValueError(f"port {port!r} is not a TCP port (0 to 65535; 0 picks a free one)")
+        self._http = ThreadingHTTPServer(("127.0.0.1", port), _Handler)
         self._http.daemon_threads = True
+        try:
+            self.store = FrameStore(camera)
+        except BaseException:
+            self._http.server_close()
+            raise
+        host, bound_port = self._http.server_address[:2]
+        self._http.RequestHandlerClass = type(
+            "ViewerHandler", (_Handler,),
+            {"store": self.store, "hosts": allowed_hosts(str(host), int(bound_port))})
         self._thread = threading.Thread(target=self._http.serve_forever, daemon=True)
         self._thread.start()
+        self._closed = False
+        self._exit_registration = closing.close_at_exit(self)
 
     @property
     def address(self) -> Tuple[str, int]:
@@ -170,6 +228,10 @@ class ViewerServer:
         return f"http://{host}:{port}/"
 
     def close(self) -> None:
+        if self._closed:
+            return
+        self._closed = True
+        closing.forget(self._exit_registration)
         self._http.shutdown()
         self._http.server_close()
         self.store.close()
