@@ -2,6 +2,7 @@
 
 import pathlib
 
+import numpy as np
 from mcap.reader import make_reader
 from mcap.writer import CompressionType, Writer
 
@@ -9,6 +10,9 @@ import QuorvanDepthCamera as qdc
 from conftest import kit_config
 from quorvan import messages
 from quorvan.record import Recorder, record_camera
+from rosbags.typesys import Stores, get_typestore
+
+TYPESTORE = get_typestore(Stores.ROS2_JAZZY)
 
 
 def record_raw(path, frames=6, compression=False):
@@ -27,14 +31,18 @@ def record_raw(path, frames=6, compression=False):
 
 
 def raw_image_bytes(stamp_ms, height, width, data, encoding=messages.ENCODING_RAW, step=None):
-    """CDR bytes of an Image message that may say anything about its data."""
-    encode = messages._encoder(messages.IMAGE_SCHEMA)  # our own encoder, any field values
-    return encode({
-        "header": {"stamp": {"sec": stamp_ms // 1000, "nanosec": stamp_ms % 1000 * 1_000_000},
-                   "frame_id": messages.FRAME_ID},
-        "height": height, "width": width, "encoding": encoding, "is_bigendian": 0,
-        "step": width * 2 if step is None else step, "data": data,
-    })
+    """CDR bytes of an Image message that may say anything about its data,
+    written by an independent serializer (rosbags), which checks none of it."""
+    Image = TYPESTORE.types["sensor_msgs/msg/Image"]
+    Header = TYPESTORE.types["std_msgs/msg/Header"]
+    Time = TYPESTORE.types["builtin_interfaces/msg/Time"]
+    message = Image(
+        header=Header(stamp=Time(sec=stamp_ms // 1000, nanosec=stamp_ms % 1000 * 1_000_000),
+                      frame_id=messages.FRAME_ID),
+        height=height, width=width, encoding=encoding, is_bigendian=0,
+        step=width * 2 if step is None else step,
+        data=np.frombuffer(bytes(data), np.uint8))
+    return bytes(TYPESTORE.serialize_cdr(message, "sensor_msgs/msg/Image"))
 
 
 def rewrite(source, target, raw=None, metadata=None, extra_metadata=()):
