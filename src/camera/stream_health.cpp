@@ -18,6 +18,11 @@ void StreamHealth::captureSucceeded(Clock::time_point now) {
 }
 
 void StreamHealth::captureFailed(CaptureFailure reason, Clock::time_point now) {
+    // A feed with nothing in it is a pause of whoever feeds it; saying that
+    // captures fail would be false. The silence still counts from the last
+    // frame, so a real failure after the pause is reported at once.
+    if (reason == CaptureFailure::SourceIdle)
+        return;
     if (reason == reported_ || now - last_success_ < kSilenceBeforeReport)
         return;
     reported_ = reason;

@@ -49,7 +49,12 @@ int QuorvanTOFPlaybackSensor::stop() {
 int QuorvanTOFPlaybackSensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
     if (!streaming.load() || cache == nullptr || timestamp == nullptr)
         return QuorvanUnkownError;
-    return feed->take(reinterpret_cast<uint16_t*>(cache), timestamp, kCaptureTimeoutMs);
+    const TofErrorCode taken =
+        feed->take(reinterpret_cast<uint16_t*>(cache), timestamp, kCaptureTimeoutMs);
+    // The feed's only failure while streaming is that nobody pushed a frame.
+    last_capture_failure =
+        taken == QuorvanSuccess ? CaptureFailure::None : CaptureFailure::SourceIdle;
+    return taken;
 }
 
 int QuorvanTOFPlaybackSensor::setControl([[maybe_unused]] CameraCtrl id,

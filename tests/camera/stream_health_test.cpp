@@ -48,6 +48,21 @@ TEST(StreamHealth, ReportsOnceAfterTheSilenceAndAgainOnlyWhenTheReasonChanges) {
     EXPECT_EQ(log.size(), 4u);
 }
 
+TEST(StreamHealth, AnIdleFeedIsNoFailureAndALaterFailureIsReportedAtOnce) {
+    const testing_support::RecordedLog log;
+    StreamHealth health;
+    const auto t0 = StreamHealth::Clock::time_point{} + 100s;
+    health.restart(t0);
+    for (int second = 1; second <= 20; ++second)
+        health.captureFailed(CaptureFailure::SourceIdle, t0 + second * 1s);
+    EXPECT_EQ(log.text(), "");
+    EXPECT_EQ(health.reported(), CaptureFailure::None);
+    // The silence since the last frame counts for a real failure.
+    health.captureFailed(CaptureFailure::Timeout, t0 + 21s);
+    EXPECT_NE(log.text().find("no complete frame for 21 s: captures time out"), std::string::npos)
+        << log.text();
+}
+
 TEST(StreamHealth, ARestartForgetsWhatWasReported) {
     const testing_support::RecordedLog log;
     StreamHealth health;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "emulation/kit_test_support.h"
+#include "log/recorded_log.h"
 #include "quorvan/camera.h"
 #include "quorvan/playback.h"
 #include "support/test_deadlines.h"
@@ -152,6 +153,25 @@ TEST_F(PlaybackCamera, RawOutputRoundTripsThroughTheCache) {
     }
     camera.stop();
     camera.close();
+}
+
+TEST(PlaybackSensor, AFeedThatPausesIsNotReportedAsFailingCaptures) {
+    const testing_support::RecordedLog log;
+    auto playback = std::make_shared<PlaybackBackendFactory>(PlaybackFormat{240, 180, 12, 2});
+    QuorvanTOFCamera camera(playback);
+    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
+    ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
+    // Longer than the silence after which a failing stream is reported.
+    EXPECT_EQ(camera.requestFrame(3500), nullptr);
+    EXPECT_EQ(log.text().find("no complete frame"), std::string::npos) << log.text();
+    // and the camera takes frames again as soon as they are fed.
+    const std::vector<uint16_t> cache(kRawSamples, 0x10);
+    ASSERT_EQ(playback->feed().push(cache.data(), cache.size(), 7, kTimeoutMs), QuorvanSuccess);
+    QuorvanFrameBuffer* frame = camera.requestFrame(kTimeoutMs);
+    ASSERT_NE(frame, nullptr);
+    camera.releaseFrame(frame);
+    EXPECT_EQ(camera.stop(), QuorvanSuccess);
+    EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
 TEST(PlaybackSensor, RefusesAnImpossibleRecordedFormat) {
