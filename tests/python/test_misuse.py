@@ -106,6 +106,11 @@ def wait_until_sleeping(pid, seconds):
 
 def test_ctrl_c_ends_an_unlimited_wait_with_keyboard_interrupt():
     code = PRELUDE + textwrap.dedent("""
+        # A program started in the background by a shell without job control
+        # inherits SIGINT ignored, and Python then installs no handler: Ctrl-C
+        # at a terminal is what this stands for, so the handler is put back.
+        import signal
+        signal.signal(signal.SIGINT, signal.default_int_handler)
         camera = qdc.QuorvanCamera()
         assert open_kit(camera) == Success
         camera.setControl(qdc.TOFControl.SKIP_FRAME_LOOP, 1)
