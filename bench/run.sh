@@ -63,3 +63,11 @@ echo "${processing_text}"
 echo
 echo "filters and deprojection in C++ (CPU time per frame; vga:0 is 240x180, vga:1 640x480):"
 echo "${filter_text}"
+
+# The emulated kit per shipped configuration (bench/kit_rate.cpp); --quick
+# (min_time 0.05) measures each for half a second instead of two.
+kit_seconds=2
+if [[ "${min_time}" == 0.05 ]]; then kit_seconds=0.5; fi
+cmake --build "${build_dir}" -j 2 --target quorvan_kit_rate >&2
+echo
+"${build_dir}/bench/quorvan_kit_rate" --seconds "${kit_seconds}"
