@@ -77,3 +77,11 @@ if cmake --build "${build_dir}" -j 2 --target quorvan_message_bench >&2; then
         "${python}" "${repo}/bench/message_bench_python.py" --repeat "${processing_repeat}" ||
         echo "(the Python encoding figures need quorvan's dependencies: pip install mcap-ros2-support)"
 fi
+
+# The emulated kit per shipped configuration (bench/kit_rate.cpp); --quick
+# (min_time 0.05) measures each for half a second instead of two.
+kit_seconds=2
+if [[ "${min_time}" == 0.05 ]]; then kit_seconds=0.5; fi
+cmake --build "${build_dir}" -j 2 --target quorvan_kit_rate >&2
+echo
+"${build_dir}/bench/quorvan_kit_rate" --seconds "${kit_seconds}"

@@ -1,6 +1,7 @@
 #include "emulated_kit.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "sample_packing.h"
 #include "scene/tof_capture.h"
@@ -40,11 +41,13 @@ EmulatedKit::EmulatedKit(const KitConfig& config, std::unique_ptr<FrameRenderer>
       faults_(config.faults, config.seed),
       pixels_(renderer_->width() * renderer_->height()),
       image_bytes_(pixels_ * bytesPerSample(config.bits_per_pixel)),
+      render_in_place_(storesWordsAsIs(config.bits_per_pixel)),
       schedule_(config.frame_rate, renderer_->imagesPerFrame(), config.subframe_interval_ms),
       slots_(buffer_count) {
     for (auto& slot : slots_) {
         slot.bytes.resize(image_bytes_);
-        slot.scratch.resize(pixels_);
+        if (!render_in_place_)
+            slot.scratch.resize(pixels_);
     }
 }
 
@@ -149,8 +152,17 @@ int EmulatedKit::capture(QuorvanImage* image, int32_t timeout_ms) {
     lock.unlock();
 
     // The slot is ours alone until it is released, so render without the lock.
-    const uint16_t* words = renderer_->renderImage(request, slot.scratch.data());
-    packSamples(words, pixels_, config_.bits_per_pixel, slot.bytes.data());
+    // Its bytes are the words themselves at 12 bits, so the renderer writes
+    // them in place (the buffer comes from operator new, aligned for words).
+    uint16_t* const in_place = reinterpret_cast<uint16_t*>(slot.bytes.data());
+    const uint16_t* words =
+        renderer_->renderImage(request, render_in_place_ ? in_place : slot.scratch.data());
+    if (render_in_place_) {
+        if (words != in_place)
+            std::memcpy(in_place, words, image_bytes_);
+    } else {
+        packSamples(words, pixels_, config_.bits_per_pixel, slot.bytes.data());
+    }
 
     *image = QuorvanImage{};
     image->slot = slot_index;

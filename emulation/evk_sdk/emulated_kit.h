@@ -45,7 +45,7 @@ private:
 
     struct Slot {
         std::vector<uint8_t> bytes;
-        std::vector<uint16_t> scratch;  // 12-bit words before packing
+        std::vector<uint16_t> scratch;  // 12-bit words before packing (empty when in place)
         bool in_use = false;
     };
 
@@ -63,6 +63,7 @@ private:
     const FaultInjector faults_;
     const uint32_t pixels_;
     const uint32_t image_bytes_;
+    const bool render_in_place_;  // the stored samples are the words (storesWordsAsIs)
     std::atomic<uint32_t> modulation_register_{kModulation37_5MHz};
 
     std::mutex mutex_;  // guards every member below

@@ -13,8 +13,14 @@ inline uint32_t bytesPerSample(uint32_t bits_per_pixel) {
     return bits_per_pixel > 8 ? 2u : 1u;
 }
 
-// Writes `count` samples into `out` (count x bytesPerSample bytes).
+// Writes `count` samples into `out` (count x bytesPerSample bytes); the two
+// buffers must not overlap.
 void packSamples(const uint16_t* words, std::size_t count, uint32_t bits_per_pixel, uint8_t* out);
+
+// True when the stored samples are the 12-bit words themselves, byte for
+// byte (12 bits on a little-endian host): then an image can be rendered
+// straight into the kit's buffer and packing is a copy at most.
+bool storesWordsAsIs(uint32_t bits_per_pixel);
 
 }  // namespace evk
 }  // namespace Quorvan

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "scene/noisy_sample_kernel.h"
+#include "scene/shot_noise.h"
+
 namespace Quorvan {
 namespace emulation {
 
@@ -10,13 +13,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kTwoPi = 2.0 * kPi;
-
-uint64_t mix(uint64_t value) {
-    value += 0x9E3779B97F4A7C15ull;
-    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ull;
-    value = (value ^ (value >> 27)) * 0x94D049BB133111EBull;
-    return value ^ (value >> 31);
-}
 
 }  // namespace
 
@@ -41,28 +37,28 @@ PhaseLayout hqvgaPhaseLayout(double modulation_hz) {
 }
 
 double deterministicUniform(uint64_t seed, uint64_t counter) {
-    return static_cast<double>(mix(mix(seed) ^ counter) >> 11) * (1.0 / 9007199254740992.0);
+    return static_cast<double>(mixBits(mixBits(seed) ^ counter) >> 11) * (1.0 / 9007199254740992.0);
 }
 
 double deterministicGaussian(uint64_t seed, uint64_t frame_index, uint32_t image_index,
                              uint32_t pixel) {
-    // Sum of four 16-bit uniforms (Irwin-Hall), scaled to unit variance: one
-    // hash per sample, close enough to normal for shot noise, and identical
-    // on every platform.
-    const uint64_t key =
-        mix(mix(mix(seed) ^ frame_index) ^ ((static_cast<uint64_t>(image_index) << 32) | pixel));
-    const double sum = static_cast<double>((key & 0xFFFF) + ((key >> 16) & 0xFFFF) +
-                                           ((key >> 32) & 0xFFFF) + (key >> 48)) /
-                       65536.0;
-    return (sum - 2.0) * std::sqrt(3.0);
+    const uint64_t key = mixBits(noiseFrameKey(seed, frame_index) ^
+                                 ((static_cast<uint64_t>(image_index) << 32) | pixel));
+    const int64_t sum = static_cast<int64_t>((key & 0xFFFF) + ((key >> 16) & 0xFFFF) +
+                                             ((key >> 32) & 0xFFFF) + (key >> 48));
+    return static_cast<double>(sum - 131072) * (std::sqrt(3.0) / 65536.0);
 }
 
 ToFCaptureModel::ToFCaptureModel(const GroundTruth& truth, const CaptureSettings& settings)
     : width_(truth.width), height_(truth.height), settings_(settings) {
     const std::size_t pixels = static_cast<std::size_t>(width_) * height_;
-    distance_mm_ = truth.distance_mm;
-    amplitude_.assign(pixels, 0.0f);
-    noise_sigma_.assign(pixels, 0.0f);
+    phase_.resize(pixels);
+    amplitude_.resize(pixels);
+    if (settings.shot_noise) {
+        noise_sigma_.resize(pixels);
+        in_phase_.resize(pixels);
+        quadrature_.resize(pixels);
+    }
     for (std::size_t i = 0; i < pixels; ++i) {
         const double distance_m = truth.distance_mm[i] / 1000.0;
         double amplitude = 0.0;
@@ -71,42 +67,62 @@ ToFCaptureModel::ToFCaptureModel(const GroundTruth& truth, const CaptureSettings
                         (distance_m * distance_m);
         }
         amplitude_[i] = static_cast<float>(amplitude);
-        noise_sigma_[i] =
-            static_cast<float>(settings.noise_scale * std::sqrt(settings.ambient + amplitude));
+        phase_[i] = phaseForDistance(truth.distance_mm[i], settings.modulation_hz);
+        if (settings.shot_noise) {
+            noise_sigma_[i] =
+                static_cast<float>(settings.noise_scale * std::sqrt(settings.ambient + amplitude));
+            in_phase_[i] = static_cast<float>(amplitude_[i] * std::cos(phase_[i]));
+            quadrature_[i] = static_cast<float>(amplitude_[i] * std::sin(phase_[i]));
+        }
     }
 }
 
-double ToFCaptureModel::sampleAt(int pixel, double sampling_phase, uint64_t frame_index,
-                                 uint32_t image_index) const {
-    const double phase = phaseForDistance(distance_mm_[pixel], settings_.modulation_hz);
-    double sample = amplitude_[pixel] * std::cos(phase - sampling_phase);
-    if (settings_.shot_noise) {
-        sample +=
-            noise_sigma_[pixel] * deterministicGaussian(settings_.seed, frame_index, image_index,
-                                                        static_cast<uint32_t>(pixel));
+template <SampleEncoding kEncoding>
+void ToFCaptureModel::renderExact(double sampling_phase, uint16_t* out) const {
+    const int pixels = pixelCount();
+    for (int i = 0; i < pixels; ++i) {
+        const double sample = std::nearbyint(amplitude_[i] * std::cos(phase_[i] - sampling_phase));
+        out[i] = encodeSample<kEncoding>(static_cast<int32_t>(
+            std::clamp(sample, static_cast<double>(kSampleMin), static_cast<double>(kSampleMax))));
     }
-    return sample;
+}
+
+void ToFCaptureModel::renderSamples(double sampling_phase, uint64_t frame_index,
+                                    uint32_t image_index, SampleEncoding encoding,
+                                    uint16_t* out) const {
+    if (settings_.shot_noise) {
+        const NoisySampleInputs inputs{in_phase_.data(),
+                                       quadrature_.data(),
+                                       noise_sigma_.data(),
+                                       static_cast<uint32_t>(pixelCount()),
+                                       static_cast<float>(std::cos(sampling_phase)),
+                                       static_cast<float>(std::sin(sampling_phase)),
+                                       noiseFrameKey(settings_.seed, frame_index),
+                                       image_index};
+        renderNoisySamples(inputs, encoding, out);
+        return;
+    }
+    switch (encoding) {
+        case SampleEncoding::kSigned:
+            return renderExact<SampleEncoding::kSigned>(sampling_phase, out);
+        case SampleEncoding::kSensorWord:
+            return renderExact<SampleEncoding::kSensorWord>(sampling_phase, out);
+        case SampleEncoding::kOffsetBinary:
+            return renderExact<SampleEncoding::kOffsetBinary>(sampling_phase, out);
+    }
 }
 
 void ToFCaptureModel::renderCorrelation(double sampling_phase, uint64_t frame_index,
                                         uint32_t image_index, int16_t* out) const {
-    const int pixels = pixelCount();
-    for (int i = 0; i < pixels; ++i) {
-        const double sample = std::nearbyint(sampleAt(i, sampling_phase, frame_index, image_index));
-        out[i] = static_cast<int16_t>(
-            std::clamp(sample, static_cast<double>(kSampleMin), static_cast<double>(kSampleMax)));
-    }
+    // int16_t and uint16_t may alias: the bits are the signed values.
+    renderSamples(sampling_phase, frame_index, image_index, SampleEncoding::kSigned,
+                  reinterpret_cast<uint16_t*>(out));
 }
 
 void ToFCaptureModel::renderPhaseImage(const PhaseLayout& layout, uint32_t image_index,
                                        uint64_t frame_index, uint16_t* out) const {
-    const double sampling_phase = layout.sampling_phase[image_index % 4];
-    const int pixels = pixelCount();
-    for (int i = 0; i < pixels; ++i) {
-        const double sample = std::nearbyint(sampleAt(i, sampling_phase, frame_index, image_index));
-        out[i] = encodeSensorWord(static_cast<int>(
-            std::clamp(sample, static_cast<double>(kSampleMin), static_cast<double>(kSampleMax))));
-    }
+    renderSamples(layout.sampling_phase[image_index % 4], frame_index, image_index,
+                  SampleEncoding::kSensorWord, out);
 }
 
 void ToFCaptureModel::renderPhaseImages(const PhaseLayout& layout, uint64_t frame_index,

@@ -20,8 +20,8 @@
 // signed value); see hqvgaPhaseLayout.
 //
 // Everything here is deterministic: the shot noise of a sample is a pure
-// function of (seed, frame, image, pixel), so renders can run on any thread
-// and repeat exactly.
+// function of (seed, frame, image, pixel) (scene/shot_noise.h), so renders
+// can run on any thread and repeat exactly.
 #pragma once
 
 #include <array>
@@ -77,9 +77,33 @@ struct CaptureSettings {
     uint64_t seed = 1;
 };
 
-// Renders correlation samples of one scene view. The per-pixel distance and
-// amplitude are computed once in the constructor; renders only read them,
-// so one model may serve several threads.
+// How a signed sample s (-1024..1023) is stored.
+enum class SampleEncoding {
+    kSigned,        // s itself, as the bits of an int16_t
+    kSensorWord,    // the 240x180 sensor's 12-bit word, encodeSensorWord(s)
+    kOffsetBinary,  // 2048 + s, the 640x480 layout's phase samples
+};
+
+template <SampleEncoding kEncoding>
+inline uint16_t encodeSample(int32_t sample) {
+    if constexpr (kEncoding == SampleEncoding::kSensorWord)
+        return encodeSensorWord(sample);
+    if constexpr (kEncoding == SampleEncoding::kOffsetBinary)
+        return static_cast<uint16_t>(2048 + sample);
+    return static_cast<uint16_t>(sample);
+}
+
+// Renders correlation samples of one scene view. Everything about a pixel
+// that does not change between frames (its phase, amplitude, noise level and
+// the two quadrature components of its signal) is computed once in the
+// constructor; renders only read it, so one model may serve several threads,
+// and a render allocates nothing.
+//
+// Without shot noise a sample is exactly nearbyint(a cos(phi - theta)) in
+// double precision. With shot noise the signal is formed in single precision
+// as a cos(phi) cos(theta) + a sin(phi) sin(theta) (a few thousandths of a
+// sample from the exact value, far below the noise) by a loop that
+// vectorises (scene/noisy_sample_kernel.h).
 class ToFCaptureModel {
 public:
     ToFCaptureModel(const GroundTruth& truth, const CaptureSettings& settings);
@@ -91,9 +115,12 @@ public:
     // Noise-free signal amplitude a of every pixel, in sample units.
     const std::vector<float>& amplitude() const { return amplitude_; }
 
-    // Signed samples of every pixel (row-major) for one sampling phase.
-    // frame_index and image_index select the noise; they do not change the
-    // noise-free value.
+    // Samples of every pixel (row-major) for one sampling phase, stored as
+    // `encoding` says. frame_index and image_index select the noise; they do
+    // not change the noise-free value.
+    void renderSamples(double sampling_phase, uint64_t frame_index, uint32_t image_index,
+                       SampleEncoding encoding, uint16_t* out) const;
+    // The same as signed values.
     void renderCorrelation(double sampling_phase, uint64_t frame_index, uint32_t image_index,
                            int16_t* out) const;
 
@@ -106,20 +133,24 @@ public:
     void renderPhaseImages(const PhaseLayout& layout, uint64_t frame_index, uint16_t* out) const;
 
 private:
-    double sampleAt(int pixel, double sampling_phase, uint64_t frame_index,
-                    uint32_t image_index) const;
+    template <SampleEncoding kEncoding>
+    void renderExact(double sampling_phase, uint16_t* out) const;
 
     int width_;
     int height_;
     CaptureSettings settings_;
-    std::vector<float> distance_mm_;
+    std::vector<double> phase_;  // phi of every pixel
     std::vector<float> amplitude_;
+    // Only with shot noise: noise standard deviation, a cos(phi), a sin(phi).
     std::vector<float> noise_sigma_;
+    std::vector<float> in_phase_;
+    std::vector<float> quadrature_;
 };
 
 // A uniform value in [0, 1) that depends only on its arguments.
 double deterministicUniform(uint64_t seed, uint64_t counter);
-// A standard normal value that depends only on its arguments.
+// A standard normal value that depends only on its arguments: the noise
+// value of that sample (noiseSample in scene/shot_noise.h) in double precision.
 double deterministicGaussian(uint64_t seed, uint64_t frame_index, uint32_t image_index,
                              uint32_t pixel);
 

@@ -28,13 +28,21 @@ VgaRawRenderer::VgaRawRenderer(const GroundTruth& truth, bool single,
     : width_(truth.width),
       height_(truth.height),
       rows_(vga_layout::rawRows(truth.height, single)),
-      single_(single),
-      ambient_(settings.ambient) {
+      single_(single) {
+    const size_t pixels = static_cast<size_t>(width_) * height_;
+    gray_.resize(pixels * vga_layout::frequencyCount(single));
     for (int32_t frequency = 0; frequency < vga_layout::frequencyCount(single); ++frequency) {
         CaptureSettings frequency_settings = settings;
         frequency_settings.modulation_hz =
             modulationForRangeMm(vga_layout::unambiguousRangeMm(single, frequency));
         frequencies_.emplace_back(truth, frequency_settings);
+        const std::vector<float>& amplitude = frequencies_.back().amplitude();
+        uint16_t* gray = gray_.data() + frequency * pixels;
+        for (size_t pixel = 0; pixel < pixels; ++pixel) {
+            const double intensity = std::round(settings.ambient + amplitude[pixel]);
+            gray[pixel] = static_cast<uint16_t>(
+                std::clamp(intensity, 0.0, static_cast<double>(vga_layout::kMaxSample)));
+        }
     }
 }
 
@@ -53,22 +61,13 @@ void VgaRawRenderer::render(uint64_t frame_index, uint16_t* out) const {
 
             uint16_t* image = metadata + width_;
             if (block == vga_layout::kGrayBlock) {
-                const std::vector<float>& amplitude = model.amplitude();
-                for (size_t pixel = 0; pixel < pixels; ++pixel) {
-                    const double intensity = std::round(ambient_ + amplitude[pixel]);
-                    image[pixel] = static_cast<uint16_t>(
-                        std::clamp(intensity, 0.0, static_cast<double>(vga_layout::kMaxSample)));
-                }
+                const uint16_t* gray = gray_.data() + frequency * pixels;
+                std::copy(gray, gray + pixels, image);
                 continue;
             }
-            // The model writes signed samples; render them in place and
-            // shift them to offset binary.
-            auto* signed_image = reinterpret_cast<int16_t*>(image);
-            model.renderCorrelation(samplingPhaseOfImage(block), frame_index,
-                                    static_cast<uint32_t>(block_number), signed_image);
-            for (size_t pixel = 0; pixel < pixels; ++pixel) {
-                image[pixel] = static_cast<uint16_t>(vga_layout::kPhaseBias + signed_image[pixel]);
-            }
+            model.renderSamples(samplingPhaseOfImage(block), frame_index,
+                                static_cast<uint32_t>(block_number), SampleEncoding::kOffsetBinary,
+                                image);
         }
     }
 }

@@ -28,7 +28,8 @@ public:
     bool single() const { return single_; }
     size_t sampleCount() const { return static_cast<size_t>(width_) * rows_; }
 
-    // Writes sampleCount() words. Safe to call from several threads at once.
+    // Writes sampleCount() words. Safe to call from several threads at once;
+    // allocates nothing.
     void render(uint64_t frame_index, uint16_t* out) const;
 
 private:
@@ -36,8 +37,10 @@ private:
     int height_;
     int rows_;
     bool single_;
-    double ambient_;
     std::vector<ToFCaptureModel> frequencies_;
+    // The gray image of each frequency, which has no noise and so is the
+    // same in every frame: width x height words per frequency.
+    std::vector<uint16_t> gray_;
 };
 
 // Modulation frequency whose unambiguous range is `range_mm`.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "scene/instruction_set_level.h"
 #include "si4c_settings.h"
 
 namespace Quorvan {
@@ -23,9 +24,13 @@ struct DecoderSetup {
 bool captureMatchesMode(const DecoderSetup& setup, const uint8_t* raw);
 
 // Reads exactly width x rawRows(height, single) samples from `raw` and writes
-// width x height values to each plane.
+// width x height values to each plane, with the instruction-set build for
+// this processor (all builds give the same planes).
 void decodeCapture(const DecoderSetup& setup, const uint8_t* raw, float* depth, float* amplitude,
                    float* confidence);
+// The same with the build for `level` (which the processor must run), for tests.
+void decodeCaptureAt(emulation::InstructionSetLevel level, const DecoderSetup& setup,
+                     const uint8_t* raw, float* depth, float* amplitude, float* confidence);
 
 // Joins two wrapped distances (in [0, 1500) and [0, 1125) mm) into one in
 // [0, 4500) mm, weighting each by its precision (amplitude over range).

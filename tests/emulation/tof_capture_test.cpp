@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "device/hqvga_kernels.h"
 #include "emulation/kit_test_support.h"
+#include "scene/noisy_sample_kernel.h"
+#include "scene/shot_noise.h"
+#include "scene/vga_raw_layout.h"
+#include "scene/vga_raw_renderer.h"
 
 namespace Quorvan {
 namespace {
@@ -105,6 +111,21 @@ TEST(ToFCaptureModel, BrightNearSurfacesSaturate) {
     EXPECT_EQ(samples[90 * 240 + 120], emulation::kSampleMin);
 }
 
+TEST(ToFCaptureModel, NoisySignalsFarBeyondTheRangeStillClip) {
+    // a = 1e6 x 1 / 0.1^2: far beyond what single-precision rounding tricks
+    // hold, so clipping must come first.
+    const auto truth = hqvgaGroundTruth("wall", {{"distance_mm", 100.0}, {"reflectivity", 1.0}});
+    CaptureSettings settings;
+    settings.signal_gain = 1e6;
+    settings.shot_noise = true;
+    const ToFCaptureModel model(truth, settings);
+    std::vector<int16_t> samples(kPixels);
+    model.renderCorrelation(0.0, 0, 0, samples.data());
+    EXPECT_EQ(samples[90 * 240 + 120], emulation::kSampleMax);
+    model.renderCorrelation(std::acos(-1.0), 0, 0, samples.data());
+    EXPECT_EQ(samples[90 * 240 + 120], emulation::kSampleMin);
+}
+
 TEST(ToFCaptureModel, ShotNoiseIsSeededAndUnbiased) {
     const auto truth = hqvgaGroundTruth("wall", {{"distance_mm", 1500.0}});
     CaptureSettings settings;
@@ -141,6 +162,170 @@ TEST(ToFCaptureModel, ShotNoiseIsSeededAndUnbiased) {
     // Rounding adds 1/12 to the variance.
     EXPECT_NEAR(sum_squares / kPixels, expected_variance / kPixels + 1.0 / 12.0,
                 0.1 * expected_variance / kPixels);
+}
+
+// The signal of pixel i at a sampling phase, before rounding, in double
+// precision from the scene's truth: a cos(phi - theta).
+double exactSignal(const emulation::GroundTruth& truth, const ToFCaptureModel& model, int i,
+                   double sampling_phase) {
+    const double phase =
+        emulation::phaseForDistance(truth.distance_mm[i], model.settings().modulation_hz);
+    return model.amplitude()[i] * std::cos(phase - sampling_phase);
+}
+
+int quantised(double value) {
+    return static_cast<int>(std::clamp(std::nearbyint(value), -1024.0, 1023.0));
+}
+
+TEST(ToFCaptureModel, NoiseFreeSamplesAreTheRoundedSignalInEveryEncoding) {
+    const auto truth = hqvgaGroundTruth();
+    const ToFCaptureModel model(truth, CaptureSettings{});
+    constexpr double kSamplingPhase = 2.1;
+    std::vector<uint16_t> signed_bits(kPixels), words(kPixels), offset_binary(kPixels);
+    model.renderSamples(kSamplingPhase, 3, 1, emulation::SampleEncoding::kSigned,
+                        signed_bits.data());
+    model.renderSamples(kSamplingPhase, 3, 1, emulation::SampleEncoding::kSensorWord, words.data());
+    model.renderSamples(kSamplingPhase, 3, 1, emulation::SampleEncoding::kOffsetBinary,
+                        offset_binary.data());
+    for (int i = 0; i < kPixels; ++i) {
+        const int expected = quantised(exactSignal(truth, model, i, kSamplingPhase));
+        ASSERT_EQ(static_cast<int16_t>(signed_bits[i]), expected) << i;
+        ASSERT_EQ(words[i], emulation::encodeSensorWord(expected)) << i;
+        ASSERT_EQ(offset_binary[i], 2048 + expected) << i;
+    }
+}
+
+TEST(ToFCaptureModel, NoisySamplesAreTheRoundedSignalPlusScaledNoise) {
+    // The noisy loop forms the signal in single precision (and may run as
+    // any instruction-set variant); against the double-precision model a
+    // sample may differ by one where the sum lies within a rounding error of
+    // a half, and nowhere else.
+    const auto truth = hqvgaGroundTruth();
+    CaptureSettings settings;
+    settings.shot_noise = true;
+    settings.seed = 21;
+    const ToFCaptureModel model(truth, settings);
+    std::vector<int16_t> samples(kPixels);
+    int differing = 0;
+    for (const double sampling_phase : {0.0, 1.2, 4.0}) {
+        model.renderCorrelation(sampling_phase, 5, 2, samples.data());
+        for (int i = 0; i < kPixels; ++i) {
+            const double sigma =
+                settings.noise_scale * std::sqrt(settings.ambient + model.amplitude()[i]);
+            const double noise =
+                emulation::deterministicGaussian(settings.seed, 5, 2, static_cast<uint32_t>(i));
+            const int expected =
+                quantised(exactSignal(truth, model, i, sampling_phase) + sigma * noise);
+            ASSERT_LE(std::abs(samples[i] - expected), 1) << i;
+            differing += samples[i] != expected;
+        }
+    }
+    EXPECT_LT(differing, 3 * kPixels / 1000);
+}
+
+TEST(VgaRawRenderer, NoiseIsIndependentBetweenBlocksAndTheGrayImageIsNoiseFree) {
+    constexpr int kWidth = 320;
+    constexpr int kHeight = 240;
+    std::string error;
+    const auto scene = emulation::makeScene("default", {}, &error);
+    const auto view = emulation::renderGroundTruth(
+        *scene, emulation::PinholeCamera::withHorizontalFov(kWidth, kHeight, 70.0));
+    CaptureSettings settings;
+    settings.shot_noise = true;
+    const emulation::VgaRawRenderer noisy(view, false, settings);
+    settings.shot_noise = false;
+    const emulation::VgaRawRenderer clean(view, false, settings);
+    std::vector<uint16_t> a(noisy.sampleCount()), b(noisy.sampleCount()),
+        exact(clean.sampleCount());
+    noisy.render(7, a.data());
+    noisy.render(8, b.data());
+    clean.render(0, exact.data());
+
+    const size_t pixels = static_cast<size_t>(kWidth) * kHeight;
+    auto noiseOf = [&](const std::vector<uint16_t>& capture, int frequency, int block) {
+        std::vector<double> noise(pixels);
+        const int64_t first = vga_layout::blockPixelOffset(kWidth, kHeight, frequency, block);
+        for (size_t i = 0; i < pixels; ++i)
+            noise[i] = static_cast<double>(capture[first + i]) - exact[first + i];
+        return noise;
+    };
+    auto correlation = [](const std::vector<double>& x, const std::vector<double>& y) {
+        double sx = 0, sy = 0, sxy = 0, sxx = 0, syy = 0;
+        for (size_t i = 0; i < x.size(); ++i) {
+            sx += x[i];
+            sy += y[i];
+            sxy += x[i] * y[i];
+            sxx += x[i] * x[i];
+            syy += y[i] * y[i];
+        }
+        const double n = static_cast<double>(x.size());
+        return (sxy / n - sx * sy / (n * n)) /
+               std::sqrt((sxx / n - sx * sx / (n * n)) * (syy / n - sy * sy / (n * n)));
+    };
+    // 76800 pairs: a correlation's standard error is under 0.004.
+    const auto first = noiseOf(a, 0, 0);
+    EXPECT_LT(std::fabs(correlation(first, noiseOf(a, 0, 1))), 0.02);
+    EXPECT_LT(std::fabs(correlation(first, noiseOf(a, 1, 0))), 0.02);
+    EXPECT_LT(std::fabs(correlation(first, noiseOf(b, 0, 0))), 0.02);
+    double variance = 0.0;
+    for (double v : first)
+        variance += v * v;
+    EXPECT_GT(variance / static_cast<double>(pixels), 4.0);
+
+    // Metadata rows and gray images (ambient plus amplitude) carry no noise.
+    const ToFCaptureModel model(view, settings);
+    for (int frequency = 0; frequency < 2; ++frequency) {
+        const int64_t metadata =
+            vga_layout::blockPixelOffset(kWidth, kHeight, frequency, 0) - kWidth;
+        EXPECT_TRUE(std::equal(a.begin() + metadata, a.begin() + metadata + kWidth,
+                               exact.begin() + metadata));
+        const int64_t gray =
+            vga_layout::blockPixelOffset(kWidth, kHeight, frequency, vga_layout::kGrayBlock);
+        EXPECT_TRUE(std::equal(a.begin() + gray, a.begin() + gray + pixels, exact.begin() + gray));
+        const size_t centre = (kHeight / 2) * kWidth + kWidth / 2;
+        EXPECT_EQ(a[gray + centre], std::round(settings.ambient + model.amplitude()[centre]));
+    }
+}
+
+TEST(ToFCaptureModel, EveryInstructionSetBuildRendersTheSameNoise) {
+    // The noisy loop's builds for this processor, side by side on the same
+    // inputs, in every encoding.
+    const auto truth = hqvgaGroundTruth();
+    CaptureSettings settings;
+    settings.shot_noise = true;
+    const ToFCaptureModel model(truth, settings);
+    std::vector<float> in_phase(kPixels), quadrature(kPixels), sigma(kPixels);
+    for (int i = 0; i < kPixels; ++i) {
+        const double phase = emulation::phaseForDistance(truth.distance_mm[i], 37.5e6);
+        in_phase[i] = static_cast<float>(model.amplitude()[i] * std::cos(phase));
+        quadrature[i] = static_cast<float>(model.amplitude()[i] * std::sin(phase));
+        sigma[i] = static_cast<float>(0.35 * std::sqrt(40.0 + model.amplitude()[i]));
+    }
+    // Pixel count not a multiple of any vector width: the loops' tails run too.
+    const emulation::NoisySampleInputs inputs{in_phase.data(),
+                                              quadrature.data(),
+                                              sigma.data(),
+                                              kPixels - 3,
+                                              0.6f,
+                                              0.8f,
+                                              emulation::noiseFrameKey(3, 4),
+                                              1};
+    const auto host = emulation::hostInstructionSetLevel();
+    for (const auto encoding :
+         {emulation::SampleEncoding::kSigned, emulation::SampleEncoding::kSensorWord,
+          emulation::SampleEncoding::kOffsetBinary}) {
+        std::vector<uint16_t> reference(kPixels, 0);
+        emulation::renderNoisySamplesAt(emulation::InstructionSetLevel::kBaseline, inputs, encoding,
+                                        reference.data());
+        for (const auto level : {emulation::InstructionSetLevel::kX86_64_v3,
+                                 emulation::InstructionSetLevel::kX86_64_v4}) {
+            if (static_cast<int>(level) > static_cast<int>(host))
+                continue;
+            std::vector<uint16_t> samples(kPixels, 0);
+            emulation::renderNoisySamplesAt(level, inputs, encoding, samples.data());
+            EXPECT_EQ(samples, reference) << static_cast<int>(level);
+        }
+    }
 }
 
 }  // namespace
