@@ -42,7 +42,8 @@ EmulatedKit::EmulatedKit(const KitConfig& config, std::unique_ptr<FrameRenderer>
       pixels_(renderer_->width() * renderer_->height()),
       image_bytes_(pixels_ * bytesPerSample(config.bits_per_pixel)),
       render_in_place_(storesWordsAsIs(config.bits_per_pixel)),
-      schedule_(config.frame_rate, renderer_->imagesPerFrame(), config.subframe_interval_ms),
+      schedule_(config.frame_rate, renderer_->imagesPerFrame(), config.subframe_interval_ms,
+                config.skip_missed_frames),
       slots_(buffer_count) {
     for (auto& slot : slots_) {
         slot.bytes.resize(image_bytes_);

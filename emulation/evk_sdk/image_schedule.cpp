@@ -15,8 +15,9 @@ uint64_t steadyMilliseconds(std::chrono::steady_clock::time_point when) {
 }  // namespace
 
 ImageSchedule::ImageSchedule(double frame_rate, uint32_t images_per_frame,
-                             uint32_t subframe_interval_ms)
+                             uint32_t subframe_interval_ms, bool skip_missed)
     : paced_(frame_rate > 0.0),
+      skip_missed_(skip_missed),
       images_per_frame_(std::max<uint32_t>(1, images_per_frame)),
       interval_ms_(subframe_interval_ms) {
     if (paced_) {
@@ -41,7 +42,7 @@ ImageSchedule::Clock::time_point ImageSchedule::frameDue(uint64_t frame) const {
 void ImageSchedule::beginFrame(Clock::time_point now) {
     if (paced_) {
         // A frame whose successor is already due was missed entirely.
-        if (now >= frameDue(frame_ + 1) && period_.count() > 0) {
+        if (skip_missed_ && now >= frameDue(frame_ + 1) && period_.count() > 0) {
             frame_ = static_cast<uint64_t>((now - origin_) / period_);
         }
         frame_due_ = frameDue(frame_);

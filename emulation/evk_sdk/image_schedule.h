@@ -29,8 +29,10 @@ public:
     using Clock = std::chrono::steady_clock;
     static constexpr uint32_t kFrameBlankingMs = 6;
 
-    // frame_rate 0 means unpaced.
-    ImageSchedule(double frame_rate, uint32_t images_per_frame, uint32_t subframe_interval_ms);
+    // frame_rate 0 means unpaced. skip_missed: a late caller skips the frames
+    // it missed; otherwise each comes, late.
+    ImageSchedule(double frame_rate, uint32_t images_per_frame, uint32_t subframe_interval_ms,
+                  bool skip_missed = true);
 
     void restart(Clock::time_point now);
     // The image that comes next (skipping missed frames first); it stays
@@ -46,6 +48,7 @@ private:
     void beginFrame(Clock::time_point now);
 
     bool paced_;
+    bool skip_missed_;
     Clock::duration period_{};
     uint32_t images_per_frame_;
     uint32_t interval_ms_;

@@ -143,6 +143,7 @@ const std::map<std::string, KeyHandler>& keyHandlers() {
         {"signal_gain", numberIn(0.0, 1e6, [](KitConfig& c, double v) { c.signal_gain = v; })},
         {"ambient", numberIn(0.0, 1e6, [](KitConfig& c, double v) { c.ambient = v; })},
         {"noise", flag([](KitConfig& c, bool v) { c.noise = v; })},
+        {"skip_missed_frames", flag([](KitConfig& c, bool v) { c.skip_missed_frames = v; })},
         {"noise_scale", numberIn(0.0, 100.0, [](KitConfig& c, double v) { c.noise_scale = v; })},
         {"seed", unsignedIn(0, UINT64_MAX, [](KitConfig& c, uint64_t v) { c.seed = v; })},
         {"fail_open", flag([](KitConfig& c, bool v) { c.faults.fail_open = v; })},

@@ -37,6 +37,10 @@ struct KitConfig {
     double signal_gain = 2800.0;
     double ambient = 40.0;
     bool noise = true;
+    // A caller that falls more than a frame behind skips the frames it missed
+    // (as a sensor does); off, every frame is delivered, late, so capture
+    // indexes never jump: for references that must pair frames of two runs.
+    bool skip_missed_frames = true;
     double noise_scale = 0.35;
     uint64_t seed = 1;
     KitFaults faults;

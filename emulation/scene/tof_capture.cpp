@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "scene/noisy_sample_kernel.h"
+#include "scene/render_slowdown.h"
 #include "scene/shot_noise.h"
 
 namespace Quorvan {
@@ -90,6 +91,8 @@ void ToFCaptureModel::renderExact(double sampling_phase, uint16_t* out) const {
 void ToFCaptureModel::renderSamples(double sampling_phase, uint64_t frame_index,
                                     uint32_t image_index, SampleEncoding encoding,
                                     uint16_t* out) const {
+    // Every render of samples, the 240x180 and the 640x480 ones, comes here.
+    const ScopedRenderSlowdown slowdown;
     if (settings_.shot_noise) {
         const NoisySampleInputs inputs{in_phase_.data(),
                                        quadrature_.data(),

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "emulation/kit_client.h"
 
@@ -271,6 +272,32 @@ TEST(EmulatedKit, PacedKitDeliversAtItsFrameRate) {
         const uint64_t off_schedule = std::min(step % 25u, 25u - step % 25u);
         EXPECT_LE(off_schedule, 1u)
             << "frame " << frame << " began " << step << " ms after the last";
+    }
+}
+
+TEST(EmulatedKit, ALateCallerSkipsMissedFramesUnlessTheKitDeliversEvery) {
+    // 4 images per frame at 20 fps: a caller that sleeps 120 ms between
+    // frames misses two frame slots each time.
+    for (const bool skip : {true, false}) {
+        SCOPED_TRACE(skip);
+        KitClient kit(std::string("noise = off\nframe_rate = 20\nskip_missed_frames = ") +
+                      (skip ? "on\n" : "off\n"));
+        ASSERT_EQ(QuorvanStartCamera(kit.handle()), QUORVAN_EVK_OK);
+        std::vector<uint64_t> stamps;
+        std::vector<uint16_t> cache;
+        for (int frame = 0; frame < 3; ++frame) {
+            ASSERT_TRUE(kit.captureFrame(&cache, &stamps));
+            std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        }
+        // Frames are stamped on their 50 ms slots: skipped slots show as
+        // steps of several periods; delivered late, each frame keeps its own.
+        for (size_t frame = 1; frame < 3; ++frame) {
+            const uint64_t step = stamps[4 * frame] - stamps[4 * (frame - 1)];
+            if (skip)
+                EXPECT_GE(step, 100u) << frame;
+            else
+                EXPECT_LT(step, 100u) << frame;
+        }
     }
 }
 

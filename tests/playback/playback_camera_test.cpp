@@ -51,11 +51,12 @@ bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
 }
 
 // The kit's shot noise is a function of its seed and the capture's index, so
-// two cameras opened on one unpaced configuration capture the same sequence
-// of frames, each different from the one before (a paced kit would skip the
-// captures a slow machine misses, by the clock). One camera streams raw, the
-// other depth; their frames pair up by sequence number, which is the kit's
-// capture index. A playback that repeated a frame could not match.
+// two cameras opened on one configuration capture the same sequence of
+// frames, each different from the one before; the kit delivers every frame
+// (however late a slow machine is) and is paced, so the consumer sees each.
+// One camera streams raw, the other depth; their frames pair up by sequence
+// number, which is the kit's capture index. A playback that repeated a frame
+// could not match.
 class PlaybackCamera : public testing::Test {
 protected:
     static constexpr size_t kFrames = 3;
@@ -94,7 +95,7 @@ protected:
             << "consecutive frames are identical: the reference cannot tell them apart";
     }
 
-    TempConfigFile config{"frame_rate = unpaced\nnoise = on\n"};
+    TempConfigFile config{"frame_rate = 30\nskip_missed_frames = off\nnoise = on\n"};
     CameraInfo info{};
     std::vector<std::vector<int16_t>> raw;
     std::vector<uint64_t> raw_sequences;

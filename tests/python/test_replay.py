@@ -2,11 +2,11 @@
 depth is what the live camera computed, bit for bit.
 
 The kit's shot noise is a function of its seed and the capture's index, so two
-runs of one unpaced configuration capture the same sequence of frames, each
-different from the one before (a paced kit skips the captures a slow machine
-misses, by the clock). Frames pair up by sequence number, which is the kit's
-capture index: the live reference is one run, frame by frame, and a replay
-that repeated or skipped a frame could not match it."""
+runs of one configuration capture the same sequence of frames, each different
+from the one before; here the kit delivers every frame however late a slow
+machine is (skip_missed_frames = off). Frames pair up by sequence number,
+which is the kit's capture index: the live reference is one run, frame by
+frame, and a replay that repeated or skipped a frame could not match it."""
 
 import pathlib
 import time
@@ -24,11 +24,11 @@ FRAMES = 60
 SUCCESS = qdc.TOFErrorCode.QuorvanSuccess
 
 
-def unpaced(tmp_path, name):
-    """One of the kit's configurations, noise on, as fast as the camera takes it."""
-    path = tmp_path / f"unpaced_{name}"
-    path.write_text(pathlib.Path(kit_config(name)).read_text().replace("frame_rate", "# rate") +
-                    "\nframe_rate = unpaced\nnoise = on\n")
+def every_frame(tmp_path, name):
+    """One of the kit's configurations, noise on, delivering every frame."""
+    path = tmp_path / f"every_frame_{name}"
+    path.write_text(pathlib.Path(kit_config(name)).read_text() +
+                    "\nskip_missed_frames = off\nnoise = on\n")
     return str(path)
 
 
@@ -113,7 +113,7 @@ def assert_bit_identical(played, reference):
 @pytest.fixture(scope="module")
 def hqvga_recording(tmp_path_factory):
     folder = tmp_path_factory.mktemp("replay")
-    config = unpaced(folder, "default.cfg")
+    config = every_frame(folder, "default.cfg")
     path = folder / "noisy.mcap"
     settings = [(qdc.TOFControl.RANGE, 2000)]
     sequences = record_raw(path, config, FRAMES, settings)
@@ -211,7 +211,7 @@ def test_realtime_replay_keeps_the_recorded_spacing(hqvga_recording):
 def test_640x480_replay_is_bit_identical_to_the_live_camera(tmp_path, monkeypatch, config, mode,
                                                            frames):
     monkeypatch.chdir(tmp_path)  # the 640x480 device writes its configuration files here
-    config_path = unpaced(tmp_path, config)
+    config_path = every_frame(tmp_path, config)
     settings = [(qdc.TOFControl.MODE, mode)]
     path = tmp_path / "vga.mcap"
     sequences = record_raw(path, config_path, frames, settings)
