@@ -59,3 +59,11 @@ def close_all() -> None:
 
 
 atexit.register(close_all)
+
+
+__all__ = [
+    "Closeable",
+    "close_all",
+    "close_at_exit",
+    "forget",
+]

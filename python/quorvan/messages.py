@@ -432,3 +432,37 @@ def encode_point_cloud(
     """
     seconds, nanoseconds = _stamp(stamp_ms)
     return QuorvanMessageEncoder.pointCloud(points, seconds, nanoseconds, frame_id, is_dense)
+
+
+__all__ = [
+    "CAMERA_INFO_SCHEMA",
+    "COMPRESSED_DEPTH_FORMAT",
+    "COMPRESSED_IMAGE_SCHEMA",
+    "DecodedCameraInfo",
+    "DecodedImage",
+    "ENCODING_FLOAT",
+    "ENCODING_RAW",
+    "FRAME_ID",
+    "IMAGE_SCHEMA",
+    "IMAGE_TOPICS",
+    "Intrinsics",
+    "MESSAGE_ENCODING",
+    "NOMINAL_HORIZONTAL_FOV_DEG",
+    "POINT_CLOUD2_SCHEMA",
+    "SCHEMA_ENCODING",
+    "Schema",
+    "TOPIC_AMPLITUDE",
+    "TOPIC_CAMERA_INFO",
+    "TOPIC_CONFIDENCE",
+    "TOPIC_DEPTH",
+    "TOPIC_RAW",
+    "decode_camera_info",
+    "decode_image",
+    "depth_to_metres",
+    "encode_camera_info",
+    "encode_compressed_depth",
+    "encode_image",
+    "encode_point_cloud",
+    "nominal_intrinsics",
+    "stamp_ns_to_ms",
+]

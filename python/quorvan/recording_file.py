@@ -198,3 +198,16 @@ def iter_raw_frames(path: PathLike, limit: int) -> Iterator[RawFrame]:
             _log.warning("%s: raw frame %d skipped: %s", path, frame.number, frame.reason)
             continue
         yield frame
+
+
+__all__ = [
+    "CAMERA_FIELD_RANGES",
+    "DamagedFrame",
+    "RecordingIndex",
+    "camera_format",
+    "iter_raw_frames",
+    "metadata_int",
+    "raw_frames",
+    "recorded_control",
+    "scan_recording",
+]

@@ -41,7 +41,7 @@ import pathlib
 import threading
 import time
 import warnings
-from typing import List, Optional, Union
+from typing import TYPE_CHECKING, List, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -49,6 +49,7 @@ import numpy.typing as npt
 import QuorvanDepthCamera as qdc
 
 from . import closing
+from .camera_like import CameraLike
 from .recording_file import (DamagedFrame, RecordingIndex, camera_format, iter_raw_frames,
                              raw_frames, recorded_control, scan_recording)
 
@@ -347,3 +348,9 @@ class PlaybackCamera:
 
 
 __all__: List[str] = ["PlaybackCamera", "RecordingIndex", "scan_recording", "iter_raw_frames"]
+
+
+if TYPE_CHECKING:
+    # mypy proves here that a playback goes wherever a camera is read.
+    def _fits(playback: PlaybackCamera) -> CameraLike:
+        return playback

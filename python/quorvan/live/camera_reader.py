@@ -19,10 +19,12 @@ import collections
 import threading
 import time
 from dataclasses import dataclass
-from typing import Any, Callable, Deque, Optional
+from typing import Any, Callable, Deque, Optional, Tuple
 
 import numpy as np
 import numpy.typing as npt
+
+from ..camera_like import FrameSource
 
 Plane = Optional[npt.NDArray[Any]]
 
@@ -45,7 +47,7 @@ class FrameSnapshot:
     raw: Plane = None
 
     @property
-    def shape(self) -> tuple:
+    def shape(self) -> Tuple[int, ...]:
         for plane in (self.depth, self.raw, self.amplitude, self.confidence):
             if plane is not None:
                 return tuple(plane.shape)
@@ -134,7 +136,7 @@ class CameraReader:
     next frame.
     """
 
-    def __init__(self, camera: Any, deliver: Callable[[FrameSnapshot], None],
+    def __init__(self, camera: FrameSource, deliver: Callable[[FrameSnapshot], None],
                  poll_interval_s: float = 0.0005, wait_ms: int = 50) -> None:
         self._camera = camera
         self._deliver = deliver
@@ -189,3 +191,11 @@ class CameraReader:
                     pass
             self.frames_read += 1
             self._deliver(snapshot)
+
+
+__all__ = [
+    "CameraReader",
+    "FrameSnapshot",
+    "NewestFrameSlot",
+    "snapshot_frame",
+]

@@ -4,12 +4,13 @@ from __future__ import annotations
 
 import threading
 import time
-from typing import Any, Optional, Sequence
+from typing import Any, Optional, Sequence, Tuple
 
 import zenoh
 import zenoh.ext as zext
 
 from .. import closing, messages
+from ..camera_like import CameraLike
 from .camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
 from .session import (CAMERA_INFO_KEY, DEFAULT_ENDPOINT, PLANE_KEYS, PUBLISHER_TOKEN_KEY,
                       check_name, endpoints, key, open_session)
@@ -22,7 +23,7 @@ class PublisherNameTaken(RuntimeError):
     """Another publisher with the same name is already on the bus."""
 
 
-def camera_intrinsics(camera: Any, shape: tuple) -> messages.Intrinsics:
+def camera_intrinsics(camera: CameraLike, shape: Tuple[int, ...]) -> messages.Intrinsics:
     """The camera's own intrinsics if it reports them, else the nominal pinhole."""
     get_intrinsics = getattr(camera, "getIntrinsics", None)
     if get_intrinsics is not None:
@@ -59,7 +60,7 @@ class Publisher:
     reachable, ``RuntimeError`` when the endpoints cannot be used.
     """
 
-    def __init__(self, camera: Any, name: str, *, listen: Optional[Sequence[str]] = None,
+    def __init__(self, camera: CameraLike, name: str, *, listen: Optional[Sequence[str]] = None,
                  connect: Optional[Sequence[str]] = None) -> None:
         self.name = check_name(name)
         self._camera = camera
@@ -80,7 +81,7 @@ class Publisher:
                 for leaf in PLANE_KEYS + (CAMERA_INFO_KEY,)
             }
         except BaseException:
-            self._session.close()
+            self._session.close()  # type: ignore[no-untyped-call]
             raise
         self._intrinsics: Optional[messages.Intrinsics] = None
         self._slot = NewestFrameSlot(capacity=4)
@@ -116,7 +117,7 @@ class Publisher:
             time.sleep(0.2)
             self._refuse_if_running(probe)
         finally:
-            probe.close()
+            probe.close()  # type: ignore[no-untyped-call]
 
     @property
     def frames_read(self) -> int:
@@ -166,11 +167,18 @@ class Publisher:
         self._stopping.set()
         self._slot.close()
         self._sender.join()
-        self._token.undeclare()
-        self._session.close()
+        self._token.undeclare()  # type: ignore[no-untyped-call]
+        self._session.close()  # type: ignore[no-untyped-call]
 
     def __enter__(self) -> "Publisher":
         return self
 
     def __exit__(self, *exc: object) -> None:
         self.close()
+
+
+__all__ = [
+    "Publisher",
+    "PublisherNameTaken",
+    "camera_intrinsics",
+]

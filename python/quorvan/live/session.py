@@ -20,7 +20,7 @@ from __future__ import annotations
 
 import json
 import re
-from typing import Iterable, Optional, Sequence
+from typing import Iterable, List, Optional, Sequence
 
 import zenoh
 
@@ -79,5 +79,18 @@ def open_session(listen: Optional[Iterable[str]] = None,
     return zenoh.open(config)
 
 
-def endpoints(values: Optional[Sequence[str]], default: Sequence[str]) -> list:
+def endpoints(values: Optional[Sequence[str]], default: Sequence[str]) -> List[str]:
     return list(values) if values else list(default)
+
+
+__all__ = [
+    "CAMERA_INFO_KEY",
+    "DEFAULT_ENDPOINT",
+    "MAX_NAME_LENGTH",
+    "PLANE_KEYS",
+    "PUBLISHER_TOKEN_KEY",
+    "check_name",
+    "endpoints",
+    "key",
+    "open_session",
+]

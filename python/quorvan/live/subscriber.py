@@ -7,7 +7,7 @@ import logging
 import threading
 import time
 from dataclasses import dataclass
-from typing import Any, Deque, Dict, Optional, Sequence
+from typing import Any, Deque, Dict, Optional, Sequence, Tuple, cast
 
 import numpy as np
 import numpy.typing as npt
@@ -21,7 +21,9 @@ from .session import CAMERA_INFO_KEY, DEFAULT_ENDPOINT, PLANE_KEYS, PUBLISHER_TO
 _log = logging.getLogger(__name__)
 
 Plane = Optional[npt.NDArray[Any]]
-_ATTACHMENT_TYPE = tuple[zext.UInt64, zext.Int64, zext.UInt8]
+_Attachment = Tuple[zext.UInt64, zext.Int64, zext.UInt8]
+# A parameterised tuple is a type to zenoh's deserializer; mypy needs telling so.
+_ATTACHMENT_TYPE = cast("type[_Attachment]", tuple[zext.UInt64, zext.Int64, zext.UInt8])
 # Any peer can put samples under our keys, so what waits for the rest of its
 # frame is bounded: a few frames, and no more bytes than a few of the largest
 # real frames (a 640x480 raw capture is about 6 MB). Beyond either bound the
@@ -130,11 +132,11 @@ class Subscriber:
         if leaf not in PLANE_KEYS and leaf != CAMERA_INFO_KEY or sample.attachment is None:
             return
         try:
-            sequence, sent_ns, expected = zext.z_deserialize(_ATTACHMENT_TYPE, sample.attachment)
+            fields = zext.z_deserialize(_ATTACHMENT_TYPE, sample.attachment)
         except (zext.ZDeserializeError, ValueError, TypeError):
             self._count_malformed("an attachment that is not (sequence, time, parts)")
             return
-        sequence, sent_ns, expected = int(sequence), int(sent_ns), int(expected)
+        sequence, sent_ns, expected = (int(field) for field in fields)
         if not 1 <= expected <= _PARTS_PER_FRAME:
             self._count_malformed(f"a frame of {expected} parts")
             return
@@ -214,9 +216,9 @@ class Subscriber:
             return
         self._closed = True
         closing.forget(self._exit_registration)
-        self._subscriber.undeclare()
+        self._subscriber.undeclare()  # type: ignore[no-untyped-call]
         self._pump.join()
-        self._session.close()
+        self._session.close()  # type: ignore[no-untyped-call]
 
     def __enter__(self) -> "Subscriber":
         return self
@@ -243,3 +245,11 @@ def _decode(sequence: int, pending: _PendingFrame) -> LiveFrame:
     return LiveFrame(sequence, timestamp, planes["depth"], planes["amplitude"],
                      planes["confidence"], planes["raw"], camera_info, pending.sent_ns,
                      pending.received_ns)
+
+
+__all__ = [
+    "LiveFrame",
+    "MAX_PENDING_BYTES",
+    "MAX_PENDING_FRAMES",
+    "Subscriber",
+]

@@ -20,7 +20,8 @@ def turbo(values: npt.NDArray[Any]) -> npt.NDArray[np.uint8]:
     """RGB of values in [0, 1]: near blue, far red, equal steps looking equal."""
     x = np.clip(values, 0.0, 1.0)[..., None]
     rgb = (x ** np.arange(6)) @ _TURBO.T
-    return (np.clip(rgb, 0.0, 1.0) * 255.0 + 0.5).astype(np.uint8)
+    colours: npt.NDArray[np.uint8] = (np.clip(rgb, 0.0, 1.0) * 255.0 + 0.5).astype(np.uint8)
+    return colours
 
 
 def png(pixels: npt.NDArray[Any]) -> bytes:
@@ -53,3 +54,12 @@ def amplitude_png(amplitude: npt.NDArray[np.float32]) -> bytes:
 def colour_bar_png(width: int = 256, height: int = 16) -> bytes:
     """The depth colour map from 0 (left) to the range (right)."""
     return png(np.repeat(turbo(np.linspace(0.0, 1.0, width))[None], height, axis=0))
+
+
+__all__ = [
+    "amplitude_png",
+    "colour_bar_png",
+    "depth_png",
+    "png",
+    "turbo",
+]

@@ -22,11 +22,12 @@ import pathlib
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from typing import Any, Dict, FrozenSet, List, Optional, Tuple
+from typing import Any, Dict, FrozenSet, List, Optional, Tuple, cast
 
 import QuorvanDepthCamera as qdc
 
 from .. import closing
+from ..camera_like import CameraLike, ControllableCamera
 from ..live.camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
 from . import pictures
 from .request_checks import (RequestRefused, allowed_hosts, check_host, check_same_origin,
@@ -44,14 +45,14 @@ _REQUEST_TIMEOUT_S = 10.0
 class FrameStore:
     """The newest frame's pictures, rendered once however many tabs ask for them."""
 
-    def __init__(self, camera: Any) -> None:
+    def __init__(self, camera: CameraLike) -> None:
         self._camera = camera
         self._slot = NewestFrameSlot()
         self._reader = CameraReader(camera, self._slot.put)
         self._lock = threading.Lock()  # guards _pictures, _sequence and _arrivals
         self._pictures: Dict[str, bytes] = {}
         self._sequence: Optional[int] = None
-        self._arrivals: list = []
+        self._arrivals: List[float] = []
         self.frames_shown = 0
         self._stopping = threading.Event()
         self._renderer = threading.Thread(target=self._render_loop, name="quorvan-viewer",
@@ -123,7 +124,9 @@ class FrameStore:
             raise RequestRefused(400, f"the page sets only {', '.join(self.settable) or 'nothing'}"
                                       " on this camera")
         with self.camera_lock:
-            return str(self._camera.setControl(getattr(qdc.TOFControl, name), value).name)
+            # Only a camera that accepted setControl above has settable controls.
+            camera = cast(ControllableCamera, self._camera)
+            return str(camera.setControl(getattr(qdc.TOFControl, name), value).name)
 
     def close(self) -> None:
         self._reader.stop()
@@ -199,7 +202,7 @@ class _Handler(BaseHTTPRequestHandler):
 class ViewerServer:
     """Serves ``camera`` (opened and started by the caller) on http://127.0.0.1:``port``."""
 
-    def __init__(self, camera: Any, port: int = 8080) -> None:
+    def __init__(self, camera: CameraLike, port: int = 8080) -> None:
         if isinstance(port, bool) or not isinstance(port, int) or not 0 <= port <= 65535:
             raise ValueError(f"port {port!r} is not a TCP port (0 to 65535; 0 picks a free one)")
         self._http = ThreadingHTTPServer(("127.0.0.1", port), _Handler)
@@ -241,3 +244,11 @@ class ViewerServer:
 
     def __exit__(self, *exc: object) -> None:
         self.close()
+
+
+__all__ = [
+    "FrameStore",
+    "PAGE",
+    "SHOWN_CONTROLS",
+    "ViewerServer",
+]
