@@ -21,7 +21,7 @@ were read, so a failed start leaves an existing file untouched.
 
 Metadata records: ``quorvan.camera`` (the camera information), ``quorvan.sdk``
 (versions), ``quorvan.controls`` (controls in force at the start) and one
-``quorvan.control_change`` for every ``Recorder.setControl``; ``quorvan.summary``
+``quorvan.control_change`` for every ``Recorder.set_control``; ``quorvan.summary``
 (frames written and dropped) at the end. Attachments: the kit configuration and
 the calibration file when their paths are given.
 """
@@ -35,7 +35,7 @@ import threading
 import time
 from dataclasses import dataclass
 from types import TracebackType
-from typing import Any, Callable, Dict, List, Optional, Tuple, Type, Union
+from typing import Any, Callable, Dict, List, Optional, Tuple, Type, Union, cast
 
 import numpy as np
 import numpy.typing as npt
@@ -44,6 +44,8 @@ from mcap.writer import CompressionType, Writer
 import QuorvanDepthCamera as qdc
 
 from . import closing, messages
+from ._version import package_version
+from .camera_like import CameraLike, ControllableCamera, Frame, FrameSource
 
 _log = logging.getLogger(__name__)
 PathLike = Union[str, pathlib.Path]
@@ -59,7 +61,7 @@ class _QueuedFrame:
     planes: Dict[str, npt.NDArray[Any]]
 
 
-def camera_intrinsics(camera: Any, width: int, height: int) -> messages.Intrinsics:
+def camera_intrinsics(camera: CameraLike, width: int, height: int) -> messages.Intrinsics:
     """The camera's own intrinsics when it reports them, else the nominal pinhole."""
     get_intrinsics: Optional[Callable[[], Any]] = getattr(camera, "getIntrinsics", None)
     if get_intrinsics is not None:
@@ -72,7 +74,7 @@ def camera_intrinsics(camera: Any, width: int, height: int) -> messages.Intrinsi
     return messages.nominal_intrinsics(width, height)
 
 
-def _camera_metadata(camera: Any) -> Dict[str, str]:
+def _camera_metadata(camera: CameraLike) -> Dict[str, str]:
     info = camera.getCameraInfo()
     return {
         "index": str(info.index),
@@ -94,7 +96,7 @@ def _read_attachments(kit_config: Optional[PathLike],
             if path is not None]
 
 
-def _controls_in_force(camera: Any) -> Dict[str, str]:
+def _controls_in_force(camera: CameraLike) -> Dict[str, str]:
     return {name: str(camera.getControl(control))
             for name, control in qdc.TOFControl.__members__.items()}
 
@@ -105,7 +107,7 @@ class Recorder:
     def __init__(
         self,
         path: PathLike,
-        camera: Any,
+        camera: CameraLike,
         *,
         queue_frames: int = DEFAULT_QUEUE_FRAMES,
         compression: bool = False,
@@ -169,7 +171,8 @@ class Recorder:
                               attachments: List[Tuple[str, str, bytes]]) -> None:
         self._writer.add_metadata("quorvan.camera", camera_metadata)
         self._writer.add_metadata("quorvan.sdk", {
-            "QuorvanDepthCamera": str(qdc.__version__),
+            # The package's release; the extension module's own __version__ stays "dev".
+            "QuorvanDepthCamera": package_version(),
             "recorder": LIBRARY,
         })
         self._writer.add_metadata("quorvan.controls", controls)
@@ -177,9 +180,11 @@ class Recorder:
         for name, media_type, data in attachments:
             self._writer.add_attachment(now, now, name, media_type, data)
 
-    def setControl(self, control: Any, value: int) -> Any:
-        """Sets a control on the camera and records the change with its result."""
-        status = self._camera.setControl(control, value)
+    def set_control(self, control: qdc.TOFControl, value: int) -> qdc.TOFErrorCode:
+        """Sets a control on the camera and records the change with its result.
+
+        The camera must be one whose controls can be set (a replayed recording's cannot)."""
+        status = cast(ControllableCamera, self._camera).setControl(control, value)
         with self._lock:
             self._writer.add_metadata("quorvan.control_change", {
                 "control": control.name,
@@ -190,7 +195,11 @@ class Recorder:
             })
         return status
 
-    def write(self, frame: Any) -> bool:
+    # The first name of set_control, mirroring the camera's; applications written
+    # against it keep working.
+    setControl = set_control
+
+    def write(self, frame: Frame) -> bool:
         """Queues a frame's planes (copied); False when the queue was full and it was dropped."""
         if self._closed:
             raise ValueError("write on a closed recorder")
@@ -293,7 +302,7 @@ class Recorder:
 
 
 def record_camera(
-    camera: Any,
+    camera: FrameSource,
     recorder: Recorder,
     *,
     frames: Optional[int] = None,
