@@ -5,21 +5,24 @@ from __future__ import annotations
 import argparse
 import sys
 import threading
-from typing import List, Optional
 
-from ..live.camera_setup import open_camera, tcp_port
+from ..kit_configs import CONFIG_HELP, ConfigNotFound
+from ..live.camera_setup import CameraSetupError, open_camera, tcp_port
 from .server import ViewerServer
 
 
-def main(argv: Optional[List[str]] = None) -> int:
+def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="python -m quorvan.viewer", description=__doc__)
-    parser.add_argument("--config", help="emulated kit configuration (default: the built-in kit)")
-    parser.add_argument("--port", type=tcp_port, default=8080,
-                        help="port on 127.0.0.1 (default 8080)")
+    parser.add_argument("--config", help=CONFIG_HELP)
+    parser.add_argument(
+        "--port", type=tcp_port, default=8080, help="port on 127.0.0.1 (default 8080)"
+    )
     parser.add_argument("--mode", type=int, help="MODE before start")
     args = parser.parse_args(argv)
-    camera = open_camera(args.config, mode=args.mode)
-    if camera is None:
+    try:
+        camera = open_camera(args.config, mode=args.mode)
+    except (CameraSetupError, ConfigNotFound) as error:
+        print(f"error: {error}", file=sys.stderr)
         return 1
     try:
         viewer = ViewerServer(camera, args.port)
@@ -38,6 +41,11 @@ def main(argv: Optional[List[str]] = None) -> int:
         camera.stop()
         camera.close()
     return 0
+
+
+__all__ = [
+    "main",
+]
 
 
 if __name__ == "__main__":
