@@ -9,7 +9,7 @@ because the implementations name them differently (``ctrl``, ``control``).
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Optional, Protocol, SupportsIndex, Tuple, Union
+from typing import TYPE_CHECKING, Protocol, SupportsIndex, Union
 
 import QuorvanDepthCamera as qdc
 
@@ -21,9 +21,9 @@ __all__ = ["CameraLike", "ControllableCamera", "Frame", "FrameSource"]
 class FrameSource(Protocol):
     """A started camera that frames are taken from and given back to."""
 
-    def requestFrame(self, timeout: int, /) -> Optional[Frame]: ...
+    def requestFrame(self, timeout: int, /) -> Frame | None: ...
 
-    def releaseFrame(self, frame: Optional[qdc.QuorvanFrame], /) -> qdc.TOFErrorCode: ...
+    def releaseFrame(self, frame: qdc.QuorvanFrame | None, /) -> qdc.TOFErrorCode: ...
 
 
 class CameraLike(FrameSource, Protocol):
@@ -46,5 +46,5 @@ if TYPE_CHECKING:
     # change to either side shows up in the type check, not at a user's call.
     def _fits(
         live: qdc.QuorvanCamera, playback: qdc.QuorvanPlaybackCamera
-    ) -> Tuple[ControllableCamera, ControllableCamera]:
+    ) -> tuple[ControllableCamera, ControllableCamera]:
         return live, playback

@@ -9,11 +9,13 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-_TURBO = np.array([
-    [0.13572138, 4.61539260, -42.66032258, 132.13108234, -152.94239396, 59.28637943],
-    [0.09140261, 2.19418839, 4.84296658, -14.18503333, 4.27729857, 2.82956604],
-    [0.10667330, 12.64194608, -60.58204836, 110.36276771, -89.90310912, 27.34824973],
-])
+_TURBO = np.array(
+    [
+        [0.13572138, 4.61539260, -42.66032258, 132.13108234, -152.94239396, 59.28637943],
+        [0.09140261, 2.19418839, 4.84296658, -14.18503333, 4.27729857, 2.82956604],
+        [0.10667330, 12.64194608, -60.58204836, 110.36276771, -89.90310912, 27.34824973],
+    ]
+)
 
 
 def turbo(values: npt.NDArray[Any]) -> npt.NDArray[np.uint8]:
@@ -36,8 +38,12 @@ def png(pixels: npt.NDArray[Any]) -> bytes:
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
 
     header = struct.pack(">IIBBBBB", width, height, 8, 2 if pixels.ndim == 3 else 0, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
-            + chunk(b"IDAT", zlib.compress(scanlines, 1)) + chunk(b"IEND", b""))
+    return (
+        b"\x89PNG\r\n\x1a\n"
+        + chunk(b"IHDR", header)
+        + chunk(b"IDAT", zlib.compress(scanlines, 1))
+        + chunk(b"IEND", b"")
+    )
 
 
 def depth_png(depth_mm: npt.NDArray[np.float32], max_mm: float) -> bytes:
