@@ -253,7 +253,9 @@ def main(argv: list[str] | None = None) -> int:
         return 1
     print(f"Foxglove: open ws://127.0.0.1:{server.port} (Ctrl-C stops)", flush=True)
     try:
-        threading.Event().wait()
+        # A line every few seconds says that frames still flow.
+        while not threading.Event().wait(5.0):
+            print(f"sent {server.frames_sent}  dropped {server.frames_dropped}", flush=True)
     except KeyboardInterrupt:
         pass
     finally:

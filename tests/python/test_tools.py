@@ -181,6 +181,8 @@ def test_the_viewer_serves_a_named_configuration(tmp_path):
         with urllib.request.urlopen(url + "depth.png", timeout=10) as reply:
             picture = reply.read()
         assert struct.unpack(">II", picture[16:24]) == (640, 480)
+        progress = first_line_matching(viewer, r"shown (\d+)  [\d.]+ fps", timeout_s=30)
+        assert int(progress.group(1)) > 0
 
 
 def test_the_publisher_sends_frames_and_reports_progress(tmp_path):

@@ -10,6 +10,8 @@ from ..kit_configs import CONFIG_HELP, ConfigNotFound
 from ..live.camera_setup import CameraSetupError, open_camera, tcp_port
 from .server import ViewerServer
 
+_PROGRESS_INTERVAL_S = 5.0
+
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="python -m quorvan.viewer", description=__doc__)
@@ -33,7 +35,13 @@ def main(argv: list[str] | None = None) -> int:
         return 1
     print(f"Viewer: open {viewer.url} (Ctrl-C stops)", flush=True)
     try:
-        threading.Event().wait()
+        # A line every few seconds says that frames still flow.
+        while not threading.Event().wait(_PROGRESS_INTERVAL_S):
+            status = viewer.store.status()
+            print(
+                f"shown {status['frames']}  {status['fps']:.1f} fps  dropped {status['dropped']}",
+                flush=True,
+            )
     except KeyboardInterrupt:
         pass
     finally:
