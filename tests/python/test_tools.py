@@ -145,13 +145,13 @@ def test_a_shipped_configuration_by_name_and_a_bad_name(tmp_path):
     assert not (tmp_path / "unused.mcap").exists()
 
 
-def test_configuration_names_and_paths_resolve(tmp_path):
+def test_configuration_names_and_paths_resolve(tmp_path, monkeypatch):
     shipped = pathlib.Path(resolve_config("vga640_single"))
     assert shipped.read_bytes() == (KIT_CONFIGS / "vga640_single.cfg").read_bytes()
     assert resolve_config("vga640_single.cfg") == str(shipped)
     own = tmp_path / "vga640_single"  # a file in the working directory wins over the name
     own.write_text("width=640\n")
-    os.chdir(tmp_path)
+    monkeypatch.chdir(tmp_path)
     assert resolve_config("vga640_single") == "vga640_single"
     # A path is the camera's to open or refuse, whether it exists or not.
     assert resolve_config("/nonexistent/kit.cfg") == "/nonexistent/kit.cfg"
