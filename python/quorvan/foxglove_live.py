@@ -18,6 +18,7 @@ import argparse
 import collections
 import logging
 import re
+import signal
 import sys
 import threading
 
@@ -253,8 +254,12 @@ def main(argv: list[str] | None = None) -> int:
         return 1
     print(f"Foxglove: open ws://127.0.0.1:{server.port} (Ctrl-C stops)", flush=True)
     try:
+        # SIGTERM (a service manager, kill) closes as Ctrl-C does; a process
+        # started in the background by a shell ignores SIGINT.
+        stop = threading.Event()
+        signal.signal(signal.SIGTERM, lambda *_: stop.set())
         # A line every few seconds says that frames still flow.
-        while not threading.Event().wait(5.0):
+        while not stop.wait(5.0):
             print(f"sent {server.frames_sent}  dropped {server.frames_dropped}", flush=True)
     except KeyboardInterrupt:
         pass

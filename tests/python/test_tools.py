@@ -56,14 +56,17 @@ def run(tool, *args, cwd, timeout=120):
 
 @contextlib.contextmanager
 def running(tool, *args, cwd):
-    """A long-running tool in its own process group, stopped and reaped on the way out."""
+    """A long-running tool in its own process group, stopped (SIGTERM) and reaped on the
+    way out; ``process.returncode`` is then what its shutdown returned."""
     process = subprocess.Popen(command(tool, *args), cwd=cwd, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, text=True, start_new_session=True)
     try:
         yield process
     finally:
+        # SIGTERM, not SIGINT: a test run started in the background ignores
+        # SIGINT, and so would the tool.
         with contextlib.suppress(ProcessLookupError):
-            os.killpg(process.pid, signal.SIGINT)
+            os.killpg(process.pid, signal.SIGTERM)
         try:
             process.communicate(timeout=20)
         except subprocess.TimeoutExpired:
@@ -183,6 +186,7 @@ def test_the_viewer_serves_a_named_configuration(tmp_path):
         assert struct.unpack(">II", picture[16:24]) == (640, 480)
         progress = first_line_matching(viewer, r"shown (\d+)  [\d.]+ fps", timeout_s=30)
         assert int(progress.group(1)) > 0
+    assert viewer.returncode == 0  # closed in order on SIGTERM, not killed by it
 
 
 def test_the_publisher_sends_frames_and_reports_progress(tmp_path):
@@ -196,6 +200,7 @@ def test_the_publisher_sends_frames_and_reports_progress(tmp_path):
             assert frame is not None and frame.depth.shape == (180, 240)
         counts = first_line_matching(publisher, r"read (\d+)  sent (\d+)", timeout_s=30)
         assert int(counts.group(2)) > 0
+    assert publisher.returncode == 0
 
 
 @pytest.mark.parametrize("width", [240, 8])  # a sensor's; narrower than one label

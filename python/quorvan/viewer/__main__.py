@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import signal
 import sys
 import threading
 
@@ -35,8 +36,12 @@ def main(argv: list[str] | None = None) -> int:
         return 1
     print(f"Viewer: open {viewer.url} (Ctrl-C stops)", flush=True)
     try:
+        # SIGTERM (a service manager, kill) closes as Ctrl-C does; a process
+        # started in the background by a shell ignores SIGINT.
+        stop = threading.Event()
+        signal.signal(signal.SIGTERM, lambda *_: stop.set())
         # A line every few seconds says that frames still flow.
-        while not threading.Event().wait(_PROGRESS_INTERVAL_S):
+        while not stop.wait(_PROGRESS_INTERVAL_S):
             status = viewer.store.status()
             print(
                 f"shown {status['frames']}  {status['fps']:.1f} fps  dropped {status['dropped']}",
