@@ -33,3 +33,8 @@ cd "$root/tests/python"
 "$venv/bin/python" -m pytest -v --rootdir "$root" -c "$root/pyproject.toml" .
 MYPYPATH="$root/python" "$venv/bin/python" -m mypy.stubtest QuorvanDepthCamera \
     --allowlist "$root/python/stubtest_allowlist.txt"
+# The pure-Python package: strict types and the lint and format rules of
+# pyproject.toml; each exits non-zero on a finding, which fails this script.
+MYPYPATH="$root/python" "$venv/bin/python" -m mypy --strict "$root/python/quorvan"
+"$venv/bin/ruff" check "$root/python/quorvan"
+"$venv/bin/ruff" format --check "$root/python/quorvan"

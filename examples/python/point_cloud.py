@@ -13,7 +13,8 @@ import sys
 import numpy as np
 
 import QuorvanDepthCamera as qdc
-from stream_depth import turbo_colours, write_png
+from quorvan.depth_picture import write_png
+from quorvan.viewer.pictures import turbo
 
 FRAME_TIMEOUT_MS = 2000
 MIN_AMPLITUDE = 20.0 * 16  # the 240x180 device's amplitude is 16x the sample value
@@ -48,7 +49,7 @@ def side_view(points):
     row = np.clip((0.5 + y / (2 * span)) * (SIDE_VIEW_SIZE - 1), 0, SIDE_VIEW_SIZE - 1).astype(int)
     # Far points first, so nearer ones (smaller x from the right) paint over them.
     order = np.argsort(x)
-    picture[row[order], column[order]] = turbo_colours(
+    picture[row[order], column[order]] = turbo(
         (x[order] - x.min()) / max(np.ptp(x), 1.0))
     return picture
 

@@ -1,75 +1,24 @@
 """Streams depth from a camera (by default the emulated USB evaluation kit) for
 a few seconds, prints frame rate, latency and depth statistics, and writes the
-last frame as a colour-mapped depth picture and an amplitude picture.
+last frame as a colour-mapped depth picture (with its scale in millimetres)
+and an amplitude picture.
 
     python examples/python/stream_depth.py --seconds 3 --output examples/output
 """
 
 import argparse
 import pathlib
-import struct
 import sys
 import time
-import zlib
 
 import numpy as np
 
 import QuorvanDepthCamera as qdc
+from quorvan.depth_picture import amplitude_picture, depth_picture, write_png
 
 FRAME_TIMEOUT_MS = 2000
 # Pixels this dim carry too little light for a trustworthy depth.
 MIN_AMPLITUDE = 20.0
-PICTURE_SCALE = 3
-
-
-def write_png(path, pixels):
-    """Writes an 8-bit grey (H, W) or RGB (H, W, 3) array as a PNG file."""
-    pixels = np.ascontiguousarray(pixels, dtype=np.uint8)
-    height, width = pixels.shape[:2]
-    colour_type = 2 if pixels.ndim == 3 else 0
-    rows = pixels.reshape(height, -1)
-    # Each scanline starts with filter type 0 (none).
-    scanlines = np.hstack([np.zeros((height, 1), np.uint8), rows]).tobytes()
-
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
-
-    header = struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0)
-    png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
-           + chunk(b"IDAT", zlib.compress(scanlines, 6)) + chunk(b"IEND", b""))
-    pathlib.Path(path).write_bytes(png)
-
-
-def turbo_colours(values):
-    """Maps values in [0, 1] to RGB with a polynomial fit of the Turbo
-    colour map: near is blue, far is red, and equal steps look equal."""
-    x = np.clip(values, 0.0, 1.0)[..., None]
-    coefficients = np.array([
-        [0.13572138, 4.61539260, -42.66032258, 132.13108234, -152.94239396, 59.28637943],
-        [0.09140261, 2.19418839, 4.84296658, -14.18503333, 4.27729857, 2.82956604],
-        [0.10667330, 12.64194608, -60.58204836, 110.36276771, -89.90310912, 27.34824973],
-    ])
-    powers = x ** np.arange(6)
-    rgb = powers @ coefficients.T
-    return (np.clip(rgb, 0.0, 1.0) * 255.0 + 0.5).astype(np.uint8)
-
-
-def depth_picture(depth, valid, max_range):
-    rgb = turbo_colours(depth / max_range)
-    rgb[~valid] = 0  # no light, no depth: black
-    return enlarge(rgb)
-
-
-def amplitude_picture(amplitude):
-    # Scale to the 99th percentile so a few bright pixels do not darken all.
-    top = max(float(np.percentile(amplitude, 99)), 1e-6)
-    grey = np.sqrt(np.clip(amplitude / top, 0.0, 1.0)) * 255.0
-    return enlarge(grey.astype(np.uint8))
-
-
-def enlarge(pixels):
-    return np.repeat(np.repeat(pixels, PICTURE_SCALE, axis=0), PICTURE_SCALE, axis=1)
 
 
 def capture_latency_ms(timestamp_ms, arrival):

@@ -16,7 +16,7 @@ import itertools
 import logging
 import threading
 import weakref
-from typing import Dict, Protocol
+from typing import Protocol
 
 _log = logging.getLogger(__name__)
 
@@ -26,7 +26,7 @@ class Closeable(Protocol):
 
 
 _lock = threading.Lock()  # guards _open
-_open: "Dict[int, weakref.ref[Closeable]]" = {}
+_open: dict[int, weakref.ref[Closeable]] = {}
 _numbers = itertools.count()
 
 
@@ -59,3 +59,11 @@ def close_all() -> None:
 
 
 atexit.register(close_all)
+
+
+__all__ = [
+    "Closeable",
+    "close_all",
+    "close_at_exit",
+    "forget",
+]

@@ -18,18 +18,25 @@ import argparse
 import collections
 import logging
 import re
+import signal
 import sys
 import threading
-from typing import Any, Optional
 
 import foxglove
 import numpy as np
 import numpy.typing as npt
 from foxglove.channels import CameraCalibrationChannel, PointCloudChannel, RawImageChannel
-from foxglove.messages import (CameraCalibration, PackedElementField,
-                               PackedElementFieldNumericType, PointCloud, RawImage, Timestamp)
+from foxglove.messages import (
+    CameraCalibration,
+    PackedElementField,
+    PackedElementFieldNumericType,
+    PointCloud,
+    RawImage,
+    Timestamp,
+)
 
 from . import closing, messages
+from .camera_like import CameraLike
 from .live.camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
 from .live.publisher import camera_intrinsics
 
@@ -51,7 +58,7 @@ class _OneSendErrorPerClient(logging.Filter):
     def __init__(self, remembered: int = 256) -> None:
         super().__init__()
         self._lock = threading.Lock()  # guards _reported
-        self._reported: "collections.OrderedDict[str, None]" = collections.OrderedDict()
+        self._reported: collections.OrderedDict[str, None] = collections.OrderedDict()
         self._remembered = remembered
 
     def filter(self, record: logging.LogRecord) -> bool:
@@ -80,13 +87,20 @@ def _timestamp(stamp_ms: int) -> Timestamp:
 
 def _raw_image(plane: npt.NDArray[np.float32], stamp_ms: int) -> RawImage:
     height, width = plane.shape
-    return RawImage(timestamp=_timestamp(stamp_ms), frame_id=messages.FRAME_ID, width=width,
-                    height=height, encoding="32FC1", step=width * 4,
-                    data=np.ascontiguousarray(plane, dtype="<f4").tobytes())
+    return RawImage(
+        timestamp=_timestamp(stamp_ms),
+        frame_id=messages.FRAME_ID,
+        width=width,
+        height=height,
+        encoding="32FC1",
+        step=width * 4,
+        data=np.ascontiguousarray(plane, dtype="<f4").tobytes(),
+    )
 
 
-def decimated_points(depth_mm: npt.NDArray[np.float32], intrinsics: messages.Intrinsics,
-                     step: int) -> npt.NDArray[np.float32]:
+def decimated_points(
+    depth_mm: npt.NDArray[np.float32], intrinsics: messages.Intrinsics, step: int
+) -> npt.NDArray[np.float32]:
     """(N, 3) points in metres of every ``step``-th pixel with a depth.
 
     Depth is the distance along the pixel's ray, so each point is the unit
@@ -112,8 +126,14 @@ class FoxgloveLiveServer:
     also drops the oldest messages per client when a client falls behind).
     """
 
-    def __init__(self, camera: Any, *, port: int = DEFAULT_PORT, host: str = "127.0.0.1",
-                 point_step: int = 4) -> None:
+    def __init__(
+        self,
+        camera: CameraLike,
+        *,
+        port: int = DEFAULT_PORT,
+        host: str = "127.0.0.1",
+        point_step: int = 4,
+    ) -> None:
         _quiet_repeated_send_errors()
         self._camera = camera
         self._point_step = point_step
@@ -122,15 +142,17 @@ class FoxgloveLiveServer:
         self._amplitude = RawImageChannel(TOPIC_AMPLITUDE, context=self._context)
         self._calibration = CameraCalibrationChannel(TOPIC_CALIBRATION, context=self._context)
         self._points = PointCloudChannel(TOPIC_POINTS, context=self._context)
-        self._server = foxglove.start_server(name="quorvan", host=host, port=port,
-                                             context=self._context)
-        self._intrinsics: Optional[messages.Intrinsics] = None
+        self._server = foxglove.start_server(
+            name="quorvan", host=host, port=port, context=self._context
+        )
+        self._intrinsics: messages.Intrinsics | None = None
         self._slot = NewestFrameSlot()
         self._reader = CameraReader(camera, self._slot.put)
         self._stopping = threading.Event()
         self.frames_sent = 0
-        self._sender = threading.Thread(target=self._send_loop, name="quorvan-foxglove",
-                                        daemon=True)
+        self._sender = threading.Thread(
+            target=self._send_loop, name="quorvan-foxglove", daemon=True
+        )
         self._reader.start()
         self._sender.start()
         self._exit_registration = closing.close_at_exit(self)
@@ -158,18 +180,36 @@ class FoxgloveLiveServer:
         self._depth.log(_raw_image(snapshot.depth, stamp))
         self._amplitude.log(_raw_image(snapshot.amplitude, stamp))
         k = self._intrinsics
-        self._calibration.log(CameraCalibration(
-            timestamp=_timestamp(stamp), frame_id=messages.FRAME_ID, width=k.width,
-            height=k.height, distortion_model=k.distortion_model, D=list(k.distortion),
-            K=list(k.k), R=[1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0], P=list(k.p)))
+        self._calibration.log(
+            CameraCalibration(
+                timestamp=_timestamp(stamp),
+                frame_id=messages.FRAME_ID,
+                width=k.width,
+                height=k.height,
+                distortion_model=k.distortion_model,
+                D=list(k.distortion),
+                K=list(k.k),
+                R=[1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0],
+                P=list(k.p),
+            )
+        )
         if self._points.has_sinks():
             points = decimated_points(snapshot.depth, k, self._point_step)
-            fields = [PackedElementField(name=axis, offset=4 * index,
-                                         type=PackedElementFieldNumericType.Float32)
-                      for index, axis in enumerate("xyz")]
-            self._points.log(PointCloud(timestamp=_timestamp(stamp),
-                                        frame_id=messages.FRAME_ID, point_stride=12,
-                                        fields=fields, data=points.tobytes()))
+            fields = [
+                PackedElementField(
+                    name=axis, offset=4 * index, type=PackedElementFieldNumericType.Float32
+                )
+                for index, axis in enumerate("xyz")
+            ]
+            self._points.log(
+                PointCloud(
+                    timestamp=_timestamp(stamp),
+                    frame_id=messages.FRAME_ID,
+                    point_stride=12,
+                    fields=fields,
+                    data=points.tobytes(),
+                )
+            )
 
     def close(self) -> None:
         if self._stopping.is_set():
@@ -181,24 +221,29 @@ class FoxgloveLiveServer:
         self._sender.join()
         self._server.stop()
 
-    def __enter__(self) -> "FoxgloveLiveServer":
+    def __enter__(self) -> FoxgloveLiveServer:
         return self
 
     def __exit__(self, *exc: object) -> None:
         self.close()
 
 
-def main(argv: Optional[list] = None) -> int:
-    from .live.camera_setup import open_camera, tcp_port
+def main(argv: list[str] | None = None) -> int:
+    from .kit_configs import CONFIG_HELP, ConfigNotFound
+    from .live.camera_setup import CameraSetupError, open_camera, tcp_port
 
-    parser = argparse.ArgumentParser(prog="python -m quorvan.foxglove_live",
-                                     description="Serve a camera to Foxglove on 127.0.0.1")
-    parser.add_argument("--config", help="emulated kit configuration")
+    parser = argparse.ArgumentParser(
+        prog="python -m quorvan.foxglove_live",
+        description="Serve a camera to Foxglove on 127.0.0.1",
+    )
+    parser.add_argument("--config", help=CONFIG_HELP)
     parser.add_argument("--port", type=tcp_port, default=DEFAULT_PORT)
     parser.add_argument("--mode", type=int, help="MODE before start")
     args = parser.parse_args(argv)
-    camera = open_camera(args.config, mode=args.mode)
-    if camera is None:
+    try:
+        camera = open_camera(args.config, mode=args.mode)
+    except (CameraSetupError, ConfigNotFound) as error:
+        print(f"error: {error}", file=sys.stderr)
         return 1
     try:
         server = FoxgloveLiveServer(camera, port=args.port)
@@ -209,7 +254,13 @@ def main(argv: Optional[list] = None) -> int:
         return 1
     print(f"Foxglove: open ws://127.0.0.1:{server.port} (Ctrl-C stops)", flush=True)
     try:
-        threading.Event().wait()
+        # SIGTERM (a service manager, kill) closes as Ctrl-C does; a process
+        # started in the background by a shell ignores SIGINT.
+        stop = threading.Event()
+        signal.signal(signal.SIGTERM, lambda *_: stop.set())
+        # A line every few seconds says that frames still flow.
+        while not stop.wait(5.0):
+            print(f"sent {server.frames_sent}  dropped {server.frames_dropped}", flush=True)
     except KeyboardInterrupt:
         pass
     finally:
@@ -217,6 +268,18 @@ def main(argv: Optional[list] = None) -> int:
         camera.stop()
         camera.close()
     return 0
+
+
+__all__ = [
+    "DEFAULT_PORT",
+    "FoxgloveLiveServer",
+    "TOPIC_AMPLITUDE",
+    "TOPIC_CALIBRATION",
+    "TOPIC_DEPTH",
+    "TOPIC_POINTS",
+    "decimated_points",
+    "main",
+]
 
 
 if __name__ == "__main__":

@@ -62,7 +62,7 @@ from __future__ import annotations
 import math
 import struct
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, Optional, Tuple
+from typing import Any, Callable
 
 import numpy as np
 import numpy.typing as npt
@@ -124,7 +124,7 @@ sensor_msgs/RegionOfInterest roi
 """
 
 
-def _concatenate(main: str, *dependencies: Tuple[str, str]) -> str:
+def _concatenate(main: str, *dependencies: tuple[str, str]) -> str:
     parts = [main]
     for name, text in dependencies:
         parts.append(f"{_SEPARATOR}\nMSG: {name}\n{text}")
@@ -212,25 +212,34 @@ COMPRESSED_DEPTH_FORMAT = "16UC1; compressedDepth rvl"
 SCHEMA_ENCODING = "ros2msg"
 MESSAGE_ENCODING = "cdr"
 
-_ENCODING_DTYPES: Dict[str, np.dtype[Any]] = {
+_ENCODING_DTYPES: dict[str, np.dtype[Any]] = {
     ENCODING_RAW: np.dtype("<i2"),
     ENCODING_FLOAT: np.dtype("<f4"),
 }
 
 _decoder_factory = DecoderFactory()
-_decoders: Dict[str, Callable[[bytes], Any]] = {}
+_decoders: dict[str, Callable[[bytes], Any]] = {}
 # The decoder factory keys its cache by schema id; each of our schemas has its own.
-_SCHEMA_IDS = {IMAGE_SCHEMA.name: 1, CAMERA_INFO_SCHEMA.name: 2,
-               COMPRESSED_IMAGE_SCHEMA.name: 3, POINT_CLOUD2_SCHEMA.name: 4}
+_SCHEMA_IDS = {
+    IMAGE_SCHEMA.name: 1,
+    CAMERA_INFO_SCHEMA.name: 2,
+    COMPRESSED_IMAGE_SCHEMA.name: 3,
+    POINT_CLOUD2_SCHEMA.name: 4,
+}
 
 
 def _decoder(schema: Schema) -> Callable[[bytes], Any]:
     decoder = _decoders.get(schema.name)
     if decoder is None:
-        record = McapSchema(id=_SCHEMA_IDS[schema.name], name=schema.name,
-                            encoding=SCHEMA_ENCODING, data=schema.data)
-        found: Optional[Callable[[bytes], Any]] = _decoder_factory.decoder_for(
-            MESSAGE_ENCODING, record)
+        record = McapSchema(
+            id=_SCHEMA_IDS[schema.name],
+            name=schema.name,
+            encoding=SCHEMA_ENCODING,
+            data=schema.data,
+        )
+        found: Callable[[bytes], Any] | None = _decoder_factory.decoder_for(
+            MESSAGE_ENCODING, record
+        )
         if found is None:
             raise ValueError(f"no CDR decoder for {schema.name}")
         decoder = found
@@ -238,7 +247,7 @@ def _decoder(schema: Schema) -> Callable[[bytes], Any]:
     return decoder
 
 
-def _stamp(stamp_ms: int) -> Tuple[int, int]:
+def _stamp(stamp_ms: int) -> tuple[int, int]:
     """``header.stamp`` (seconds, nanoseconds) of a millisecond timestamp."""
     seconds, milliseconds = divmod(int(stamp_ms), 1000)
     return seconds, milliseconds * 1_000_000
@@ -258,9 +267,7 @@ def depth_to_metres(depth_mm: npt.NDArray[np.float32]) -> npt.NDArray[np.float32
     return np.divide(depth_mm, np.float32(1000.0), dtype=np.float32)
 
 
-def encode_image(
-    plane: npt.NDArray[Any], stamp_ms: int, frame_id: str = FRAME_ID
-) -> bytes:
+def encode_image(plane: npt.NDArray[Any], stamp_ms: int, frame_id: str = FRAME_ID) -> bytes:
     """CDR bytes of a ``sensor_msgs/msg/Image`` holding ``plane``.
 
     ``plane`` is a 2-D int16 array (encoded ``16SC1``) or float32 array
@@ -302,10 +309,17 @@ def _deserialize(schema: Schema, data: bytes) -> Any:
     """
     try:
         return _decoder(schema)(bytes(data))
-    except (ValueError, TypeError, IndexError, KeyError, UnicodeDecodeError, OverflowError,
-            MemoryError, struct.error) as error:
-        raise ValueError(f"not a {schema.name} message: {type(error).__name__}: {error}") \
-            from None
+    except (
+        ValueError,
+        TypeError,
+        IndexError,
+        KeyError,
+        UnicodeDecodeError,
+        OverflowError,
+        MemoryError,
+        struct.error,
+    ) as error:
+        raise ValueError(f"not a {schema.name} message: {type(error).__name__}: {error}") from None
 
 
 def decode_image(data: bytes) -> DecodedImage:
@@ -329,8 +343,9 @@ def decode_image(data: bytes) -> DecodedImage:
         )
     rows = np.frombuffer(payload, dtype=np.uint8).reshape(height, step)
     pixels = rows[:, : width * dtype.itemsize].view(dtype)
-    return DecodedImage(_stamp_ns(message.header), str(message.header.frame_id),
-                        str(message.encoding), pixels)
+    return DecodedImage(
+        _stamp_ns(message.header), str(message.header.frame_id), str(message.encoding), pixels
+    )
 
 
 @dataclass(frozen=True)
@@ -344,15 +359,15 @@ class Intrinsics:
     cx: float
     cy: float
     distortion_model: str = "plumb_bob"
-    distortion: Tuple[float, ...] = field(default=(0.0, 0.0, 0.0, 0.0, 0.0))
+    distortion: tuple[float, ...] = field(default=(0.0, 0.0, 0.0, 0.0, 0.0))
 
     @property
-    def k(self) -> Tuple[float, ...]:
+    def k(self) -> tuple[float, ...]:
         """The 3x3 camera matrix, row by row."""
         return (self.fx, 0.0, self.cx, 0.0, self.fy, self.cy, 0.0, 0.0, 1.0)
 
     @property
-    def p(self) -> Tuple[float, ...]:
+    def p(self) -> tuple[float, ...]:
         """The 3x4 projection matrix of a single (unrectified, monocular) camera."""
         return (self.fx, 0.0, self.cx, 0.0, 0.0, self.fy, self.cy, 0.0, 0.0, 0.0, 1.0, 0.0)
 
@@ -369,16 +384,20 @@ def nominal_intrinsics(
     return Intrinsics(width, height, focal, focal, (width - 1) / 2.0, (height - 1) / 2.0)
 
 
-def encode_camera_info(
-    intrinsics: Intrinsics, stamp_ms: int, frame_id: str = FRAME_ID
-) -> bytes:
+def encode_camera_info(intrinsics: Intrinsics, stamp_ms: int, frame_id: str = FRAME_ID) -> bytes:
     """CDR bytes of a ``sensor_msgs/msg/CameraInfo`` for ``intrinsics``."""
     seconds, nanoseconds = _stamp(stamp_ms)
     return QuorvanMessageEncoder.cameraInfo(
-        intrinsics.width, intrinsics.height, intrinsics.distortion_model,
-        list(intrinsics.distortion), list(intrinsics.k),
-        [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0], list(intrinsics.p),
-        seconds, nanoseconds, frame_id,
+        intrinsics.width,
+        intrinsics.height,
+        intrinsics.distortion_model,
+        list(intrinsics.distortion),
+        list(intrinsics.k),
+        [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0],
+        list(intrinsics.p),
+        seconds,
+        nanoseconds,
+        frame_id,
     )
 
 
@@ -398,11 +417,16 @@ def decode_camera_info(data: bytes) -> DecodedCameraInfo:
     if len(k) != 9 or not all(math.isfinite(value) for value in k):
         raise ValueError("camera info with a camera matrix that is not 9 finite numbers")
     intrinsics = Intrinsics(
-        int(message.width), int(message.height), k[0], k[4], k[2], k[5],
-        str(message.distortion_model), tuple(float(value) for value in message.d),
+        int(message.width),
+        int(message.height),
+        k[0],
+        k[4],
+        k[2],
+        k[5],
+        str(message.distortion_model),
+        tuple(float(value) for value in message.d),
     )
-    return DecodedCameraInfo(_stamp_ns(message.header), str(message.header.frame_id),
-                             intrinsics)
+    return DecodedCameraInfo(_stamp_ns(message.header), str(message.header.frame_id), intrinsics)
 
 
 def encode_compressed_depth(
@@ -416,12 +440,15 @@ def encode_compressed_depth(
     Raises ``ValueError`` for another shape or type.
     """
     seconds, nanoseconds = _stamp(stamp_ms)
-    return QuorvanMessageEncoder.compressedDepth(np.asarray(depth_mm), seconds, nanoseconds,
-                                                 frame_id)
+    return QuorvanMessageEncoder.compressedDepth(
+        np.asarray(depth_mm), seconds, nanoseconds, frame_id
+    )
 
 
 def encode_point_cloud(
-    points: npt.NDArray[np.float32], stamp_ms: int, frame_id: str = FRAME_ID,
+    points: npt.NDArray[np.float32],
+    stamp_ms: int,
+    frame_id: str = FRAME_ID,
     is_dense: bool = False,
 ) -> bytes:
     """CDR bytes of a ``sensor_msgs/msg/PointCloud2`` of an organised cloud.
@@ -432,3 +459,37 @@ def encode_point_cloud(
     """
     seconds, nanoseconds = _stamp(stamp_ms)
     return QuorvanMessageEncoder.pointCloud(points, seconds, nanoseconds, frame_id, is_dense)
+
+
+__all__ = [
+    "CAMERA_INFO_SCHEMA",
+    "COMPRESSED_DEPTH_FORMAT",
+    "COMPRESSED_IMAGE_SCHEMA",
+    "DecodedCameraInfo",
+    "DecodedImage",
+    "ENCODING_FLOAT",
+    "ENCODING_RAW",
+    "FRAME_ID",
+    "IMAGE_SCHEMA",
+    "IMAGE_TOPICS",
+    "Intrinsics",
+    "MESSAGE_ENCODING",
+    "NOMINAL_HORIZONTAL_FOV_DEG",
+    "POINT_CLOUD2_SCHEMA",
+    "SCHEMA_ENCODING",
+    "Schema",
+    "TOPIC_AMPLITUDE",
+    "TOPIC_CAMERA_INFO",
+    "TOPIC_CONFIDENCE",
+    "TOPIC_DEPTH",
+    "TOPIC_RAW",
+    "decode_camera_info",
+    "decode_image",
+    "depth_to_metres",
+    "encode_camera_info",
+    "encode_compressed_depth",
+    "encode_image",
+    "encode_point_cloud",
+    "nominal_intrinsics",
+    "stamp_ns_to_ms",
+]

@@ -21,7 +21,7 @@ were read, so a failed start leaves an existing file untouched.
 
 Metadata records: ``quorvan.camera`` (the camera information), ``quorvan.sdk``
 (versions), ``quorvan.controls`` (controls in force at the start) and one
-``quorvan.control_change`` for every ``Recorder.setControl``; ``quorvan.summary``
+``quorvan.control_change`` for every ``Recorder.set_control``; ``quorvan.summary``
 (frames written and dropped) at the end. Attachments: the kit configuration and
 the calibration file when their paths are given.
 """
@@ -35,15 +35,16 @@ import threading
 import time
 from dataclasses import dataclass
 from types import TracebackType
-from typing import Any, Callable, Dict, List, Optional, Tuple, Type, Union
+from typing import Any, Callable, Union, cast
 
-import numpy as np
 import numpy.typing as npt
 from mcap.writer import CompressionType, Writer
 
 import QuorvanDepthCamera as qdc
 
 from . import closing, messages
+from ._version import package_version
+from .camera_like import CameraLike, ControllableCamera, Frame, FrameSource
 
 _log = logging.getLogger(__name__)
 PathLike = Union[str, pathlib.Path]
@@ -56,23 +57,29 @@ DEFAULT_QUEUE_FRAMES = 32
 class _QueuedFrame:
     log_time_ns: int
     stamp_ms: int
-    planes: Dict[str, npt.NDArray[Any]]
+    planes: dict[str, npt.NDArray[Any]]
 
 
-def camera_intrinsics(camera: Any, width: int, height: int) -> messages.Intrinsics:
+def camera_intrinsics(camera: CameraLike, width: int, height: int) -> messages.Intrinsics:
     """The camera's own intrinsics when it reports them, else the nominal pinhole."""
-    get_intrinsics: Optional[Callable[[], Any]] = getattr(camera, "getIntrinsics", None)
+    get_intrinsics: Callable[[], Any] | None = getattr(camera, "getIntrinsics", None)
     if get_intrinsics is not None:
         reported = get_intrinsics()
         if reported is not None and all(
             hasattr(reported, name) for name in ("fx", "fy", "cx", "cy")
         ):
-            return messages.Intrinsics(width, height, float(reported.fx), float(reported.fy),
-                                       float(reported.cx), float(reported.cy))
+            return messages.Intrinsics(
+                width,
+                height,
+                float(reported.fx),
+                float(reported.fy),
+                float(reported.cx),
+                float(reported.cy),
+            )
     return messages.nominal_intrinsics(width, height)
 
 
-def _camera_metadata(camera: Any) -> Dict[str, str]:
+def _camera_metadata(camera: CameraLike) -> dict[str, str]:
     info = camera.getCameraInfo()
     return {
         "index": str(info.index),
@@ -86,17 +93,24 @@ def _camera_metadata(camera: Any) -> Dict[str, str]:
     }
 
 
-def _read_attachments(kit_config: Optional[PathLike],
-                      calibration: Optional[PathLike]) -> List[Tuple[str, str, bytes]]:
-    return [(pathlib.Path(path).name, media_type, pathlib.Path(path).read_bytes())
-            for path, media_type in ((kit_config, "text/plain"),
-                                     (calibration, "application/octet-stream"))
-            if path is not None]
+def _read_attachments(
+    kit_config: PathLike | None, calibration: PathLike | None
+) -> list[tuple[str, str, bytes]]:
+    return [
+        (pathlib.Path(path).name, media_type, pathlib.Path(path).read_bytes())
+        for path, media_type in (
+            (kit_config, "text/plain"),
+            (calibration, "application/octet-stream"),
+        )
+        if path is not None
+    ]
 
 
-def _controls_in_force(camera: Any) -> Dict[str, str]:
-    return {name: str(camera.getControl(control))
-            for name, control in qdc.TOFControl.__members__.items()}
+def _controls_in_force(camera: CameraLike) -> dict[str, str]:
+    return {
+        name: str(camera.getControl(control))
+        for name, control in qdc.TOFControl.__members__.items()
+    }
 
 
 class Recorder:
@@ -105,19 +119,19 @@ class Recorder:
     def __init__(
         self,
         path: PathLike,
-        camera: Any,
+        camera: CameraLike,
         *,
         queue_frames: int = DEFAULT_QUEUE_FRAMES,
         compression: bool = False,
-        kit_config: Optional[PathLike] = None,
-        calibration: Optional[PathLike] = None,
-        output: Optional[Any] = None,
+        kit_config: PathLike | None = None,
+        calibration: PathLike | None = None,
+        output: Any | None = None,
     ) -> None:
-        if isinstance(queue_frames, bool) or not isinstance(queue_frames, int) \
-                or queue_frames < 1:
+        if isinstance(queue_frames, bool) or not isinstance(queue_frames, int) or queue_frames < 1:
             # queue.Queue(0) would be unbounded: a slow disk would fill memory.
-            raise ValueError(f"queue_frames must be a whole number of at least 1, "
-                             f"not {queue_frames!r}")
+            raise ValueError(
+                f"queue_frames must be a whole number of at least 1, not {queue_frames!r}"
+            )
         self._camera = camera
         info = camera.getCameraInfo()
         self._sensor_size = (int(info.width), int(info.height))
@@ -128,7 +142,7 @@ class Recorder:
         controls = _controls_in_force(camera)
         self._stream = output if output is not None else open(path, "wb")
         self._owns_stream = output is None
-        self._channels: Dict[str, int] = {}
+        self._channels: dict[str, int] = {}
         self._lock = threading.Lock()  # guards the writer between the two threads
         try:
             self._writer = Writer(
@@ -142,11 +156,11 @@ class Recorder:
             if self._owns_stream:
                 self._stream.close()
             raise
-        self._queue: "queue.Queue[Optional[_QueuedFrame]]" = queue.Queue(maxsize=queue_frames)
-        self._intrinsics: Dict[tuple[int, int], messages.Intrinsics] = {}
+        self._queue: queue.Queue[_QueuedFrame | None] = queue.Queue(maxsize=queue_frames)
+        self._intrinsics: dict[tuple[int, int], messages.Intrinsics] = {}
         self.written = 0
         self.dropped = 0
-        self._error: Optional[BaseException] = None
+        self._error: BaseException | None = None
         self._closed = False
         self._thread = threading.Thread(target=self._drain, name="quorvan-recorder", daemon=True)
         self._thread.start()
@@ -154,43 +168,64 @@ class Recorder:
 
     def _register_channels(self) -> None:
         schema_ids = {
-            schema.name: self._writer.register_schema(schema.name, messages.SCHEMA_ENCODING,
-                                                      schema.data)
+            schema.name: self._writer.register_schema(
+                schema.name, messages.SCHEMA_ENCODING, schema.data
+            )
             for schema in (messages.IMAGE_SCHEMA, messages.CAMERA_INFO_SCHEMA)
         }
         for topic in messages.IMAGE_TOPICS:
             self._channels[topic] = self._writer.register_channel(
-                topic, messages.MESSAGE_ENCODING, schema_ids[messages.IMAGE_SCHEMA.name])
+                topic, messages.MESSAGE_ENCODING, schema_ids[messages.IMAGE_SCHEMA.name]
+            )
         self._channels[messages.TOPIC_CAMERA_INFO] = self._writer.register_channel(
-            messages.TOPIC_CAMERA_INFO, messages.MESSAGE_ENCODING,
-            schema_ids[messages.CAMERA_INFO_SCHEMA.name])
+            messages.TOPIC_CAMERA_INFO,
+            messages.MESSAGE_ENCODING,
+            schema_ids[messages.CAMERA_INFO_SCHEMA.name],
+        )
 
-    def _write_start_metadata(self, camera_metadata: Dict[str, str], controls: Dict[str, str],
-                              attachments: List[Tuple[str, str, bytes]]) -> None:
+    def _write_start_metadata(
+        self,
+        camera_metadata: dict[str, str],
+        controls: dict[str, str],
+        attachments: list[tuple[str, str, bytes]],
+    ) -> None:
         self._writer.add_metadata("quorvan.camera", camera_metadata)
-        self._writer.add_metadata("quorvan.sdk", {
-            "QuorvanDepthCamera": str(qdc.__version__),
-            "recorder": LIBRARY,
-        })
+        self._writer.add_metadata(
+            "quorvan.sdk",
+            {
+                # The package's release; the extension module's own __version__ stays "dev".
+                "QuorvanDepthCamera": package_version(),
+                "recorder": LIBRARY,
+            },
+        )
         self._writer.add_metadata("quorvan.controls", controls)
         now = time.time_ns()
         for name, media_type, data in attachments:
             self._writer.add_attachment(now, now, name, media_type, data)
 
-    def setControl(self, control: Any, value: int) -> Any:
-        """Sets a control on the camera and records the change with its result."""
-        status = self._camera.setControl(control, value)
+    def set_control(self, control: qdc.TOFControl, value: int) -> qdc.TOFErrorCode:
+        """Sets a control on the camera and records the change with its result.
+
+        The camera must be one whose controls can be set (a replayed recording's cannot)."""
+        status = cast(ControllableCamera, self._camera).setControl(control, value)
         with self._lock:
-            self._writer.add_metadata("quorvan.control_change", {
-                "control": control.name,
-                "value": str(value),
-                "status": status.name,
-                "log_time_ns": str(time.time_ns()),
-                "frames_written": str(self.written),
-            })
+            self._writer.add_metadata(
+                "quorvan.control_change",
+                {
+                    "control": control.name,
+                    "value": str(value),
+                    "status": status.name,
+                    "log_time_ns": str(time.time_ns()),
+                    "frames_written": str(self.written),
+                },
+            )
         return status
 
-    def write(self, frame: Any) -> bool:
+    # The first name of set_control, mirroring the camera's; applications written
+    # against it keep working.
+    setControl = set_control
+
+    def write(self, frame: Frame) -> bool:
         """Queues a frame's planes (copied); False when the queue was full and it was dropped."""
         if self._closed:
             raise ValueError("write on a closed recorder")
@@ -243,17 +278,22 @@ class Recorder:
                     plane = messages.depth_to_metres(plane)
                 if topic != messages.TOPIC_RAW:
                     height, width = plane.shape[-2], plane.shape[-1]
-                self._writer.add_message(self._channels[topic], item.log_time_ns,
-                                         messages.encode_image(plane, item.stamp_ms),
-                                         item.log_time_ns)
+                self._writer.add_message(
+                    self._channels[topic],
+                    item.log_time_ns,
+                    messages.encode_image(plane, item.stamp_ms),
+                    item.log_time_ns,
+                )
             intrinsics = self._intrinsics.get((width, height))
             if intrinsics is None:
                 intrinsics = camera_intrinsics(self._camera, width, height)
                 self._intrinsics[(width, height)] = intrinsics
-            self._writer.add_message(self._channels[messages.TOPIC_CAMERA_INFO],
-                                     item.log_time_ns,
-                                     messages.encode_camera_info(intrinsics, item.stamp_ms),
-                                     item.log_time_ns)
+            self._writer.add_message(
+                self._channels[messages.TOPIC_CAMERA_INFO],
+                item.log_time_ns,
+                messages.encode_camera_info(intrinsics, item.stamp_ms),
+                item.log_time_ns,
+            )
 
     def close(self) -> None:
         """Writes what is queued, the summary and the index, and closes the file.
@@ -268,10 +308,13 @@ class Recorder:
         if self._error is None:
             try:
                 with self._lock:
-                    self._writer.add_metadata("quorvan.summary", {
-                        "frames_written": str(self.written),
-                        "frames_dropped": str(self.dropped),
-                    })
+                    self._writer.add_metadata(
+                        "quorvan.summary",
+                        {
+                            "frames_written": str(self.written),
+                            "frames_dropped": str(self.dropped),
+                        },
+                    )
                     self._writer.finish()  # type: ignore[no-untyped-call]
             except Exception as error:  # noqa: BLE001 - reported below, like a frame's
                 self._error = error
@@ -284,22 +327,26 @@ class Recorder:
                     self._error = error
         self._raise_if_failed()
 
-    def __enter__(self) -> "Recorder":
+    def __enter__(self) -> Recorder:
         return self
 
-    def __exit__(self, kind: Optional[Type[BaseException]], error: Optional[BaseException],
-                 trace: Optional[TracebackType]) -> None:
+    def __exit__(
+        self,
+        kind: type[BaseException] | None,
+        error: BaseException | None,
+        trace: TracebackType | None,
+    ) -> None:
         self.close()
 
 
 def record_camera(
-    camera: Any,
+    camera: FrameSource,
     recorder: Recorder,
     *,
-    frames: Optional[int] = None,
-    seconds: Optional[float] = None,
+    frames: int | None = None,
+    seconds: float | None = None,
     timeout_ms: int = 2000,
-    progress: Optional[Callable[[int], None]] = None,
+    progress: Callable[[int], None] | None = None,
 ) -> int:
     """Requests frames from a started camera into ``recorder`` until ``frames``
     frames or ``seconds`` have passed; returns the frames handed to the recorder."""
@@ -324,4 +371,4 @@ def record_camera(
     return count
 
 
-__all__: List[str] = ["Recorder", "record_camera", "camera_intrinsics"]
+__all__: list[str] = ["Recorder", "record_camera", "camera_intrinsics"]

@@ -21,8 +21,9 @@ from __future__ import annotations
 import logging
 import pathlib
 import struct
+from collections.abc import Iterator
 from dataclasses import dataclass, field
-from typing import IO, Dict, Iterator, List, Optional, Tuple, Union
+from typing import IO, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -34,7 +35,7 @@ from . import messages
 _log = logging.getLogger(__name__)
 
 PathLike = Union[str, pathlib.Path]
-RawFrame = Tuple[int, npt.NDArray[np.int16]]
+RawFrame = tuple[int, npt.NDArray[np.int16]]
 
 # The header stamp sits right after the 4-byte CDR encapsulation header.
 _STAMP = struct.Struct("<iI")
@@ -42,8 +43,11 @@ _INT32 = (-(2**31), 2**31 - 1)
 # Bounds of the recorded sensor the playback camera is built for; a sensor
 # outside them is damage, not a camera. The 640x480 sensor's raw capture is
 # 4810 rows high, hence the generous height.
-CAMERA_FIELD_RANGES: Dict[str, Tuple[int, int]] = {
-    "width": (1, 65535), "height": (1, 65535), "bit_width": (1, 16), "bpp": (1, 4),
+CAMERA_FIELD_RANGES: dict[str, tuple[int, int]] = {
+    "width": (1, 65535),
+    "height": (1, 65535),
+    "bit_width": (1, 16),
+    "bpp": (1, 4),
 }
 # Samples of one raw capture, far above any sensor's (640 x 4810).
 _MAX_CAPTURE_SAMPLES = 1 << 23
@@ -53,9 +57,9 @@ _MAX_CAPTURE_SAMPLES = 1 << 23
 class RecordingIndex:
     """What a scan of a recording found: its metadata and its raw frames' stamps."""
 
-    camera: Dict[str, str] = field(default_factory=dict)
-    controls: Dict[str, str] = field(default_factory=dict)
-    raw_stamps_ms: List[int] = field(default_factory=list)
+    camera: dict[str, str] = field(default_factory=dict)
+    controls: dict[str, str] = field(default_factory=dict)
+    raw_stamps_ms: list[int] = field(default_factory=list)
     truncated: bool = False
 
 
@@ -76,8 +80,7 @@ def _records(stream: IO[bytes]) -> Iterator[object]:
     return iter(StreamReader(stream, skip_magic=False).records)
 
 
-def metadata_int(values: Dict[str, str], name: str, bounds: Tuple[int, int],
-                 what: str) -> int:
+def metadata_int(values: dict[str, str], name: str, bounds: tuple[int, int], what: str) -> int:
     """``values[name]`` as an integer within ``bounds``; ``ValueError`` naming it otherwise."""
     text = values.get(name)
     try:
@@ -89,11 +92,13 @@ def metadata_int(values: Dict[str, str], name: str, bounds: Tuple[int, int],
     return number
 
 
-def _record_control_change(index: RecordingIndex, change: Dict[str, str]) -> None:
+def _record_control_change(index: RecordingIndex, change: dict[str, str]) -> None:
     control, value = change.get("control"), change.get("value")
     if control is None or value is None:
-        _log.warning("a quorvan.control_change record without its control or value "
-                     "is ignored: %r", dict(change))
+        _log.warning(
+            "a quorvan.control_change record without its control or value is ignored: %r",
+            dict(change),
+        )
         return
     if change.get("status") == "QuorvanSuccess":
         index.controls[control] = value
@@ -132,8 +137,9 @@ def scan_recording(path: PathLike) -> RecordingIndex:
         except Exception as error:  # noqa: BLE001
             if not index.raw_stamps_ms and not index.camera:
                 raise ValueError(f"{path} is not an MCAP recording ({error})") from None
-            _log.debug("%s is damaged after %d raw frames: %s", path,
-                       len(index.raw_stamps_ms), error)
+            _log.debug(
+                "%s is damaged after %d raw frames: %s", path, len(index.raw_stamps_ms), error
+            )
             index.truncated = True
     if not seen_footer:
         index.truncated = True
@@ -144,25 +150,27 @@ def scan_recording(path: PathLike) -> RecordingIndex:
     return index
 
 
-def camera_format(index: RecordingIndex, path: PathLike) -> Tuple[int, int, int, int]:
+def camera_format(index: RecordingIndex, path: PathLike) -> tuple[int, int, int, int]:
     """(width, height, bit_width, bpp) of the recorded sensor; ``ValueError`` when damaged."""
     width, height, bit_width, bpp = (
         metadata_int(index.camera, name, bounds, f"{path}: quorvan.camera")
-        for name, bounds in CAMERA_FIELD_RANGES.items())
+        for name, bounds in CAMERA_FIELD_RANGES.items()
+    )
     if width * height > _MAX_CAPTURE_SAMPLES:
-        raise ValueError(f"{path}: quorvan.camera width {width} and height {height} "
-                         "are not a sensor's")
+        raise ValueError(
+            f"{path}: quorvan.camera width {width} and height {height} are not a sensor's"
+        )
     return width, height, bit_width, bpp
 
 
-def recorded_control(index: RecordingIndex, name: str, path: PathLike) -> Optional[int]:
+def recorded_control(index: RecordingIndex, name: str, path: PathLike) -> int | None:
     """The recorded value of a control as a 32-bit integer, None when not recorded."""
     if name not in index.controls:
         return None
     return metadata_int(index.controls, name, _INT32, f"{path}: recorded control")
 
 
-def raw_frames(path: PathLike, limit: int) -> Iterator[Union[RawFrame, DamagedFrame]]:
+def raw_frames(path: PathLike, limit: int) -> Iterator[RawFrame | DamagedFrame]:
     """The first ``limit`` raw frames of a recording, each as (stamp in ms, int16
     plane) or, when its message cannot be decoded, as a :class:`DamagedFrame`."""
     raw_channels: set[int] = set()
@@ -198,3 +206,16 @@ def iter_raw_frames(path: PathLike, limit: int) -> Iterator[RawFrame]:
             _log.warning("%s: raw frame %d skipped: %s", path, frame.number, frame.reason)
             continue
         yield frame
+
+
+__all__ = [
+    "CAMERA_FIELD_RANGES",
+    "DamagedFrame",
+    "RecordingIndex",
+    "camera_format",
+    "iter_raw_frames",
+    "metadata_int",
+    "raw_frames",
+    "recorded_control",
+    "scan_recording",
+]

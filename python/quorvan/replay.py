@@ -41,7 +41,7 @@ import pathlib
 import threading
 import time
 import warnings
-from typing import List, Optional, Union
+from typing import TYPE_CHECKING, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -49,8 +49,16 @@ import numpy.typing as npt
 import QuorvanDepthCamera as qdc
 
 from . import closing
-from .recording_file import (DamagedFrame, RecordingIndex, camera_format, iter_raw_frames,
-                             raw_frames, recorded_control, scan_recording)
+from .camera_like import CameraLike
+from .recording_file import (
+    DamagedFrame,
+    RecordingIndex,
+    camera_format,
+    iter_raw_frames,
+    raw_frames,
+    recorded_control,
+    scan_recording,
+)
 
 _log = logging.getLogger(__name__)
 
@@ -70,22 +78,22 @@ class PlaybackCamera:
         self._path = pathlib.Path(path)
         self.realtime = realtime
         self.loop = loop
-        self._index: Optional[RecordingIndex] = None
-        self._native: Optional[qdc.QuorvanPlaybackCamera] = None
-        self._feeder: Optional[threading.Thread] = None
+        self._index: RecordingIndex | None = None
+        self._native: qdc.QuorvanPlaybackCamera | None = None
+        self._feeder: threading.Thread | None = None
         self._stop = threading.Event()
         self._finished = threading.Event()
         self._lock = threading.Lock()
-        self._seek_to: Optional[int] = None
+        self._seek_to: int | None = None
         self._position = 0
         # Fast playback: one raw frame may be ahead of the consumer, so the
         # camera's pool never has to drop an unrequested frame.
         self._credits = threading.Semaphore(1)
         # Set by stop() and seek() to end a wait between recorded timestamps.
         self._wake = threading.Event()
-        self._exit_registration: Optional[int] = None
+        self._exit_registration: int | None = None
         self.frames_skipped = 0
-        self.error: Optional[str] = None
+        self.error: str | None = None
 
     # -- the camera interface ------------------------------------------------
 
@@ -99,10 +107,14 @@ class PlaybackCamera:
             warnings.warn(
                 f"{self._path} ends without its closing records (the recorder was stopped "
                 f"abruptly): replaying the {len(index.raw_stamps_ms)} complete raw frames "
-                "before the cut", RuntimeWarning, stacklevel=2)
+                "before the cut",
+                RuntimeWarning,
+                stacklevel=2,
+            )
         width, height, bit_width, bpp = camera_format(index, self._path)
-        controls = {name: recorded_control(index, name, self._path)
-                    for name in _PROCESSING_CONTROLS}
+        controls = {
+            name: recorded_control(index, name, self._path) for name in _PROCESSING_CONTROLS
+        }
         native = qdc.QuorvanPlaybackCamera(width, height, bit_width, bpp)
         status = native.open()
         if status != qdc.TOFErrorCode.QuorvanSuccess:
@@ -133,14 +145,14 @@ class PlaybackCamera:
             self._exit_registration = closing.close_at_exit(self)
         return status
 
-    def requestFrame(self, timeout: int) -> Optional[Frame]:
+    def requestFrame(self, timeout: int) -> Frame | None:
         """The next processed frame, or None after ``timeout`` ms."""
         frame = self._require_native().requestFrame(timeout)
         if frame is not None:
             self._credits.release()
         return frame
 
-    def releaseFrame(self, frame: Optional[qdc.QuorvanFrame]) -> qdc.TOFErrorCode:
+    def releaseFrame(self, frame: qdc.QuorvanFrame | None) -> qdc.TOFErrorCode:
         return self._require_native().releaseFrame(frame)
 
     def stop(self) -> qdc.TOFErrorCode:
@@ -216,11 +228,11 @@ class PlaybackCamera:
         with self._lock:
             return self._position
 
-    def wait_finished(self, timeout: Optional[float] = None) -> bool:
+    def wait_finished(self, timeout: float | None = None) -> bool:
         """True once every raw frame was handed to the camera (never, when looping)."""
         return self._finished.wait(timeout)
 
-    def __enter__(self) -> "PlaybackCamera":
+    def __enter__(self) -> PlaybackCamera:
         status = self.open()
         if status != qdc.TOFErrorCode.QuorvanSuccess:
             raise RuntimeError(f"cannot open the playback camera: {status.name}")
@@ -241,7 +253,7 @@ class PlaybackCamera:
             raise RuntimeError("the playback camera is not open")
         return self._index
 
-    def _take_seek(self) -> Optional[int]:
+    def _take_seek(self) -> int | None:
         with self._lock:
             target, self._seek_to = self._seek_to, None
             return target
@@ -258,8 +270,10 @@ class PlaybackCamera:
             if pushed == 0 and (start == 0 or not self.loop):
                 if self.frames_skipped:
                     # Looping again would read the same damage at full speed for ever.
-                    self.error = (f"no raw frame from position {start} on could be played "
-                                  f"({self.frames_skipped} skipped as damaged)")
+                    self.error = (
+                        f"no raw frame from position {start} on could be played "
+                        f"({self.frames_skipped} skipped as damaged)"
+                    )
                     _log.error("%s: %s", self._path, self.error)
                 self._finished.set()
                 return
@@ -269,10 +283,9 @@ class PlaybackCamera:
             with self._lock:
                 self._position = 0
 
-    def _play(self, native: qdc.QuorvanPlaybackCamera, start: int,
-              count: int) -> tuple[bool, int]:
+    def _play(self, native: qdc.QuorvanPlaybackCamera, start: int, count: int) -> tuple[bool, int]:
         """Pushes frames from ``start``: (whether a seek interrupted it, frames pushed)."""
-        first_stamp: Optional[int] = None
+        first_stamp: int | None = None
         first_wall = 0.0
         pushed = 0
         for number, frame in enumerate(raw_frames(self._path, count)):
@@ -300,8 +313,9 @@ class PlaybackCamera:
             if result:
                 pushed += 1
             else:
-                self._skip(number, f"a raw frame of shape {raw.shape} does not fit the "
-                                   "recorded camera")
+                self._skip(
+                    number, f"a raw frame of shape {raw.shape} does not fit the recorded camera"
+                )
                 if not self.realtime:
                     self._credits.release()  # nothing reached the camera for it
             with self._lock:
@@ -332,8 +346,9 @@ class PlaybackCamera:
                 return True
         return False
 
-    def _push(self, native: qdc.QuorvanPlaybackCamera, raw: npt.NDArray[np.int16],
-              stamp_ms: int) -> Optional[bool]:
+    def _push(
+        self, native: qdc.QuorvanPlaybackCamera, raw: npt.NDArray[np.int16], stamp_ms: int
+    ) -> bool | None:
         """True when pushed, False when the camera refuses the frame, None when stopped."""
         while not self._stop.is_set():
             status = native.pushRaw(raw, stamp_ms, _PUSH_WAIT_MS)
@@ -346,4 +361,10 @@ class PlaybackCamera:
         return None
 
 
-__all__: List[str] = ["PlaybackCamera", "RecordingIndex", "scan_recording", "iter_raw_frames"]
+__all__: list[str] = ["PlaybackCamera", "RecordingIndex", "scan_recording", "iter_raw_frames"]
+
+
+if TYPE_CHECKING:
+    # mypy proves here that a playback goes wherever a camera is read.
+    def _fits(playback: PlaybackCamera) -> CameraLike:
+        return playback

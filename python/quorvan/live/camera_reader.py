@@ -19,10 +19,12 @@ import collections
 import threading
 import time
 from dataclasses import dataclass
-from typing import Any, Callable, Deque, Optional
+from typing import Any, Callable, Optional
 
 import numpy as np
 import numpy.typing as npt
+
+from ..camera_like import FrameSource
 
 Plane = Optional[npt.NDArray[Any]]
 
@@ -45,7 +47,7 @@ class FrameSnapshot:
     raw: Plane = None
 
     @property
-    def shape(self) -> tuple:
+    def shape(self) -> tuple[int, ...]:
         for plane in (self.depth, self.raw, self.amplitude, self.confidence):
             if plane is not None:
                 return tuple(plane.shape)
@@ -58,9 +60,9 @@ class NewestFrameSlot:
 
     def __init__(self, capacity: int = 1) -> None:
         self._condition = threading.Condition()  # guards _frames, _newest and the counters
-        self._frames: Deque[FrameSnapshot] = collections.deque()
+        self._frames: collections.deque[FrameSnapshot] = collections.deque()
         self._capacity = max(1, capacity)
-        self._newest: Optional[FrameSnapshot] = None
+        self._newest: FrameSnapshot | None = None
         self._closed = False
         self.frames_put = 0
         self.frames_dropped = 0
@@ -75,7 +77,7 @@ class NewestFrameSlot:
             self.frames_put += 1
             self._condition.notify_all()
 
-    def take(self, timeout_s: float) -> Optional[FrameSnapshot]:
+    def take(self, timeout_s: float) -> FrameSnapshot | None:
         """The oldest frame not yet taken, waiting up to ``timeout_s``; None on timeout or close."""
         deadline = time.monotonic() + timeout_s
         with self._condition:
@@ -86,7 +88,7 @@ class NewestFrameSlot:
                 self._condition.wait(remaining)
             return self._frames.popleft() if self._frames else None
 
-    def peek(self) -> Optional[FrameSnapshot]:
+    def peek(self) -> FrameSnapshot | None:
         """The newest frame, taken or not."""
         with self._condition:
             return self._newest
@@ -115,13 +117,16 @@ def snapshot_frame(frame: Any, sequence: int) -> FrameSnapshot:
     read_ns = time.time_ns()
     if hasattr(frame, "getDepthData"):
         return FrameSnapshot(
-            sequence, timestamp, read_ns,
+            sequence,
+            timestamp,
+            read_ns,
             depth=np.asarray(frame.getDepthData(), dtype=np.float32),
             amplitude=np.asarray(frame.getAmplitudeData(), dtype=np.float32),
             confidence=np.asarray(frame.getConfidenceData(), dtype=np.float32),
         )
-    return FrameSnapshot(sequence, timestamp, read_ns,
-                         raw=np.asarray(frame.getRawData(), dtype=np.int16))
+    return FrameSnapshot(
+        sequence, timestamp, read_ns, raw=np.asarray(frame.getRawData(), dtype=np.int16)
+    )
 
 
 class CameraReader:
@@ -134,14 +139,19 @@ class CameraReader:
     next frame.
     """
 
-    def __init__(self, camera: Any, deliver: Callable[[FrameSnapshot], None],
-                 poll_interval_s: float = 0.0005, wait_ms: int = 50) -> None:
+    def __init__(
+        self,
+        camera: FrameSource,
+        deliver: Callable[[FrameSnapshot], None],
+        poll_interval_s: float = 0.0005,
+        wait_ms: int = 50,
+    ) -> None:
         self._camera = camera
         self._deliver = deliver
         self._poll_interval_s = poll_interval_s
         self._wait_ms = wait_ms
         self._stopping = threading.Event()
-        self._thread: Optional[threading.Thread] = None
+        self._thread: threading.Thread | None = None
         self._counter = 0
         self.frames_read = 0
         self.read_errors = 0
@@ -150,8 +160,7 @@ class CameraReader:
         if self._thread is not None:
             return
         self._stopping.clear()
-        self._thread = threading.Thread(target=self._run, name="quorvan-camera-reader",
-                                        daemon=True)
+        self._thread = threading.Thread(target=self._run, name="quorvan-camera-reader", daemon=True)
         self._thread.start()
 
     def stop(self) -> None:
@@ -189,3 +198,11 @@ class CameraReader:
                     pass
             self.frames_read += 1
             self._deliver(snapshot)
+
+
+__all__ = [
+    "CameraReader",
+    "FrameSnapshot",
+    "NewestFrameSlot",
+    "snapshot_frame",
+]

@@ -3,34 +3,46 @@
 from __future__ import annotations
 
 import argparse
-import sys
-from typing import Any, Optional
 
 import QuorvanDepthCamera as qdc
 
+from ..kit_configs import resolve_config
 
-def open_camera(config: Optional[str], raw: bool = False,
-                mode: Optional[int] = None) -> Optional[Any]:
-    """The emulated kit (or ``config``'s kit) opened and started; None after printing why not.
+__all__ = ["CameraSetupError", "open_camera", "tcp_port"]
 
-    ``mode`` sets ``MODE`` before the start (1: the 640x480 sensor's two frequencies).
+
+class CameraSetupError(RuntimeError):
+    """The camera could not be opened, configured or started; the message says which."""
+
+
+def open_camera(
+    config: str | None, raw: bool = False, mode: int | None = None
+) -> qdc.QuorvanCamera:
+    """The emulated kit (or ``config``'s kit) opened and started.
+
+    ``config`` is a file path or the name of a shipped configuration
+    (``vga640_single``); ``mode`` sets ``MODE`` before the start (1: the
+    640x480 sensor's two frequencies). Raises :class:`CameraSetupError`
+    (a ``ConfigNotFound`` for an unknown configuration name) with a one-line
+    reason, the camera closed again.
     """
+    path = resolve_config(config) if config else None
     camera = qdc.QuorvanCamera()
-    status = (camera.openWithFile(config) if config else camera.open(qdc.TOFConnect.USB))
+    status = camera.openWithFile(path) if path else camera.open(qdc.TOFConnect.USB)
     if status != qdc.TOFErrorCode.QuorvanSuccess:
-        print(f"error: cannot open the camera{' ' + config if config else ''}: {status.name}",
-              file=sys.stderr)
-        return None
-    if mode is not None and camera.setControl(qdc.TOFControl.MODE, mode) \
-            != qdc.TOFErrorCode.QuorvanSuccess:
-        print(f"error: the camera refuses MODE {mode}", file=sys.stderr)
+        raise CameraSetupError(
+            f"cannot open the camera{' ' + config if config else ''}: {status.name}"
+        )
+    if (
+        mode is not None
+        and camera.setControl(qdc.TOFControl.MODE, mode) != qdc.TOFErrorCode.QuorvanSuccess
+    ):
         camera.close()
-        return None
+        raise CameraSetupError(f"the camera refuses MODE {mode}")
     status = camera.start(qdc.TOFOutput.RAW if raw else qdc.TOFOutput.DEPTH)
     if status != qdc.TOFErrorCode.QuorvanSuccess:
-        print(f"error: cannot start the camera: {status.name}", file=sys.stderr)
         camera.close()
-        return None
+        raise CameraSetupError(f"cannot start the camera: {status.name}")
     return camera
 
 

@@ -4,16 +4,24 @@ from __future__ import annotations
 
 import threading
 import time
-from typing import Any, Optional, Sequence
+from collections.abc import Sequence
 
 import zenoh
 import zenoh.ext as zext
 
 from .. import closing, messages
+from ..camera_like import CameraLike
 from .camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
-from .session import (CAMERA_INFO_KEY, DEFAULT_ENDPOINT, PLANE_KEYS, PUBLISHER_TOKEN_KEY,
-                      check_name, endpoints, key, open_session)
-
+from .session import (
+    CAMERA_INFO_KEY,
+    DEFAULT_ENDPOINT,
+    PLANE_KEYS,
+    PUBLISHER_TOKEN_KEY,
+    check_name,
+    endpoints,
+    key,
+    open_session,
+)
 
 _PROBE_HANDSHAKE_MS = 1000
 
@@ -22,15 +30,20 @@ class PublisherNameTaken(RuntimeError):
     """Another publisher with the same name is already on the bus."""
 
 
-def camera_intrinsics(camera: Any, shape: tuple) -> messages.Intrinsics:
+def camera_intrinsics(camera: CameraLike, shape: tuple[int, ...]) -> messages.Intrinsics:
     """The camera's own intrinsics if it reports them, else the nominal pinhole."""
     get_intrinsics = getattr(camera, "getIntrinsics", None)
     if get_intrinsics is not None:
         try:
             reported = get_intrinsics()
-            return messages.Intrinsics(int(reported.width), int(reported.height),
-                                       float(reported.fx), float(reported.fy),
-                                       float(reported.cx), float(reported.cy))
+            return messages.Intrinsics(
+                int(reported.width),
+                int(reported.height),
+                float(reported.fx),
+                float(reported.fy),
+                float(reported.cx),
+                float(reported.cy),
+            )
         except (AttributeError, RuntimeError, TypeError):
             pass
     height, width = shape[-2], shape[-1]
@@ -59,8 +72,14 @@ class Publisher:
     reachable, ``RuntimeError`` when the endpoints cannot be used.
     """
 
-    def __init__(self, camera: Any, name: str, *, listen: Optional[Sequence[str]] = None,
-                 connect: Optional[Sequence[str]] = None) -> None:
+    def __init__(
+        self,
+        camera: CameraLike,
+        name: str,
+        *,
+        listen: Sequence[str] | None = None,
+        connect: Sequence[str] | None = None,
+    ) -> None:
         self.name = check_name(name)
         self._camera = camera
         listen_on = endpoints(listen, [DEFAULT_ENDPOINT] if not connect else [])
@@ -71,52 +90,55 @@ class Publisher:
             raise RuntimeError(f"cannot listen on {', '.join(listen_on)}: {error}") from None
         try:
             self._refuse_if_running(self._session)
-            self._token = self._session.liveliness().declare_token(
-                key(name, PUBLISHER_TOKEN_KEY))
+            self._token = self._session.liveliness().declare_token(key(name, PUBLISHER_TOKEN_KEY))
             self._publishers = {
                 leaf: self._session.declare_publisher(
-                    key(name, leaf), congestion_control=zenoh.CongestionControl.DROP,
-                    express=True)
+                    key(name, leaf), congestion_control=zenoh.CongestionControl.DROP, express=True
+                )
                 for leaf in PLANE_KEYS + (CAMERA_INFO_KEY,)
             }
         except BaseException:
-            self._session.close()
+            self._session.close()  # type: ignore[no-untyped-call]
             raise
-        self._intrinsics: Optional[messages.Intrinsics] = None
+        self._intrinsics: messages.Intrinsics | None = None
         self._slot = NewestFrameSlot(capacity=4)
         self._reader = CameraReader(camera, self._slot.put)
         self._stopping = threading.Event()
         self.frames_sent = 0
         self.send_errors = 0
-        self._sender = threading.Thread(target=self._send_loop, name="quorvan-publisher",
-                                        daemon=True)
+        self._sender = threading.Thread(
+            target=self._send_loop, name="quorvan-publisher", daemon=True
+        )
         self._reader.start()
         self._sender.start()
         self._exit_registration = closing.close_at_exit(self)
 
-    def _refuse_if_running(self, session: "zenoh.Session") -> None:
+    def _refuse_if_running(self, session: zenoh.Session) -> None:
         token = key(self.name, PUBLISHER_TOKEN_KEY)
         for reply in session.liveliness().get(token, timeout=1.0):
             if reply.ok is not None:
                 raise PublisherNameTaken(
                     f"a publisher named {self.name!r} is already running; "
-                    "stop it or choose another name")
+                    "stop it or choose another name"
+                )
 
-    def _refuse_if_name_taken(self, listen_on: Sequence[str],
-                              connect: Optional[Sequence[str]]) -> None:
+    def _refuse_if_name_taken(
+        self, listen_on: Sequence[str], connect: Sequence[str] | None
+    ) -> None:
         # The endpoint is busy: if it is our own kind with this name, say so.
         # Whatever holds it may accept connections and never answer, so the
         # probe gives up on a handshake after a second.
         try:
-            probe = open_session([], list(listen_on) + list(connect or []),
-                                 handshake_timeout_ms=_PROBE_HANDSHAKE_MS)
+            probe = open_session(
+                [], list(listen_on) + list(connect or []), handshake_timeout_ms=_PROBE_HANDSHAKE_MS
+            )
         except zenoh.ZError:
             return
         try:
             time.sleep(0.2)
             self._refuse_if_running(probe)
         finally:
-            probe.close()
+            probe.close()  # type: ignore[no-untyped-call]
 
     @property
     def frames_read(self) -> int:
@@ -149,10 +171,13 @@ class Publisher:
         present = {leaf: plane for leaf, plane in planes.items() if plane is not None}
         if self._intrinsics is None or (self._intrinsics.width != snapshot.shape[-1]):
             self._intrinsics = camera_intrinsics(self._camera, snapshot.shape)
-        payloads = [(leaf, messages.encode_image(plane, snapshot.timestamp))
-                    for leaf, plane in present.items()]
-        payloads.append((CAMERA_INFO_KEY,
-                         messages.encode_camera_info(self._intrinsics, snapshot.timestamp)))
+        payloads = [
+            (leaf, messages.encode_image(plane, snapshot.timestamp))
+            for leaf, plane in present.items()
+        ]
+        payloads.append(
+            (CAMERA_INFO_KEY, messages.encode_camera_info(self._intrinsics, snapshot.timestamp))
+        )
         attachment = _attachment(snapshot.sequence, time.time_ns(), len(payloads))
         for leaf, payload in payloads:
             self._publishers[leaf].put(payload, attachment=attachment)
@@ -166,11 +191,18 @@ class Publisher:
         self._stopping.set()
         self._slot.close()
         self._sender.join()
-        self._token.undeclare()
-        self._session.close()
+        self._token.undeclare()  # type: ignore[no-untyped-call]
+        self._session.close()  # type: ignore[no-untyped-call]
 
-    def __enter__(self) -> "Publisher":
+    def __enter__(self) -> Publisher:
         return self
 
     def __exit__(self, *exc: object) -> None:
         self.close()
+
+
+__all__ = [
+    "Publisher",
+    "PublisherNameTaken",
+    "camera_intrinsics",
+]

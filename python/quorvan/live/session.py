@@ -20,7 +20,7 @@ from __future__ import annotations
 
 import json
 import re
-from typing import Iterable, Optional, Sequence
+from collections.abc import Iterable, Sequence
 
 import zenoh
 
@@ -41,12 +41,15 @@ def check_name(name: str) -> str:
     if not isinstance(name, str):
         raise ValueError(f"camera name {name!r} is not text")
     if len(name) > MAX_NAME_LENGTH:
-        raise ValueError(f"camera name of {len(name)} characters cannot prefix Zenoh keys: "
-                         f"at most {MAX_NAME_LENGTH}")
+        raise ValueError(
+            f"camera name of {len(name)} characters cannot prefix Zenoh keys: "
+            f"at most {MAX_NAME_LENGTH}"
+        )
     if not _NAME.fullmatch(name):
         raise ValueError(
             f"camera name {name!r} cannot prefix Zenoh keys: use letters, digits, "
-            "'-', '_' and '.' in parts between single '/', without '*', '$', '#' or '?'")
+            "'-', '_' and '.' in parts between single '/', without '*', '$', '#' or '?'"
+        )
     return name
 
 
@@ -54,9 +57,11 @@ def key(name: str, leaf: str) -> str:
     return f"{name}/{leaf}"
 
 
-def open_session(listen: Optional[Iterable[str]] = None,
-                 connect: Optional[Iterable[str]] = None,
-                 handshake_timeout_ms: Optional[int] = None) -> "zenoh.Session":
+def open_session(
+    listen: Iterable[str] | None = None,
+    connect: Iterable[str] | None = None,
+    handshake_timeout_ms: int | None = None,
+) -> zenoh.Session:
     """A peer session on exactly the given endpoints, without multicast scouting.
 
     Scouting stays off so that nothing outside the endpoints the user chose
@@ -72,12 +77,26 @@ def open_session(listen: Optional[Iterable[str]] = None,
     # A busy machine can fill a link's queue for a few milliseconds; waiting
     # up to 100 ms before dropping keeps frames whole, and a really stalled
     # peer still costs the sender no more than that per sample.
-    config.insert_json5("transport/link/tx/queue/congestion_control/drop/wait_before_drop",
-                        "100000")
+    config.insert_json5(
+        "transport/link/tx/queue/congestion_control/drop/wait_before_drop", "100000"
+    )
     if handshake_timeout_ms is not None:
         config.insert_json5("transport/unicast/open_timeout", str(int(handshake_timeout_ms)))
     return zenoh.open(config)
 
 
-def endpoints(values: Optional[Sequence[str]], default: Sequence[str]) -> list:
+def endpoints(values: Sequence[str] | None, default: Sequence[str]) -> list[str]:
     return list(values) if values else list(default)
+
+
+__all__ = [
+    "CAMERA_INFO_KEY",
+    "DEFAULT_ENDPOINT",
+    "MAX_NAME_LENGTH",
+    "PLANE_KEYS",
+    "PUBLISHER_TOKEN_KEY",
+    "check_name",
+    "endpoints",
+    "key",
+    "open_session",
+]

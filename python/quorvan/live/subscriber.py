@@ -6,8 +6,9 @@ import collections
 import logging
 import threading
 import time
+from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Any, Deque, Dict, Optional, Sequence
+from typing import Any, Optional, cast
 
 import numpy as np
 import numpy.typing as npt
@@ -15,13 +16,23 @@ import zenoh
 import zenoh.ext as zext
 
 from .. import closing, messages
-from .session import CAMERA_INFO_KEY, DEFAULT_ENDPOINT, PLANE_KEYS, PUBLISHER_TOKEN_KEY, \
-    check_name, endpoints, key, open_session
+from .session import (
+    CAMERA_INFO_KEY,
+    DEFAULT_ENDPOINT,
+    PLANE_KEYS,
+    PUBLISHER_TOKEN_KEY,
+    check_name,
+    endpoints,
+    key,
+    open_session,
+)
 
 _log = logging.getLogger(__name__)
 
 Plane = Optional[npt.NDArray[Any]]
-_ATTACHMENT_TYPE = tuple[zext.UInt64, zext.Int64, zext.UInt8]
+_Attachment = tuple[zext.UInt64, zext.Int64, zext.UInt8]
+# A parameterised tuple is a type to zenoh's deserializer; mypy needs telling so.
+_ATTACHMENT_TYPE = cast("type[_Attachment]", tuple[zext.UInt64, zext.Int64, zext.UInt8])
 # Any peer can put samples under our keys, so what waits for the rest of its
 # frame is bounded: a few frames, and no more bytes than a few of the largest
 # real frames (a 640x480 raw capture is about 6 MB). Beyond either bound the
@@ -48,7 +59,7 @@ class LiveFrame:
     amplitude: Plane
     confidence: Plane
     raw: Plane
-    camera_info: Optional[messages.Intrinsics]
+    camera_info: messages.Intrinsics | None
     sent_ns: int
     received_ns: int
 
@@ -62,7 +73,7 @@ class LiveFrame:
 class _PendingFrame:
     expected: int
     sent_ns: int
-    payloads: Dict[str, bytes]
+    payloads: dict[str, bytes]
     received_ns: int = 0
 
 
@@ -80,13 +91,19 @@ class Subscriber:
     :attr:`frames_malformed`, and receiving goes on.
     """
 
-    def __init__(self, name: str, *, connect: Optional[Sequence[str]] = None,
-                 listen: Optional[Sequence[str]] = None, queue_frames: int = 8) -> None:
+    def __init__(
+        self,
+        name: str,
+        *,
+        connect: Sequence[str] | None = None,
+        listen: Sequence[str] | None = None,
+        queue_frames: int = 8,
+    ) -> None:
         self.name = check_name(name)
         self._condition = threading.Condition()  # guards the queue, the pending frames, counters
-        self._complete: Deque[tuple[int, _PendingFrame]] = collections.deque()
+        self._complete: collections.deque[tuple[int, _PendingFrame]] = collections.deque()
         # Insertion order is arrival order: the first entry is the oldest.
-        self._pending: Dict[int, _PendingFrame] = {}
+        self._pending: dict[int, _PendingFrame] = {}
         self._pending_bytes = 0
         self._queue_frames = max(1, int(queue_frames))
         self.frames_received = 0
@@ -104,9 +121,14 @@ class Subscriber:
         # which is not a daemon and keeps the interpreter from ever exiting
         # while the subscriber is open.
         self._subscriber = self._session.declare_subscriber(
-            key(name, "*"), zenoh.handlers.RingChannel(max(64, 8 * self._queue_frames)))
-        self._pump = threading.Thread(target=self._pump_samples, args=(self._subscriber.handler,),
-                                      name="quorvan-subscriber", daemon=True)
+            key(name, "*"), zenoh.handlers.RingChannel(max(64, 8 * self._queue_frames))
+        )
+        self._pump = threading.Thread(
+            target=self._pump_samples,
+            args=(self._subscriber.handler,),
+            name="quorvan-subscriber",
+            daemon=True,
+        )
         self._pump.start()
         self._exit_registration = closing.close_at_exit(self)
 
@@ -118,23 +140,23 @@ class Subscriber:
                 return  # undeclared: the subscriber is closing
             self._on_sample(sample)
 
-    def _on_sample(self, sample: "zenoh.Sample") -> None:
+    def _on_sample(self, sample: zenoh.Sample) -> None:
         # Whatever a peer sends, nothing may escape and end the pump.
         try:
             self._take_sample(sample)
         except Exception as error:  # noqa: BLE001
             self._count_malformed(f"{type(error).__name__}: {error}")
 
-    def _take_sample(self, sample: "zenoh.Sample") -> None:
+    def _take_sample(self, sample: zenoh.Sample) -> None:
         leaf = str(sample.key_expr).rsplit("/", 1)[-1]
         if leaf not in PLANE_KEYS and leaf != CAMERA_INFO_KEY or sample.attachment is None:
             return
         try:
-            sequence, sent_ns, expected = zext.z_deserialize(_ATTACHMENT_TYPE, sample.attachment)
+            fields = zext.z_deserialize(_ATTACHMENT_TYPE, sample.attachment)
         except (zext.ZDeserializeError, ValueError, TypeError):
             self._count_malformed("an attachment that is not (sequence, time, parts)")
             return
-        sequence, sent_ns, expected = int(sequence), int(sent_ns), int(expected)
+        sequence, sent_ns, expected = (int(field) for field in fields)
         if not 1 <= expected <= _PARTS_PER_FRAME:
             self._count_malformed(f"a frame of {expected} parts")
             return
@@ -169,8 +191,9 @@ class Subscriber:
         self._pending_bytes -= sum(len(payload) for payload in pending.payloads.values())
 
     def _bound_pending(self) -> None:
-        while self._pending and (len(self._pending) > MAX_PENDING_FRAMES
-                                 or self._pending_bytes > MAX_PENDING_BYTES):
+        while self._pending and (
+            len(self._pending) > MAX_PENDING_FRAMES or self._pending_bytes > MAX_PENDING_BYTES
+        ):
             self._forget_pending(next(iter(self._pending)))
             self.frames_incomplete += 1
 
@@ -181,15 +204,19 @@ class Subscriber:
         # One warning says that a peer sends nonsense; the count says how much.
         (_log.warning if first else _log.debug)(
             "dropped a malformed sample under %r (%s); frames_malformed counts them",
-            self.name, what)
+            self.name,
+            what,
+        )
 
     def publisher_reachable(self, timeout_s: float = 1.0) -> bool:
         """Whether a publisher of this name answers on the bus within ``timeout_s``."""
         token = key(self.name, PUBLISHER_TOKEN_KEY)
-        return any(reply.ok is not None
-                   for reply in self._session.liveliness().get(token, timeout=timeout_s))
+        return any(
+            reply.ok is not None
+            for reply in self._session.liveliness().get(token, timeout=timeout_s)
+        )
 
-    def receive(self, timeout_ms: int) -> Optional[LiveFrame]:
+    def receive(self, timeout_ms: int) -> LiveFrame | None:
         """The oldest frame not yet received, waiting up to ``timeout_ms`` (negative: no limit).
 
         A frame whose messages do not decode is dropped and counted in
@@ -214,11 +241,11 @@ class Subscriber:
             return
         self._closed = True
         closing.forget(self._exit_registration)
-        self._subscriber.undeclare()
+        self._subscriber.undeclare()  # type: ignore[no-untyped-call]
         self._pump.join()
-        self._session.close()
+        self._session.close()  # type: ignore[no-untyped-call]
 
-    def __enter__(self) -> "Subscriber":
+    def __enter__(self) -> Subscriber:
         return self
 
     def __exit__(self, *exc: object) -> None:
@@ -226,7 +253,7 @@ class Subscriber:
 
 
 def _decode(sequence: int, pending: _PendingFrame) -> LiveFrame:
-    planes: Dict[str, Plane] = {}
+    planes: dict[str, Plane] = {}
     timestamp = 0
     for leaf in PLANE_KEYS:
         data = pending.payloads.get(leaf)
@@ -240,6 +267,22 @@ def _decode(sequence: int, pending: _PendingFrame) -> LiveFrame:
         planes["depth"] = np.multiply(planes["depth"], np.float32(1000.0), dtype=np.float32)
     info_data = pending.payloads.get(CAMERA_INFO_KEY)
     camera_info = None if info_data is None else messages.decode_camera_info(info_data).intrinsics
-    return LiveFrame(sequence, timestamp, planes["depth"], planes["amplitude"],
-                     planes["confidence"], planes["raw"], camera_info, pending.sent_ns,
-                     pending.received_ns)
+    return LiveFrame(
+        sequence,
+        timestamp,
+        planes["depth"],
+        planes["amplitude"],
+        planes["confidence"],
+        planes["raw"],
+        camera_info,
+        pending.sent_ns,
+        pending.received_ns,
+    )
+
+
+__all__ = [
+    "LiveFrame",
+    "MAX_PENDING_BYTES",
+    "MAX_PENDING_FRAMES",
+    "Subscriber",
+]

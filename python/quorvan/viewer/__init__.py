@@ -1,4 +1,7 @@
-"""A local web page showing a camera live: ``python -m quorvan.viewer [--config KIT_CFG] [--port PORT]``."""
+"""A local web page showing a camera live.
+
+quorvan-viewer [--config KIT_CFG] [--port PORT]    (or python -m quorvan.viewer)
+"""
 
 from .server import ViewerServer
 

@@ -19,14 +19,14 @@ anything.
 from __future__ import annotations
 
 import json
-from typing import Any, FrozenSet, Optional, Protocol, Tuple
+from typing import Any, Protocol
 
 MAX_BODY_BYTES = 4096
 _INT32 = (-(2**31), 2**31 - 1)
 
 
 class Headers(Protocol):
-    def get(self, name: str, default: None = None) -> Optional[str]: ...
+    def get(self, name: str, default: None = None) -> str | None: ...
 
 
 class Body(Protocol):
@@ -42,13 +42,13 @@ class RequestRefused(Exception):
         self.reason = reason
 
 
-def allowed_hosts(host: str, port: int) -> FrozenSet[str]:
+def allowed_hosts(host: str, port: int) -> frozenset[str]:
     """Host header values that name the viewer's own address."""
     names = {host, "localhost"} if host == "127.0.0.1" else {host}
     return frozenset(f"{name}:{port}" for name in names)
 
 
-def check_host(headers: Headers, allowed: FrozenSet[str]) -> str:
+def check_host(headers: Headers, allowed: frozenset[str]) -> str:
     """The request's Host when it is one of ``allowed``; ``RequestRefused`` otherwise."""
     host = (headers.get("Host") or "").strip().lower()
     if host not in allowed:
@@ -91,26 +91,33 @@ def read_body(headers: Headers, body: Body) -> bytes:
     return data
 
 
-def parse_control(data: bytes) -> Tuple[str, int]:
+def parse_control(data: bytes) -> tuple[str, int]:
     """(control name, value) of a control request body; ``RequestRefused`` when malformed."""
     try:
-        request = json.loads(data or b"{}", parse_constant=_refuse_constant,
-                             parse_float=_refuse_fraction)
+        request = json.loads(
+            data or b"{}", parse_constant=_refuse_constant, parse_float=_refuse_fraction
+        )
     except RecursionError:
         raise RequestRefused(400, "the JSON is nested too deeply") from None
     except ValueError as error:  # JSONDecodeError, a refused number, too many digits
         raise RequestRefused(400, f"not a control request: {error}") from None
     if not isinstance(request, dict):
         raise RequestRefused(400, 'a control request is {"control": NAME, "value": N}')
-    control: Optional[object] = request.get("control")
-    value: Optional[object] = request.get("value")
+    control: object | None = request.get("control")
+    value: object | None = request.get("value")
     if not isinstance(control, str):
         raise RequestRefused(400, "the control must be named")
-    if isinstance(value, bool) or not isinstance(value, int) \
-            or not _INT32[0] <= value <= _INT32[1]:
+    if isinstance(value, bool) or not isinstance(value, int) or not _INT32[0] <= value <= _INT32[1]:
         raise RequestRefused(400, "the value must be a 32-bit whole number")
     return control, value
 
 
-__all__ = ["RequestRefused", "allowed_hosts", "check_host", "check_same_origin", "read_body",
-           "parse_control", "MAX_BODY_BYTES"]
+__all__ = [
+    "RequestRefused",
+    "allowed_hosts",
+    "check_host",
+    "check_same_origin",
+    "read_body",
+    "parse_control",
+    "MAX_BODY_BYTES",
+]

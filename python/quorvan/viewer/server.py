@@ -22,15 +22,22 @@ import pathlib
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from typing import Any, Dict, FrozenSet, List, Optional, Tuple
+from typing import Any, cast
 
 import QuorvanDepthCamera as qdc
 
 from .. import closing
+from ..camera_like import CameraLike, ControllableCamera
 from ..live.camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
 from . import pictures
-from .request_checks import (RequestRefused, allowed_hosts, check_host, check_same_origin,
-                             parse_control, read_body)
+from .request_checks import (
+    RequestRefused,
+    allowed_hosts,
+    check_host,
+    check_same_origin,
+    parse_control,
+    read_body,
+)
 
 _log = logging.getLogger(__name__)
 
@@ -44,24 +51,25 @@ _REQUEST_TIMEOUT_S = 10.0
 class FrameStore:
     """The newest frame's pictures, rendered once however many tabs ask for them."""
 
-    def __init__(self, camera: Any) -> None:
+    def __init__(self, camera: CameraLike) -> None:
         self._camera = camera
         self._slot = NewestFrameSlot()
         self._reader = CameraReader(camera, self._slot.put)
         self._lock = threading.Lock()  # guards _pictures, _sequence and _arrivals
-        self._pictures: Dict[str, bytes] = {}
-        self._sequence: Optional[int] = None
-        self._arrivals: list = []
+        self._pictures: dict[str, bytes] = {}
+        self._sequence: int | None = None
+        self._arrivals: list[float] = []
         self.frames_shown = 0
         self._stopping = threading.Event()
-        self._renderer = threading.Thread(target=self._render_loop, name="quorvan-viewer",
-                                          daemon=True)
+        self._renderer = threading.Thread(
+            target=self._render_loop, name="quorvan-viewer", daemon=True
+        )
         self.camera_lock = threading.Lock()  # serialises control calls from request threads
         self.settable = self._settable_controls()
         self._reader.start()
         self._renderer.start()
 
-    def _settable_controls(self) -> List[str]:
+    def _settable_controls(self) -> list[str]:
         # Writing a control's own value back changes nothing and tells whether
         # the camera accepts the control at all.
         set_control = getattr(self._camera, "setControl", None)
@@ -70,8 +78,10 @@ class FrameStore:
         settable = []
         for name in SHOWN_CONTROLS:
             control = getattr(qdc.TOFControl, name)
-            if set_control(control, int(self._camera.getControl(control))) \
-                    == qdc.TOFErrorCode.QuorvanSuccess:
+            if (
+                set_control(control, int(self._camera.getControl(control)))
+                == qdc.TOFErrorCode.QuorvanSuccess
+            ):
                 settable.append(name)
         return settable
 
@@ -89,8 +99,10 @@ class FrameStore:
 
     def _render(self, snapshot: FrameSnapshot) -> None:
         assert snapshot.depth is not None and snapshot.amplitude is not None
-        rendered = {"depth.png": pictures.depth_png(snapshot.depth, self.range_mm()),
-                    "amplitude.png": pictures.amplitude_png(snapshot.amplitude)}
+        rendered = {
+            "depth.png": pictures.depth_png(snapshot.depth, self.range_mm()),
+            "amplitude.png": pictures.amplitude_png(snapshot.amplitude),
+        }
         now = time.monotonic()
         with self._lock:
             self._pictures = rendered
@@ -98,32 +110,43 @@ class FrameStore:
             self._arrivals = [t for t in self._arrivals if now - t < _FPS_WINDOW_S] + [now]
             self.frames_shown += 1
 
-    def picture(self, name: str) -> Optional[bytes]:
+    def picture(self, name: str) -> bytes | None:
         with self._lock:
             return self._pictures.get(name)
 
-    def status(self) -> Dict[str, Any]:
+    def status(self) -> dict[str, Any]:
         with self.camera_lock:
             # A control that cannot be set is not shown either: the evaluation
             # kit reports no frame rate of its own, and a number the page could
             # neither change nor trust would only mislead.
-            controls = {name: int(self._camera.getControl(getattr(qdc.TOFControl, name)))
-                        for name in SHOWN_CONTROLS if name == "RANGE" or name in self.settable}
+            controls = {
+                name: int(self._camera.getControl(getattr(qdc.TOFControl, name)))
+                for name in SHOWN_CONTROLS
+                if name == "RANGE" or name in self.settable
+            }
         now = time.monotonic()
         with self._lock:
             recent = [t for t in self._arrivals if now - t < _FPS_WINDOW_S]
             fps = (len(recent) - 1) / (recent[-1] - recent[0]) if len(recent) > 1 else 0.0
-            return {"frames": self.frames_shown, "fps": fps, "dropped": self._slot.frames_dropped,
-                    "sequence": self._sequence, "controls": controls,
-                    "settable": self.settable,
-                    "range_mm": controls["RANGE"] if controls["RANGE"] > 0 else 4000}
+            return {
+                "frames": self.frames_shown,
+                "fps": fps,
+                "dropped": self._slot.frames_dropped,
+                "sequence": self._sequence,
+                "controls": controls,
+                "settable": self.settable,
+                "range_mm": controls["RANGE"] if controls["RANGE"] > 0 else 4000,
+            }
 
     def set_control(self, name: str, value: int) -> str:
         if name not in self.settable:
-            raise RequestRefused(400, f"the page sets only {', '.join(self.settable) or 'nothing'}"
-                                      " on this camera")
+            raise RequestRefused(
+                400, f"the page sets only {', '.join(self.settable) or 'nothing'} on this camera"
+            )
         with self.camera_lock:
-            return str(self._camera.setControl(getattr(qdc.TOFControl, name), value).name)
+            # Only a camera that accepted setControl above has settable controls.
+            camera = cast(ControllableCamera, self._camera)
+            return str(camera.setControl(getattr(qdc.TOFControl, name), value).name)
 
     def close(self) -> None:
         self._reader.stop()
@@ -134,7 +157,7 @@ class FrameStore:
 
 class _Handler(BaseHTTPRequestHandler):
     store: FrameStore  # set on the subclass made per server
-    hosts: FrozenSet[str]  # likewise: the Host values of the viewer's own address
+    hosts: frozenset[str]  # likewise: the Host values of the viewer's own address
     timeout = _REQUEST_TIMEOUT_S
 
     def log_message(self, format: str, *args: Any) -> None:  # noqa: A002 - base signature
@@ -152,7 +175,7 @@ class _Handler(BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError):
             pass  # the tab was closed mid-answer; nothing to clean up
 
-    def _json(self, code: int, value: Dict[str, Any]) -> None:
+    def _json(self, code: int, value: dict[str, Any]) -> None:
         self._reply(code, json.dumps(value).encode(), "application/json")
 
     def do_GET(self) -> None:  # noqa: N802 - the handler's fixed name
@@ -199,7 +222,7 @@ class _Handler(BaseHTTPRequestHandler):
 class ViewerServer:
     """Serves ``camera`` (opened and started by the caller) on http://127.0.0.1:``port``."""
 
-    def __init__(self, camera: Any, port: int = 8080) -> None:
+    def __init__(self, camera: CameraLike, port: int = 8080) -> None:
         if isinstance(port, bool) or not isinstance(port, int) or not 0 <= port <= 65535:
             raise ValueError(f"port {port!r} is not a TCP port (0 to 65535; 0 picks a free one)")
         self._http = ThreadingHTTPServer(("127.0.0.1", port), _Handler)
@@ -211,15 +234,17 @@ class ViewerServer:
             raise
         host, bound_port = self._http.server_address[:2]
         self._http.RequestHandlerClass = type(
-            "ViewerHandler", (_Handler,),
-            {"store": self.store, "hosts": allowed_hosts(str(host), int(bound_port))})
+            "ViewerHandler",
+            (_Handler,),
+            {"store": self.store, "hosts": allowed_hosts(str(host), int(bound_port))},
+        )
         self._thread = threading.Thread(target=self._http.serve_forever, daemon=True)
         self._thread.start()
         self._closed = False
         self._exit_registration = closing.close_at_exit(self)
 
     @property
-    def address(self) -> Tuple[str, int]:
+    def address(self) -> tuple[str, int]:
         return self._http.server_address[:2]  # type: ignore[return-value]
 
     @property
@@ -236,8 +261,16 @@ class ViewerServer:
         self._http.server_close()
         self.store.close()
 
-    def __enter__(self) -> "ViewerServer":
+    def __enter__(self) -> ViewerServer:
         return self
 
     def __exit__(self, *exc: object) -> None:
         self.close()
+
+
+__all__ = [
+    "FrameStore",
+    "PAGE",
+    "SHOWN_CONTROLS",
+    "ViewerServer",
+]
