@@ -1,32 +1,51 @@
 // The depth filters and the deprojection on their own, per frame of both
 // sensor sizes, without the Python binding's copies (bench/processing_bench.py
-// measures them from Python, copies included, beside NumPy).
+// measures them from Python, copies included, beside NumPy): the scalar
+// reference (bench/reference), every instruction-set variant this processor
+// runs, and a memcpy moving as many bytes as the routine reads and writes
+// together (half of them read, half written).
+//
+// Benchmarks are named BM_Processing/<routine>_<width>x<height>/<variant>,
+// the variant being "reference", "memcpy" or a name from the variant table.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "processing/processing_variants.h"
 #include "quorvan/intrinsics.h"
 #include "quorvan/point_cloud.h"
 #include "quorvan/tof_filters.h"
+#include "reference/filter_reference.h"
 
 namespace Quorvan {
 namespace {
 
+using processing::ProcessingVariant;
+
 struct Size {
     int width, height;
     std::size_t pixels() const { return static_cast<std::size_t>(width) * height; }
+    std::string text() const { return std::to_string(width) + "x" + std::to_string(height); }
 };
 
-Size sizeOf(const benchmark::State& state) {
-    return state.range(0) == 0 ? Size{240, 180} : Size{640, 480};
-}
+constexpr Size kSizes[] = {{240, 180}, {640, 480}};
 
 // A room-like depth plane: 500 to 3000 mm, 2% of pixels without depth, and
-// amplitudes spread over the threshold, so that every branch is taken.
-struct Planes {
-    explicit Planes(Size size) : depth(size.pixels()), amplitude(size.pixels()) {
+// amplitudes spread over the threshold, so that every select goes both ways.
+struct Frame {
+    explicit Frame(Size size_in)
+        : size(size_in),
+          depth(size.pixels()),
+          amplitude(size.pixels()),
+          raw(4 * size.pixels()),
+          out(3 * size.pixels()),
+          state(size.pixels(), 0.0f),
+          rays(intrinsicsFor(size)) {
         std::mt19937 generator(42);
         std::uniform_real_distribution<float> distance(500.0f, 3000.0f);
         std::uniform_real_distribution<float> light(0.0f, 200.0f);
@@ -35,103 +54,138 @@ struct Planes {
             depth[i] = hole(generator) == 0 ? filters::kInvalidDepth : distance(generator);
             amplitude[i] = light(generator);
         }
+        for (int16_t& sample : raw)
+            sample = static_cast<int16_t>(static_cast<int>(generator() % 2048 - 1024) * 16);
     }
-    std::vector<float> depth;
-    std::vector<float> amplitude;
+    static CameraIntrinsics intrinsicsFor(Size size) {
+        CameraIntrinsics intrinsics;
+        intrinsics.width = static_cast<uint32_t>(size.width);
+        intrinsics.height = static_cast<uint32_t>(size.height);
+        intrinsics.fx = intrinsics.fy = 0.9f * static_cast<float>(size.width);
+        intrinsics.cx = 0.5f * static_cast<float>(size.width);
+        intrinsics.cy = 0.5f * static_cast<float>(size.height);
+        return intrinsics;
+    }
+    filters::PhaseSamples phases() const {
+        return {raw.data(), static_cast<std::size_t>(size.width),
+                4 * static_cast<std::size_t>(size.width)};
+    }
+
+    Size size;
+    std::vector<float> depth, amplitude;
+    std::vector<int16_t> raw;
+    std::vector<float> out, state;
+    RayTable rays;
 };
 
-void sizes(benchmark::internal::Benchmark* benchmark) {
-    benchmark->ArgName("vga")->Arg(0)->Arg(1);
+// The functions of one variant (or of the reference), as the benchmarks call
+// them.
+struct Routines {
+    decltype(ProcessingVariant::threshold_amplitude) threshold_amplitude;
+    decltype(ProcessingVariant::reject_saturated) reject_saturated;
+    decltype(ProcessingVariant::remove_flying_pixels) remove_flying_pixels;
+    decltype(ProcessingVariant::temporal_filter) temporal_filter;
+    decltype(ProcessingVariant::median3x3) median3x3;
+    decltype(ProcessingVariant::deproject) deproject;
+};
+
+struct Routine {
+    const char* name;
+    std::size_t bytes_per_pixel;  // read and written together
+    std::function<void(const Routines&, Frame&)> run;
+};
+
+// Each runs on the frame in place where the routine works in place: the
+// loops have no data-dependent branches, so repeating them on their own
+// output costs what the first pass cost.
+const Routine kRoutines[] = {
+    {"threshold", 12,
+     [](const Routines& r, Frame& f) {
+         r.threshold_amplitude(f.depth.data(), f.amplitude.data(), f.size.pixels(), 20.0f);
+     }},
+    {"saturation", 16,
+     [](const Routines& r, Frame& f) {
+         r.reject_saturated(f.depth.data(), f.size.width, f.size.height, f.phases(),
+                            filters::kHqvgaRawClipLow, filters::kHqvgaRawClipHigh);
+     }},
+    {"flying_pixels", 8,
+     [](const Routines& r, Frame& f) {
+         r.remove_flying_pixels(f.depth.data(), f.out.data(), f.size.width, f.size.height, {});
+     }},
+    {"temporal", 16,
+     [](const Routines& r, Frame& f) {
+         r.temporal_filter(f.depth.data(), f.state.data(), f.size.pixels(), {});
+     }},
+    {"median3x3", 8,
+     [](const Routines& r, Frame& f) {
+         r.median3x3(f.depth.data(), f.out.data(), f.size.width, f.size.height);
+     }},
+    {"deproject", 28,
+     [](const Routines& r, Frame& f) { r.deproject(f.rays, f.depth.data(), f.out.data()); }},
+};
+
+void registerRoutine(const Routine& routine, Size size, const std::string& variant,
+                     const Routines& routines) {
+    const std::string name =
+        "BM_Processing/" + std::string(routine.name) + "_" + size.text() + "/" + variant;
+    benchmark::RegisterBenchmark(name.c_str(), [&routine, size, routines](benchmark::State& state) {
+        Frame frame(size);
+        for (auto _ : state) {
+            routine.run(routines, frame);
+            benchmark::ClobberMemory();
+        }
+        state.SetBytesProcessed(
+            static_cast<int64_t>(state.iterations() * size.pixels() * routine.bytes_per_pixel));
+    })->Unit(benchmark::kMicrosecond);
 }
 
-void BM_ThresholdAmplitude(benchmark::State& state) {
-    const Size size = sizeOf(state);
-    const Planes planes(size);
-    std::vector<float> depth = planes.depth;
-    for (auto _ : state) {
-        filters::thresholdAmplitude(depth.data(), planes.amplitude.data(), size.pixels(), 20.0f);
-        benchmark::ClobberMemory();
-    }
+// The floor: memcpy of half the routine's bytes, so that it too reads and
+// writes that many together.
+void registerMemcpy(const Routine& routine, Size size) {
+    const std::string name =
+        "BM_Processing/" + std::string(routine.name) + "_" + size.text() + "/memcpy";
+    const std::size_t bytes = size.pixels() * routine.bytes_per_pixel / 2;
+    benchmark::RegisterBenchmark(name.c_str(), [bytes](benchmark::State& state) {
+        std::vector<uint8_t> source(bytes, 1), target(bytes);
+        for (auto _ : state) {
+            std::memcpy(target.data(), source.data(), bytes);
+            benchmark::DoNotOptimize(target.data());
+            benchmark::ClobberMemory();
+        }
+        state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * 2 * bytes));
+    })->Unit(benchmark::kMicrosecond);
 }
-BENCHMARK(BM_ThresholdAmplitude)->Apply(sizes);
 
-void BM_RejectSaturated(benchmark::State& state) {
-    const Size size = sizeOf(state);
-    const Planes planes(size);
-    std::vector<int16_t> raw(4 * size.pixels());
-    std::mt19937 generator(7);
-    for (int16_t& sample : raw)
-        sample = static_cast<int16_t>(static_cast<int>(generator() % 2048 - 1024) * 16);
-    const filters::PhaseSamples phases{raw.data(), static_cast<std::size_t>(size.width),
-                                       4 * static_cast<std::size_t>(size.width)};
-    std::vector<float> depth = planes.depth;
-    for (auto _ : state) {
-        filters::rejectSaturated(depth.data(), size.width, size.height, phases,
-                                 filters::kHqvgaRawClipLow, filters::kHqvgaRawClipHigh);
-        benchmark::ClobberMemory();
+void registerAll() {
+    const Routines reference_routines = {reference::thresholdAmplitude, reference::rejectSaturated,
+                                         reference::removeFlyingPixels, reference::temporalFilter,
+                                         reference::median3x3,          reference::deprojectDepth};
+    const processing::ProcessingVariantList list = processing::runnableProcessingVariants();
+    for (const Routine& routine : kRoutines) {
+        for (const Size size : kSizes) {
+            registerMemcpy(routine, size);
+            registerRoutine(routine, size, "reference", reference_routines);
+            for (int v = 0; v < list.count; ++v) {
+                const ProcessingVariant& variant = list.items[v];
+                registerRoutine(routine, size, variant.name,
+                                {variant.threshold_amplitude, variant.reject_saturated,
+                                 variant.remove_flying_pixels, variant.temporal_filter,
+                                 variant.median3x3, variant.deproject});
+            }
+        }
     }
+    benchmark::AddCustomContext("processing_variant", processing::selectedProcessingVariant().name);
 }
-BENCHMARK(BM_RejectSaturated)->Apply(sizes);
-
-void BM_RemoveFlyingPixels(benchmark::State& state) {
-    const Size size = sizeOf(state);
-    const Planes planes(size);
-    std::vector<float> out(size.pixels());
-    for (auto _ : state) {
-        filters::removeFlyingPixels(planes.depth.data(), out.data(), size.width, size.height, {});
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(BM_RemoveFlyingPixels)->Apply(sizes);
-
-void BM_TemporalFilter(benchmark::State& state) {
-    const Size size = sizeOf(state);
-    const Planes planes(size);
-    std::vector<float> state_plane(size.pixels(), 0.0f);
-    std::vector<float> depth(size.pixels());
-    for (auto _ : state) {
-        // A fresh frame each time (the copy, one plane, is in the figure).
-        depth = planes.depth;
-        filters::temporalFilter(depth.data(), state_plane.data(), size.pixels(), {});
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(BM_TemporalFilter)->Apply(sizes);
-
-void BM_Median3x3(benchmark::State& state) {
-    const Size size = sizeOf(state);
-    const Planes planes(size);
-    std::vector<float> out(size.pixels());
-    for (auto _ : state) {
-        filters::median3x3(planes.depth.data(), out.data(), size.width, size.height);
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(BM_Median3x3)->Apply(sizes);
-
-void BM_Deproject(benchmark::State& state) {
-    const Size size = sizeOf(state);
-    const Planes planes(size);
-    CameraIntrinsics intrinsics;
-    intrinsics.width = static_cast<uint32_t>(size.width);
-    intrinsics.height = static_cast<uint32_t>(size.height);
-    intrinsics.fx = intrinsics.fy = 0.9f * static_cast<float>(size.width);
-    intrinsics.cx = 0.5f * static_cast<float>(size.width);
-    intrinsics.cy = 0.5f * static_cast<float>(size.height);
-    const RayTable rays(intrinsics);
-    if (rays.pixelCount() != size.pixels()) {
-        state.SkipWithError("intrinsics refused");
-        return;
-    }
-    std::vector<float> xyz(3 * size.pixels());
-    for (auto _ : state) {
-        deprojectDepth(rays, planes.depth.data(), xyz.data());
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(BM_Deproject)->Apply(sizes);
 
 }  // namespace
 }  // namespace Quorvan
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    Quorvan::registerAll();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Executed instructions per 240x180 frame of the depth kernel and per
-# sub-frame of the 12-bit packed unpack, for every instruction-set variant,
-# on aarch64 and x86-64, counted under qemu-user (one instruction per
-# translation block, every executed block logged). Each routine runs once and
+# Executed instructions per 240x180 frame of the depth kernel, the raw
+# unpack, the depth filters and the deprojection, and per sub-frame of the
+# 12-bit packed unpack, for every instruction-set variant, on aarch64 and
+# x86-64, counted under qemu-user (one instruction per translation block,
+# every executed block logged). Each routine runs once and
 # three times; half the difference is its cost per frame, so start-up and
 # input generation cancel out. Emulated run times mean nothing; the counts
 # are exact for the compiled code (bench/README.md turns them into an
@@ -56,7 +57,7 @@ per_frame() {  # <runner> <program> <routine> <variant>
     echo $(((thrice - once) / 2))
 }
 
-printf '%-8s %-9s %-9s %14s %10s\n' target routine variant "per frame" "per pixel"
+printf '%-8s %-13s %-9s %14s %10s\n' target routine variant "per frame" "per pixel"
 for target in aarch64 x86_64; do
     if [ "$target" = aarch64 ]; then
         runner=run_aarch64 program="$aarch64_build/$driver"
@@ -66,6 +67,6 @@ for target in aarch64 x86_64; do
     while read -r routine variant; do
         count=$(per_frame "$runner" "$program" "$routine" "$variant")
         awk -v t="$target" -v r="$routine" -v v="$variant" -v c="$count" \
-            'BEGIN { printf "%-8s %-9s %-9s %14d %10.1f\n", t, r, v, c, c / 43200 }'
+            'BEGIN { printf "%-8s %-13s %-9s %14d %10.1f\n", t, r, v, c, c / 43200 }'
     done < <("$runner" "$program" list)
 done

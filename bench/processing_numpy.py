@@ -30,6 +30,7 @@ def reject_saturated(depth, raw, clip_low=-16384, clip_high=16368):
 
 
 def remove_flying_pixels(depth, min_jump_mm=40.0, relative_jump=0.03):
+    depth = np.where(np.isfinite(depth), depth, np.float32(0))  # NaN, infinity: no depth
     out = depth.copy()
     d = depth[1:-1, 1:-1]
     limit = np.maximum(np.float32(min_jump_mm), np.float32(relative_jump) * d)
@@ -43,7 +44,7 @@ def temporal_filter(depth, state, alpha=0.3, reset_jump_mm=60.0):
     """Returns the filtered depth; updates `state` in place."""
     continues = (state > 0) & (np.abs(depth - state) <= reset_jump_mm)
     smoothed = np.where(continues, state + np.float32(alpha) * (depth - state), depth)
-    state[...] = np.where(depth > 0, smoothed, np.float32(0))
+    state[...] = np.where((depth > 0) & np.isfinite(depth), smoothed, np.float32(0))
     return state.copy()
 
 

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, in their own build directory) and runs them:
-# every optimised routine beside its scalar reference in the same run, the
-# whole C++ pipeline over the unpaced emulated kit, and the Python per-frame
-# cost, and the depth filters and deprojection beside NumPy. Prints one line per comparison, "<name>: <ratio>x" (reference time
-# divided by optimised time, CPU time, median of three repetitions), then the
-# absolute figures.
+# every optimised kernel, each instruction-set variant the processor runs
+# forced in turn, beside its scalar reference and beside a memcpy moving as
+# many bytes as the kernel reads and writes; then the whole C++ pipeline over
+# the unpaced emulated kit, the Python per-frame cost, and the depth filters
+# and deprojection from Python beside NumPy. Prints the processor, then per
+# kernel and variant one line
+#
+#   kernel <name> <variant>: <r>x reference, <m>x memcpy
+#
+# (reference CPU time over the variant's; the variant's over the memcpy's;
+# median of three repetitions), then the absolute figures and the rest.
 #
 #   bench/run.sh [--build-dir DIR] [--quick]
 #
@@ -41,29 +47,26 @@ cmake --build "${build_dir}" -j 2 --target quorvan_kernel_bench quorvan_pipeline
     quorvan_filter_bench QuorvanDepthCamera >&2
 
 echo "== measuring (load average: $(cut -d ' ' -f 1-3 /proc/loadavg))" >&2
+benchmark_options=(--benchmark_min_time="${min_time}" --benchmark_repetitions="${repetitions}"
+    --benchmark_report_aggregates_only=true --benchmark_out_format=json)
 kernel_json="${build_dir}/kernel_bench.json"
-"${build_dir}/bench/quorvan_kernel_bench" --benchmark_min_time="${min_time}" \
-    --benchmark_repetitions="${repetitions}" --benchmark_report_aggregates_only=true \
-    --benchmark_out="${kernel_json}" --benchmark_out_format=json > /dev/null
-filter_text="$("${build_dir}/bench/quorvan_filter_bench" --benchmark_min_time="${min_time}" \
-    --benchmark_repetitions="${repetitions}" --benchmark_report_aggregates_only=true \
-    --benchmark_filter='.*' 2>/dev/null | grep -E '_median|^BM_[A-Za-z0-9]+/vga:[01] ')"
+filter_json="${build_dir}/filter_bench.json"
+"${build_dir}/bench/quorvan_kernel_bench" "${benchmark_options[@]}" \
+    --benchmark_out="${kernel_json}" > /dev/null
+"${build_dir}/bench/quorvan_filter_bench" "${benchmark_options[@]}" \
+    --benchmark_out="${filter_json}" > /dev/null
 pipeline_text="$("${build_dir}/bench/quorvan_pipeline_bench" --frames "${pipeline_frames}")"
 python_text="$(PYTHONPATH="${build_dir}/python${PYTHONPATH:+:${PYTHONPATH}}" \
     "${python}" "${repo}/bench/python_frame_overhead.py" --frames "${python_frames}")"
 processing_text="$(PYTHONPATH="${build_dir}/python${PYTHONPATH:+:${PYTHONPATH}}" \
     "${python}" "${repo}/bench/processing_bench.py" --repeat "${processing_repeat}")"
 
-"${python}" "${repo}/bench/summarise.py" "${kernel_json}"
+"${python}" "${repo}/bench/summarise.py" "${kernel_json}" "${filter_json}"
 echo
 echo "${pipeline_text}"
 echo "${python_text}"
 echo
 echo "${processing_text}"
-echo
-echo "filters and deprojection in C++ (CPU time per frame; vga:0 is 240x180, vga:1 640x480):"
-echo "${filter_text}"
-
 # ROS message encoding beside memcpy, and RVL beside zstd and zlib, on the
 # kit's scenes (left out where zstd's development files are missing).
 if cmake --build "${build_dir}" -j 2 --target quorvan_message_bench >&2; then

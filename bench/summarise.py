@@ -1,16 +1,30 @@
-"""Turns the kernel benchmark's JSON output into the comparison lines of
-bench/run.sh ("<name>: <ratio>x", reference CPU time / optimised CPU time)
-followed by the absolute figures.
+"""Turns the JSON output of the kernel and filter benchmarks into the lines of
+bench/run.sh: the processor, then for every kernel and every variant that
+ran one line
 
-    python3 bench/summarise.py kernel_bench.json
+    kernel <name> <variant>: <r>x reference, <m>x memcpy
+
+(r: the scalar reference's CPU time over this variant's; m: this variant's
+CPU time over a memcpy moving as many bytes as the kernel reads and writes
+together; a part without a reference or memcpy is left out), then the
+absolute figures.
+
+    python3 bench/summarise.py kernel_bench.json [filter_bench.json]
 """
 
 import json
+import re
 import sys
 
 DEPTH_CASES = [(4000, 0), (4000, 4), (2000, 0), (2000, 4)]
 LINE_COPIES = ["padded512", "line_pairs", "packed12", "plain"]
 USB_BITS = [8, 12, 16, 10]
+FILTER_ROUTINES = ["threshold", "saturation", "flying_pixels", "temporal", "median3x3",
+                   "deproject"]
+FILTER_SIZES = ["240x180", "640x480"]
+# Variants from least to most demanding, as the dispatch tables list them;
+# kernels compiled for the baseline only count as "portable".
+VARIANT_ORDER = ["portable", "neon", "ssse3", "avx2", "avx512"]
 
 
 def load_times(path):
@@ -32,55 +46,100 @@ def load_times(path):
     return report["context"], singles
 
 
+def processor_model():
+    try:
+        with open("/proc/cpuinfo") as handle:
+            for line in handle:
+                key, _, value = line.partition(":")
+                if key.strip() in ("model name", "Model", "Hardware"):
+                    return value.strip()
+    except OSError:
+        pass
+    return "unknown processor"
+
+
+def variant_key(variant):
+    return VARIANT_ORDER.index(variant) if variant in VARIANT_ORDER else len(VARIANT_ORDER)
+
+
+def kernels(times):
+    """(name, variant, optimised key, reference key or None, memcpy key or
+    None, what the memcpy moves) for every measured kernel and variant."""
+    rows = []
+
+    def variants_of(prefix, suffix=""):
+        found = {}
+        pattern = re.compile("^" + re.escape(prefix) + r"([a-z0-9]+)" + re.escape(suffix) + "$")
+        for key in times:
+            match = pattern.match(key)
+            if match:
+                found[match.group(1)] = key
+        return sorted(found.items(), key=lambda item: variant_key(item[0]))
+
+    depth_bytes = "432000 bytes (depth reads 345600, writes 518400)"
+    for range_mm, shift in DEPTH_CASES:
+        suffix = f"/range:{range_mm}/shift:{shift}"
+        for variant, key in variants_of("BM_DepthVariant/", suffix):
+            rows.append((f"depth_range{range_mm}_shift{shift}", variant, key,
+                         f"BM_DepthReference{suffix}", "BM_DepthMemcpy", depth_bytes))
+    for shift in (0, 4):
+        for variant, key in variants_of("BM_UnpackVariant/", f"/shift:{shift}"):
+            rows.append((f"raw_unpack_shift{shift}", variant, key,
+                         f"BM_UnpackReference/shift:{shift}", "BM_UnpackMemcpy",
+                         "345600 bytes"))
+    sub_frame = "86400 bytes"
+    for index, routine in enumerate(LINE_COPIES):
+        if routine == "packed12":
+            for variant, key in variants_of("BM_Packed12Variant/"):
+                rows.append((f"csi_{routine}", variant, key, "BM_LineCopyReference/2",
+                             "BM_FrameMemcpy", sub_frame))
+        else:
+            rows.append((f"csi_{routine}", "portable", f"BM_LineCopyOptimised/{index}",
+                         f"BM_LineCopyReference/{index}", "BM_FrameMemcpy", sub_frame))
+    for bits in USB_BITS:
+        rows.append((f"usb_{bits}bit", "portable", f"BM_UsbConversionOptimised/bits:{bits}",
+                     f"BM_UsbConversionReference/bits:{bits}", "BM_FrameMemcpy", sub_frame))
+    for routine in FILTER_ROUTINES:
+        for size in FILTER_SIZES:
+            prefix = f"BM_Processing/{routine}_{size}/"
+            for variant, key in variants_of(prefix):
+                if variant in ("reference", "memcpy"):
+                    continue
+                rows.append((f"{routine}_{size}", variant, key, prefix + "reference",
+                             prefix + "memcpy", "half the bytes it reads and writes"))
+    return [row for row in rows if row[2] in times]
+
+
 def main():
     context, times = load_times(sys.argv[1])
-    comparisons = []  # (name, reference key, optimised key)
-    for range_mm, shift in DEPTH_CASES:
-        comparisons.append((f"depth_range{range_mm}_shift{shift}",
-                            f"BM_DepthReference/range:{range_mm}/shift:{shift}",
-                            f"BM_DepthOptimised/range:{range_mm}/shift:{shift}"))
-    variants = sorted(key for key in times if key.startswith("BM_DepthVariant/"))
-    for key in variants:
-        variant = key.split("/")[1]
-        comparisons.append((f"depth_variant_{variant}_range4000_shift0",
-                            "BM_DepthReference/range:4000/shift:0", key))
-    for shift in (0, 4):
-        comparisons.append((f"raw_unpack_shift{shift}", f"BM_UnpackReference/shift:{shift}",
-                            f"BM_UnpackOptimised/shift:{shift}"))
-    for index, routine in enumerate(LINE_COPIES):
-        comparisons.append((f"csi_{routine}", f"BM_LineCopyReference/{index}",
-                            f"BM_LineCopyOptimised/{index}"))
-    for key in sorted(key for key in times if key.startswith("BM_Packed12Variant/")):
-        variant = key.split("/")[1]
-        comparisons.append((f"csi_packed12_variant_{variant}", "BM_LineCopyReference/2", key))
-    for bits in USB_BITS:
-        comparisons.append((f"usb_{bits}bit", f"BM_UsbConversionReference/bits:{bits}",
-                            f"BM_UsbConversionOptimised/bits:{bits}"))
+    selected = {"depth and raw unpack": context.get("depth_kernel_variant", "?"),
+                "12-bit packed unpack": context.get("packed12_variant", "?")}
+    for path in sys.argv[2:]:
+        filter_context, filter_times = load_times(path)
+        times.update(filter_times)
+        selected["filters and deprojection"] = filter_context.get("processing_variant", "?")
 
-    present = [c for c in comparisons if c[1] in times and c[2] in times]
-    for name, reference, optimised in present:
-        print(f"{name}: {times[reference] / times[optimised]:.1f}x")
+    print(f"processor: {processor_model()}, {context.get('num_cpus', '?')} CPUs, "
+          f"load average {' '.join(f'{x:.2f}' for x in context.get('load_avg', []))}")
+    print("selected at run time: " + ", ".join(f"{what} {name}" for what, name in selected.items()))
+    rows = kernels(times)
+    for name, variant, key, reference, floor, _ in rows:
+        parts = []
+        if reference in times:
+            parts.append(f"{times[reference] / times[key]:.1f}x reference")
+        if floor in times:
+            parts.append(f"{times[key] / times[floor]:.1f}x memcpy")
+        print(f"kernel {name} {variant}: {', '.join(parts)}")
 
     print()
-    print(f"machine: {context.get('host_name', '?')}, {context.get('num_cpus', '?')} CPUs "
-          f"at {context.get('mhz_per_cpu', '?')} MHz, load average "
-          f"{' '.join(f'{x:.2f}' for x in context.get('load_avg', []))}")
-    print(f"depth kernel variant selected at run time: "
-          f"{context.get('depth_kernel_variant', '?')}")
-    print(f"12-bit packed unpacker selected at run time: "
-          f"{context.get('packed12_variant', '?')}")
-    print("times are CPU microseconds per 240x180 frame (per sub-frame for copies)")
-    unpack_floor = times.get("BM_UnpackMemcpy")
-    frame_floor = times.get("BM_FrameMemcpy")
-    for name, reference, optimised in present:
-        line = f"  {name}: reference {times[reference]:.1f} us, optimised {times[optimised]:.2f} us"
-        floor = None
-        if name.startswith("raw_unpack"):
-            floor, floor_text = unpack_floor, "memcpy of the 345600 bytes"
-        elif name.startswith(("csi_", "usb_")):
-            floor, floor_text = frame_floor, "memcpy of the 86400 cache bytes"
-        if floor:
-            line += f", {floor_text} {floor:.2f} us ({times[optimised] / floor:.1f}x memcpy)"
+    print("CPU microseconds per call (a 240x180 frame unless named otherwise; one sub-frame "
+          "for csi_ and usb_):")
+    for name, variant, key, reference, floor, floor_text in rows:
+        line = f"  {name} {variant}: {times[key]:.2f} us"
+        if reference in times:
+            line += f", reference {times[reference]:.1f} us"
+        if floor in times:
+            line += f", memcpy of {floor_text}: {times[floor]:.2f} us"
         print(line)
     return 0
 

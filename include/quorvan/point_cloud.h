@@ -33,12 +33,16 @@ public:
     const float* rayX() const { return ray_x_.data(); }
     const float* rayY() const { return ray_y_.data(); }
     const float* rayZ() const { return ray_z_.data(); }
+    // The same rays interleaved (x, y, z per pixel), in the layout of the
+    // points deprojectDepth writes, so that it streams through both.
+    const float* rayXYZ() const { return ray_xyz_.data(); }
 
 private:
     CameraIntrinsics intrinsics_;
     std::vector<float> ray_x_;
     std::vector<float> ray_y_;
     std::vector<float> ray_z_;
+    std::vector<float> ray_xyz_;
 };
 
 // Writes x, y, z (millimetres, interleaved: 3 floats per pixel) for every

@@ -2,7 +2,8 @@
 // caller owns: row-major float planes of width x height pixels, depth in
 // millimetres. A depth of 0 marks a pixel without valid depth; every filter
 // leaves such pixels at 0 and writes 0 where it rejects a pixel. None of them
-// allocates, so they may run on every frame.
+// allocates, so they may run on every frame. The planes of one call must not
+// overlap, except where a function works in place on one of them.
 #pragma once
 
 #include <cstddef>
@@ -48,7 +49,9 @@ QUORVAN_API void rejectSaturated(float* depth, int width, int height, const Phas
 // (or along a column) by more than
 //     max(min_jump_mm, relative_jump * depth);
 // a true edge pixel agrees with the neighbour on its own side and is kept.
-// Pixels on the image border are kept. `in` and `out` must not overlap.
+// Pixels on the image border are kept. NaN and infinite depth count as no
+// depth (0) wherever they are read, so they never come out as depth. `in`
+// and `out` must not overlap.
 struct FlyingPixelParameters {
     float min_jump_mm = 40.0f;
     float relative_jump = 0.03f;
@@ -60,7 +63,8 @@ QUORVAN_API void removeFlyingPixels(const float* in, float* out, int width, int 
 // scene: state += alpha * (depth - state). Where the depth moved by more
 // than `reset_jump_mm` (something moved) or the state holds no history, the
 // state restarts at the new depth, so edges do not smear. Invalid pixels
-// clear their history. `state` (one float per pixel, zero-initialised by the
+// (zero, negative, NaN or infinite depth) come out as 0 and clear their
+// history. `state` (one float per pixel, zero-initialised by the
 // caller before the first frame) carries the history; `depth` receives the
 // filtered value.
 struct TemporalParameters {

@@ -1,6 +1,9 @@
-// Loop bodies of the optimised 240x180 kernels. Everything here is forced
-// inline so that each instruction-set variant (hqvga_kernels_*.cpp) compiles
-// its own copy of the loops for its own target.
+// Loop bodies of the portable 240x180 kernels (hqvga_kernels_portable.cpp),
+// and what every variant shares: the polynomial and its guard band, the
+// phase pairing and the scalar definition that pixels the band cannot
+// settle fall back to. The x86-64 variants write their loops with
+// intrinsics (hqvga_kernels_avx2_x86.h). Loops here are forced inline so
+// that a variant compiles its own copy for its own target.
 //
 // The depth loop reproduces the scalar definition bit for bit:
 // - The arctangent is evaluated in double precision with an octant reduction
@@ -49,6 +52,16 @@ static_assert(kPixels % kBlock == 0, "blocks must tile the frame");
 
 constexpr float kTwoPi = 6.2831855f;
 constexpr double kQuarterPi = 0.78539816339744830962;
+
+// The vector kernels apply the guard band to the bits of the double angle:
+// a double in [2^e, 2^(e+1)) rounds to float by its 29 lowest mantissa bits,
+// and lies within 2^15 of its ulps (2^(e-37), at least 2^-38 of its
+// magnitude) of a rounding boundary exactly when those bits are within 2^15
+// of 1000...0, that is when (bits + kBoundaryOffset) has none of the bits of
+// kBoundaryWindow set. So the band is at least kGuardFromBits wide.
+constexpr int64_t kBoundaryOffset = (int64_t{1} << 28) + (int64_t{1} << 15);
+constexpr int64_t kBoundaryWindow = ((int64_t{1} << 29) - 1) & ~((int64_t{1} << 16) - 1);
+constexpr double kGuardFromBits = 0x1p-38;
 
 // Shifts of 16 and more leave nothing of a 16-bit sample; clamp so the
 // shift itself stays defined.
@@ -187,22 +200,25 @@ QUORVAN_KERNEL_INLINE void storeBlock(const BlockScratch& scratch, float scale,
     }
 }
 
-// Recomputes the pixels whose float rounding the guard band could not
-// settle, with the same double atan2 on the same operands as the definition.
+// The depth of pixel j exactly as the definition computes it: the same
+// double atan2 on the same operands. For the pixels whose float rounding the
+// guard band could not settle.
+inline float definedDepth(const PhasePairing& pairs, int j, unsigned shift, float scale) {
+    const double y =
+        16 * (sampleCode(pairs.y_plus[j], shift) - sampleCode(pairs.y_minus[j], shift));
+    const double x =
+        16 * (sampleCode(pairs.x_plus[j], shift) - sampleCode(pairs.x_minus[j], shift));
+    float phase = static_cast<float>(std::atan2(y, x));
+    if (phase < 0.0f)
+        phase += kTwoPi;
+    return (phase * scale) * 1000.0f;
+}
+
 QUORVAN_KERNEL_INLINE void settleUncertain(const BlockScratch& scratch, const PhasePairing& pairs,
                                            int offset, unsigned shift, float scale, float* depth) {
     for (int i = 0; i < kBlock; ++i) {
-        if (!scratch.uncertain[i])
-            continue;
-        const int j = offset + i;
-        const double y =
-            16 * (sampleCode(pairs.y_plus[j], shift) - sampleCode(pairs.y_minus[j], shift));
-        const double x =
-            16 * (sampleCode(pairs.x_plus[j], shift) - sampleCode(pairs.x_minus[j], shift));
-        float phase = static_cast<float>(std::atan2(y, x));
-        if (phase < 0.0f)
-            phase += kTwoPi;
-        depth[i] = (phase * scale) * 1000.0f;
+        if (scratch.uncertain[i])
+            depth[i] = definedDepth(pairs, offset + i, shift, scale);
     }
 }
 

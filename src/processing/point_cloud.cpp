@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <memory>
 #include <string>
+
+#include "processing/processing_variants.h"
 
 namespace Quorvan {
 
@@ -38,6 +39,7 @@ RayTable::RayTable(const CameraIntrinsics& intrinsics) : intrinsics_(intrinsics)
     ray_x_.resize(pixels);
     ray_y_.resize(pixels);
     ray_z_.resize(pixels);
+    ray_xyz_.resize(3 * pixels);
     const bool distorted = std::any_of(intrinsics.distortion.begin(), intrinsics.distortion.end(),
                                        [](float c) { return c != 0.0f; });
     for (uint32_t v = 0; v < intrinsics.height; ++v) {
@@ -51,26 +53,15 @@ RayTable::RayTable(const CameraIntrinsics& intrinsics) : intrinsics_(intrinsics)
             ray_x_[i] = static_cast<float>(x * inverse_length);
             ray_y_[i] = static_cast<float>(y * inverse_length);
             ray_z_[i] = static_cast<float>(inverse_length);
+            ray_xyz_[3 * i] = ray_x_[i];
+            ray_xyz_[3 * i + 1] = ray_y_[i];
+            ray_xyz_[3 * i + 2] = ray_z_[i];
         }
     }
 }
 
 void deprojectDepth(const RayTable& rays, const float* radial_depth_mm, float* xyz) {
-    const std::size_t pixels = rays.pixelCount();
-    const float* rx = rays.rayX();
-    const float* ry = rays.rayY();
-    const float* rz = rays.rayZ();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const float d = radial_depth_mm[i];
-        // Written as a comparison that NaN fails, so NaN depth is invalid too,
-        // and as a select so the loop vectorises.
-        const bool valid = d > 0.0f && d < std::numeric_limits<float>::infinity();
-        const float scale = valid ? d : nan;
-        xyz[3 * i] = rx[i] * scale;
-        xyz[3 * i + 1] = ry[i] * scale;
-        xyz[3 * i + 2] = rz[i] * scale;
-    }
+    processing::selectedProcessingVariant().deproject(rays, radial_depth_mm, xyz);
 }
 
 void colourByAmplitude(const float* amplitude, std::size_t pixel_count, float low, float high,

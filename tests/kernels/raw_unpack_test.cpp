@@ -2,6 +2,8 @@
 // in every phase plane, for the shifts the hardware uses and odd ones.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "device/hqvga_kernels.h"
@@ -56,6 +58,36 @@ TEST(RawUnpack, EveryValueEveryPlaneMatchesReference) {
                 EXPECT_EQ(mismatches, 0) << kernel.name << ", shift " << int(shift);
                 for (int i = kRawSamples; i < kRawSamples + kGuardSamples; ++i)
                     ASSERT_EQ(got[i], kSentinel) << kernel.name << " wrote past the plane";
+            }
+        }
+    }
+}
+
+// The vector unpacks align their stores to the output rows, which sit at
+// whatever offset the caller's plane has: every offset of a 2-byte plane
+// from a 32-byte boundary, with nothing written before or after the plane.
+TEST(RawUnpack, EveryOutputAlignmentMatchesReference) {
+    const std::vector<uint16_t> cache = everyValueFrame(0);
+    std::vector<int16_t> expected(kRawSamples);
+    reference::unpackHqvgaRaw(cache.data(), expected.data(), 0);
+    // 64-byte aligned storage with room for guards on both sides.
+    std::vector<int16_t> storage(kRawSamples + 4 * kGuardSamples);
+    int16_t* const aligned = reinterpret_cast<int16_t*>(
+        (reinterpret_cast<uintptr_t>(storage.data()) + 2 * kGuardSamples * 2 + 63) &
+        ~uintptr_t{63});
+    for (const NamedUnpack& kernel : unpackKernels()) {
+        for (int offset = 0; offset < 16; ++offset) {
+            std::fill(storage.begin(), storage.end(), kSentinel);
+            int16_t* const raw = aligned + offset;
+            kernel.unpack(cache.data(), raw, 0);
+            int mismatches = 0;
+            for (int i = 0; i < kRawSamples; ++i)
+                mismatches += raw[i] != expected[i];
+            EXPECT_EQ(mismatches, 0) << kernel.name << ", offset " << offset;
+            for (int i = 1; i <= kGuardSamples; ++i) {
+                ASSERT_EQ(raw[-i], kSentinel) << kernel.name << " wrote before the plane";
+                ASSERT_EQ(raw[kRawSamples - 1 + i], kSentinel)
+                    << kernel.name << " wrote past the plane";
             }
         }
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "device/hqvga_kernels.h"
@@ -124,6 +125,37 @@ TEST(FlyingPixelFilter, ToleratesNoiseBelowTheRelativeJump) {
     std::vector<float> out(in.size());
     filters::removeFlyingPixels(in.data(), out.data(), width, height, {});
     EXPECT_EQ(out, in);
+}
+
+// NaN or an infinity in a depth plane (a caller's own marker for "no depth",
+// or a broken computation) is no depth: it must not come out as depth, in the
+// interior or on the border, nor make a neighbour look like an edge.
+TEST(FlyingPixelFilter, NonFiniteDepthComesOutAsNoDepth) {
+    const int width = 6, height = 5;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float infinity = std::numeric_limits<float>::infinity();
+    std::vector<float> in(width * height, 1000.0f);
+    in[0] = nan;                    // corner
+    in[3] = infinity;               // top border
+    in[2 * width + 2] = nan;        // interior
+    in[3 * width + 4] = -infinity;  // interior
+    in[4 * width + 5] = infinity;   // bottom border
+    std::vector<float> out(in.size(), -1.0f);
+    filters::removeFlyingPixels(in.data(), out.data(), width, height, {});
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        EXPECT_TRUE(std::isfinite(out[i])) << i;
+        EXPECT_EQ(out[i], std::isfinite(in[i]) ? 1000.0f : kInvalidDepth) << i;
+    }
+}
+
+TEST(TemporalFilter, NonFiniteDepthIsInvalidAndClearsHistory) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float infinity = std::numeric_limits<float>::infinity();
+    std::vector<float> state = {1000, 1000, 1000, 1000};
+    std::vector<float> depth = {infinity, nan, -infinity, 1010};
+    filters::temporalFilter(depth.data(), state.data(), depth.size(), {0.5f, 60.0f});
+    EXPECT_EQ(depth, (std::vector<float>{0, 0, 0, 1005}));
+    EXPECT_EQ(state, depth);
 }
 
 TEST(TemporalFilter, SmoothsStaticPixelsAndFollowsJumpsAtOnce) {

@@ -1,0 +1,153 @@
+// The depth filters and the deprojection compiled for wider x86-64
+// instruction sets, chosen at run time (processing_variants.cpp). The
+// filters are the loops of tof_filters_body.h, vectorised for each target;
+// the deprojection is written with intrinsics over the interleaved rays.
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+#include <limits>
+
+#include "processing/processing_variants.h"
+#include "processing/tof_filters_body.h"
+
+// GCC 12's AVX-512 intrinsics pass an undefined placeholder as the unused
+// merge operand, which -Wmaybe-uninitialized then reports at every inlined
+// call (GCC bug 105593); the placeholder is never read.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+#define QUORVAN_AVX2 __attribute__((target("avx2")))
+// GCC vectorises with 256-bit vectors unless told that 512 bits pay.
+#define QUORVAN_AVX512 \
+    __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq,prefer-vector-width=512")))
+
+namespace Quorvan {
+namespace processing {
+namespace {
+
+using filters::FlyingPixelParameters;
+using filters::PhaseSamples;
+using filters::TemporalParameters;
+
+// Eight points per step: the scale of pixel k multiplies x, y and z of point
+// k, so each of the three output vectors takes its scales from the eight
+// with one in-register permutation; rays and points stream in the same
+// interleaved order.
+QUORVAN_AVX2 void deprojectAvx2(const RayTable& rays, const float* radial_depth_mm, float* xyz) {
+    const std::size_t pixels = rays.pixelCount();
+    const float* ray = rays.rayXYZ();
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 largest = _mm256_set1_ps(std::numeric_limits<float>::max());
+    const __m256 nan = _mm256_set1_ps(std::numeric_limits<float>::quiet_NaN());
+    const __m256i first = _mm256_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2);
+    const __m256i second = _mm256_setr_epi32(2, 3, 3, 3, 4, 4, 4, 5);
+    const __m256i third = _mm256_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7);
+    std::size_t i = 0;
+    for (; i + 8 <= pixels; i += 8) {
+        const __m256 d = _mm256_loadu_ps(radial_depth_mm + i);
+        const __m256 valid = _mm256_and_ps(_mm256_cmp_ps(d, zero, _CMP_GT_OQ),
+                                           _mm256_cmp_ps(d, largest, _CMP_LE_OQ));
+        const __m256 scale = _mm256_blendv_ps(nan, d, valid);
+        const float* r = ray + 3 * i;
+        float* out = xyz + 3 * i;
+        _mm256_storeu_ps(out,
+                         _mm256_mul_ps(_mm256_loadu_ps(r), _mm256_permutevar8x32_ps(scale, first)));
+        _mm256_storeu_ps(out + 8, _mm256_mul_ps(_mm256_loadu_ps(r + 8),
+                                                _mm256_permutevar8x32_ps(scale, second)));
+        _mm256_storeu_ps(out + 16, _mm256_mul_ps(_mm256_loadu_ps(r + 16),
+                                                 _mm256_permutevar8x32_ps(scale, third)));
+    }
+    for (; i < pixels; ++i) {
+        const float d = radial_depth_mm[i];
+        const bool valid = d > 0.0f && d <= std::numeric_limits<float>::max();
+        const float scale = valid ? d : std::numeric_limits<float>::quiet_NaN();
+        for (int k = 0; k < 3; ++k)
+            xyz[3 * i + k] = ray[3 * i + k] * scale;
+    }
+}
+
+// Sixteen points per step, as deprojectAvx2.
+QUORVAN_AVX512 void deprojectAvx512(const RayTable& rays, const float* radial_depth_mm,
+                                    float* xyz) {
+    const std::size_t pixels = rays.pixelCount();
+    const float* ray = rays.rayXYZ();
+    const __m512 largest = _mm512_set1_ps(std::numeric_limits<float>::max());
+    const __m512 nan = _mm512_set1_ps(std::numeric_limits<float>::quiet_NaN());
+    const __m512i first = _mm512_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
+    const __m512i second = _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
+    const __m512i third =
+        _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+    std::size_t i = 0;
+    for (; i + 16 <= pixels; i += 16) {
+        const __m512 d = _mm512_loadu_ps(radial_depth_mm + i);
+        const __mmask16 valid = _mm512_cmp_ps_mask(d, _mm512_setzero_ps(), _CMP_GT_OQ) &
+                                _mm512_cmp_ps_mask(d, largest, _CMP_LE_OQ);
+        const __m512 scale = _mm512_mask_blend_ps(valid, nan, d);
+        const float* r = ray + 3 * i;
+        float* out = xyz + 3 * i;
+        _mm512_storeu_ps(out,
+                         _mm512_mul_ps(_mm512_loadu_ps(r), _mm512_permutexvar_ps(first, scale)));
+        _mm512_storeu_ps(
+            out + 16, _mm512_mul_ps(_mm512_loadu_ps(r + 16), _mm512_permutexvar_ps(second, scale)));
+        _mm512_storeu_ps(
+            out + 32, _mm512_mul_ps(_mm512_loadu_ps(r + 32), _mm512_permutexvar_ps(third, scale)));
+    }
+    for (; i < pixels; ++i) {
+        const float d = radial_depth_mm[i];
+        const bool valid = d > 0.0f && d <= std::numeric_limits<float>::max();
+        const float scale = valid ? d : std::numeric_limits<float>::quiet_NaN();
+        for (int k = 0; k < 3; ++k)
+            xyz[3 * i + k] = ray[3 * i + k] * scale;
+    }
+}
+
+#define QUORVAN_FILTER_VARIANT(TARGET, SUFFIX)                                                 \
+    TARGET void thresholdAmplitude##SUFFIX(float* depth, const float* amplitude,               \
+                                           std::size_t pixel_count, float min_amplitude) {     \
+        filters::body::thresholdAmplitude(depth, amplitude, pixel_count, min_amplitude);       \
+    }                                                                                          \
+    TARGET void rejectSaturated##SUFFIX(float* depth, int width, int height,                   \
+                                        const PhaseSamples& phases, int16_t clip_low,          \
+                                        int16_t clip_high) {                                   \
+        filters::body::rejectSaturated(depth, width, height, phases, clip_low, clip_high);     \
+    }                                                                                          \
+    TARGET void removeFlyingPixels##SUFFIX(const float* in, float* out, int width, int height, \
+                                           const FlyingPixelParameters& parameters) {          \
+        filters::body::removeFlyingPixels(in, out, width, height, parameters);                 \
+    }                                                                                          \
+    TARGET void temporalFilter##SUFFIX(float* depth, float* state, std::size_t pixel_count,    \
+                                       const TemporalParameters& parameters) {                 \
+        filters::body::temporalFilter(depth, state, pixel_count, parameters);                  \
+    }                                                                                          \
+    TARGET void median3x3##SUFFIX(const float* in, float* out, int width, int height) {        \
+        filters::body::median3x3(in, out, width, height);                                      \
+    }
+
+QUORVAN_FILTER_VARIANT(QUORVAN_AVX2, Avx2)
+QUORVAN_FILTER_VARIANT(QUORVAN_AVX512, Avx512)
+
+}  // namespace
+
+namespace variants {
+const ProcessingVariant kAvx2 = {"avx2",
+                                 thresholdAmplitudeAvx2,
+                                 rejectSaturatedAvx2,
+                                 removeFlyingPixelsAvx2,
+                                 temporalFilterAvx2,
+                                 median3x3Avx2,
+                                 deprojectAvx2,
+                                 InstructionSet::Avx2};
+const ProcessingVariant kAvx512 = {"avx512",
+                                   thresholdAmplitudeAvx512,
+                                   rejectSaturatedAvx512,
+                                   removeFlyingPixelsAvx512,
+                                   temporalFilterAvx512,
+                                   median3x3Avx512,
+                                   deprojectAvx512,
+                                   InstructionSet::Avx512};
+}  // namespace variants
+
+}  // namespace processing
+}  // namespace Quorvan
+
+#endif
