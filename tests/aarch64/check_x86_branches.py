@@ -29,7 +29,12 @@ SOURCE_SUFFIXES = (".c", ".cc", ".cpp", ".cxx", ".h", ".hh", ".hpp", ".inl")
 EXEMPT = {
     "src/device/hqvga_kernels.cpp": (1, "x86 entries of the variant table"),
     "src/device/hqvga_kernels_variants.h": (1, "declarations of the x86 variants"),
-    "src/device/hqvga_kernels_x86.cpp": (1, "x86-only translation unit"),
+    "src/device/hqvga_kernels_avx2_x86.cpp": (1, "x86-only translation unit"),
+    "src/device/hqvga_kernels_avx2_x86.h": (1, "x86-only header of the x86 units"),
+    "src/device/hqvga_kernels_avx512_x86.cpp": (1, "x86-only translation unit"),
+    "src/processing/processing_variants.cpp": (1, "x86 entries of the variant table"),
+    "src/processing/processing_variants.h": (1, "declarations of the x86 variants"),
+    "src/processing/processing_variants_x86.cpp": (1, "x86-only translation unit"),
     "src/csi/packed12_groups.cpp": (1, "x86 entries of the variant table"),
     "src/csi/packed12_groups.h": (1, "declarations of the x86 variants"),
     "src/csi/packed12_groups_x86.cpp": (1, "x86-only translation unit"),
