@@ -29,6 +29,19 @@ using filters::FlyingPixelParameters;
 using filters::PhaseSamples;
 using filters::TemporalParameters;
 
+// Points `first` to `pixels` one at a time, from the interleaved rays: the
+// rest after the vector steps of either variant.
+inline void deprojectRemainder(const float* ray, const float* radial_depth_mm, float* xyz,
+                               std::size_t first, std::size_t pixels) {
+    for (std::size_t i = first; i < pixels; ++i) {
+        const float d = radial_depth_mm[i];
+        const bool valid = d > 0.0f && d <= std::numeric_limits<float>::max();
+        const float scale = valid ? d : std::numeric_limits<float>::quiet_NaN();
+        for (int k = 0; k < 3; ++k)
+            xyz[3 * i + k] = ray[3 * i + k] * scale;
+    }
+}
+
 // Eight points per step: the scale of pixel k multiplies x, y and z of point
 // k, so each of the three output vectors takes its scales from the eight
 // with one in-register permutation; rays and points stream in the same
@@ -57,13 +70,7 @@ QUORVAN_AVX2 void deprojectAvx2(const RayTable& rays, const float* radial_depth_
         _mm256_storeu_ps(out + 16, _mm256_mul_ps(_mm256_loadu_ps(r + 16),
                                                  _mm256_permutevar8x32_ps(scale, third)));
     }
-    for (; i < pixels; ++i) {
-        const float d = radial_depth_mm[i];
-        const bool valid = d > 0.0f && d <= std::numeric_limits<float>::max();
-        const float scale = valid ? d : std::numeric_limits<float>::quiet_NaN();
-        for (int k = 0; k < 3; ++k)
-            xyz[3 * i + k] = ray[3 * i + k] * scale;
-    }
+    deprojectRemainder(ray, radial_depth_mm, xyz, i, pixels);
 }
 
 // Sixteen points per step, as deprojectAvx2.
@@ -92,13 +99,7 @@ QUORVAN_AVX512 void deprojectAvx512(const RayTable& rays, const float* radial_de
         _mm512_storeu_ps(
             out + 32, _mm512_mul_ps(_mm512_loadu_ps(r + 32), _mm512_permutexvar_ps(third, scale)));
     }
-    for (; i < pixels; ++i) {
-        const float d = radial_depth_mm[i];
-        const bool valid = d > 0.0f && d <= std::numeric_limits<float>::max();
-        const float scale = valid ? d : std::numeric_limits<float>::quiet_NaN();
-        for (int k = 0; k < 3; ++k)
-            xyz[3 * i + k] = ray[3 * i + k] * scale;
-    }
+    deprojectRemainder(ray, radial_depth_mm, xyz, i, pixels);
 }
 
 #define QUORVAN_FILTER_VARIANT(TARGET, SUFFIX)                                                 \
