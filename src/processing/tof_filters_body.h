@@ -295,6 +295,18 @@ QUORVAN_FILTER_INLINE void medianRow(const float* __restrict above, const float*
     }
 }
 
+// The scalar windows of medianRow, as the row routine of median3x3 (vector
+// variants pass their own, which finishes a row's remainder with this one).
+struct ScalarMedianRow {
+    static QUORVAN_FILTER_INLINE void run(const float* __restrict above,
+                                          const float* __restrict here,
+                                          const float* __restrict below, float* __restrict result,
+                                          std::size_t first, std::size_t last) {
+        medianRow(above, here, below, result, first, last);
+    }
+};
+
+template <typename Row = ScalarMedianRow>
 QUORVAN_FILTER_INLINE void median3x3(const float* in, float* out, int width, int height) {
     if (width <= 0 || height <= 0)
         return;
@@ -307,7 +319,7 @@ QUORVAN_FILTER_INLINE void median3x3(const float* in, float* out, int width, int
         // plane, the last one's at column w - 1 past it.
         const std::size_t first = row == 1 ? 1 : 0;
         const std::size_t last = row + 2 == height ? w - 1 : w;
-        medianRow(here - w, here, here + w, result, first, last);
+        Row::run(here - w, here, here + w, result, first, last);
         result[0] = here[0];
         result[w - 1] = here[w - 1];
     }
