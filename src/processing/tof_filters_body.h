@@ -131,6 +131,15 @@ QUORVAN_FILTER_INLINE float readDepth(float value) {
         return value;
 }
 
+// |upper - lower| per column, each value read through finiteOrInvalid (a
+// loop of its own, so that the planes are known apart and it vectorises).
+QUORVAN_FILTER_INLINE void verticalJumps(const float* __restrict upper,
+                                         const float* __restrict lower, float* __restrict jumps,
+                                         std::size_t count) {
+    for (std::size_t column = 0; column < count; ++column)
+        jumps[column] = std::fabs(finiteOrInvalid(upper[column]) - finiteOrInvalid(lower[column]));
+}
+
 // One interior row of removeFlyingPixels. `row_out` holds, on entry, the
 // jumps |d - above| that the row before stored there, and receives the
 // result; `down_jumps` (the next row of the output) receives |d - below| for
@@ -180,9 +189,7 @@ QUORVAN_FILTER_INLINE void removeFlyingPixels(const float* in, float* out, int w
     copyFinite(in, out, w);
     if (height > 1) {
         // The jumps from row 0 down to row 1, where row 1's pass expects them.
-        for (std::size_t column = 0; column < w; ++column)
-            out[w + column] =
-                std::fabs(finiteOrInvalid(in[column]) - finiteOrInvalid(in[w + column]));
+        verticalJumps(in, in + w, out + w, w);
     }
     for (int row = 1; row + 1 < height; ++row) {
         const float* here = in + row * w;
