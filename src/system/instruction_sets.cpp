@@ -1,9 +1,5 @@
 #include "system/instruction_sets.h"
 
-#if defined(__x86_64__)
-#include <cpuid.h>
-#endif
-
 namespace Quorvan {
 
 namespace {
@@ -34,19 +30,33 @@ bool all(uint64_t value, uint64_t bits) {
 ProcessorReport readProcessorReport() {
     ProcessorReport report;
 #if defined(__x86_64__)
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    report.max_leaf = __get_cpuid_max(0, nullptr);
-    if (report.max_leaf >= 1 && __get_cpuid(1, &eax, &ebx, &ecx, &edx))
-        report.leaf1_ecx = ecx;
-    if (report.max_leaf >= 7 && __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
-        report.leaf7_ebx = ebx;
+    // CPUID and XGETBV written out: <cpuid.h> would do for the first, but the
+    // XGETBV intrinsic needs the XSAVE target, which this file must not
+    // assume.
+    const auto cpuid = [](uint32_t leaf, uint32_t subleaf, uint32_t registers[4]) {
+        __asm__ volatile("cpuid"
+                         : "=a"(registers[0]), "=b"(registers[1]), "=c"(registers[2]),
+                           "=d"(registers[3])
+                         : "a"(leaf), "c"(subleaf));
+    };
+    uint32_t registers[4];
+    cpuid(0, 0, registers);
+    report.max_leaf = registers[0];
+    if (report.max_leaf >= 1) {
+        cpuid(1, 0, registers);
+        report.leaf1_ecx = registers[2];
+    }
+    if (report.max_leaf >= 7) {
+        cpuid(7, 0, registers);
+        report.leaf7_ebx = registers[1];
+    }
     if (report.leaf1_ecx & kOsXsave) {
-        // XGETBV with ECX = 0, written out: the intrinsic needs the XSAVE
-        // target, which this file must not assume.
         uint32_t low = 0, high = 0;
         __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
         report.xcr0 = (static_cast<uint64_t>(high) << 32) | low;
     }
+#else
+    // Nothing to ask: only x86-64 builds carry variants beyond the baseline.
 #endif
     return report;
 }
