@@ -30,7 +30,7 @@ using filters::PhaseSamples;
 using filters::TemporalParameters;
 
 // Points `first` to `pixels` one at a time, from the interleaved rays: the
-// rest after the vector steps of either variant.
+// rest after the vector steps of every x86-64 variant.
 inline void deprojectRemainder(const float* ray, const float* radial_depth_mm, float* xyz,
                                std::size_t first, std::size_t pixels) {
     for (std::size_t i = first; i < pixels; ++i) {
@@ -195,6 +195,34 @@ QUORVAN_FILTER_VARIANT(QUORVAN_AVX512, Avx512, avx512_median::VectorMedianRow<Av
 }  // namespace
 
 namespace variants {
+// The baseline (SSE2) variant's deprojection: four points per step from the
+// interleaved rays, as deprojectAvx2, one shuffle per output vector. (GCC's
+// vectorisation of the loop over the three ray planes, which aarch64 uses,
+// spends a dozen shuffles per four points on interleaving here.)
+void deprojectSse2(const RayTable& rays, const float* radial_depth_mm, float* xyz) {
+    const std::size_t pixels = rays.pixelCount();
+    const float* ray = rays.rayXYZ();
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 largest = _mm_set1_ps(filters::body::kLargestFinite);
+    const __m128 nan = _mm_set1_ps(std::numeric_limits<float>::quiet_NaN());
+    std::size_t i = 0;
+    for (; i + 4 <= pixels; i += 4) {
+        const __m128 d = _mm_loadu_ps(radial_depth_mm + i);
+        // A comparison that NaN fails, as for every variant.
+        const __m128 valid = _mm_and_ps(_mm_cmpgt_ps(d, zero), _mm_cmple_ps(d, largest));
+        const __m128 scale = _mm_or_ps(_mm_and_ps(valid, d), _mm_andnot_ps(valid, nan));
+        const float* r = ray + 3 * i;
+        float* out = xyz + 3 * i;
+        _mm_storeu_ps(out, _mm_mul_ps(_mm_loadu_ps(r),
+                                      _mm_shuffle_ps(scale, scale, _MM_SHUFFLE(1, 0, 0, 0))));
+        _mm_storeu_ps(out + 4, _mm_mul_ps(_mm_loadu_ps(r + 4),
+                                          _mm_shuffle_ps(scale, scale, _MM_SHUFFLE(2, 2, 1, 1))));
+        _mm_storeu_ps(out + 8, _mm_mul_ps(_mm_loadu_ps(r + 8),
+                                          _mm_shuffle_ps(scale, scale, _MM_SHUFFLE(3, 3, 3, 2))));
+    }
+    deprojectRemainder(ray, radial_depth_mm, xyz, i, pixels);
+}
+
 const ProcessingVariant kAvx2 = {"avx2",
                                  thresholdAmplitudeAvx2,
                                  rejectSaturatedAvx2,
