@@ -20,21 +20,11 @@
 #include "camera/frame_pool.h"
 #include "camera/frame_pool_sizing.h"
 #include "camera/live_cameras.h"
-#include "csi/host_profile.h"
 #include "device/range_modes.h"
+#include "device/sensor_sizes.h"
 #include "log/log.h"
 
 namespace Quorvan {
-
-namespace {
-
-constexpr uint32_t kHQVGAWidth = 240;
-constexpr uint32_t kHQVGAHeight = 180;
-constexpr int32_t kHQVGASubframes = 4;
-constexpr int32_t kVGAWidth = 640;
-constexpr int32_t kVGAHeight = 480;
-
-}  // namespace
 
 QuorvanTOFCamera::QuorvanTOFCamera() : QuorvanTOFCamera(defaultBackendFactory()) {}
 
@@ -104,14 +94,13 @@ TofErrorCode QuorvanTOFCamera::installAndOpenSensor(std::unique_ptr<QuorvanTOFSe
 TofErrorCode QuorvanTOFCamera::openPostHandle() {
     if (!sensor || isStreaming())
         return QuorvanUnkownError;
-    const bool hqvga = info.width == kHQVGAWidth && info.height == kHQVGAHeight;
+    const bool hqvga = kHQVGASize.is(info.width, info.height);
     std::unique_ptr<QuorvanDevice> created;
     if (hqvga) {
-        const uint8_t shift = hostProfile(platform).hqvga_sample_shift;
         created = factory->createHQVGADevice(platform, kInitialRangeMode.modulation_frequency,
-                                             kInitialRangeMode.millimetres, shift);
+                                             kInitialRangeMode.millimetres);
     } else {
-        created = factory->createVGADevice(platform, kVGAWidth, kVGAHeight);
+        created = factory->createVGADevice(platform, kVGAFullSize.width, kVGAFullSize.height);
     }
     if (!created) {
         QUORVAN_LOGF(Camera, Error,

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "csi/host_platform.h"
+#include "host/host_platform.h"
 #include "quorvan/camera.h"
 #include "support/simulated_board.h"
 #include "support/simulated_board_factory.h"

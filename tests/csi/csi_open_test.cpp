@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <string>
 
-#include "csi/host_platform.h"
 #include "csi_rig.h"
+#include "host/host_platform.h"
 #include "system/ioctl_retry.h"
 
 namespace Quorvan {

@@ -37,11 +37,10 @@ std::unique_ptr<QuorvanTOFSensor> FakeBackendFactory::createUSBSensor(const char
 
 std::unique_ptr<QuorvanDevice> FakeBackendFactory::createHQVGADevice(int32_t platform_value,
                                                                      float modulation_frequency,
-                                                                     int32_t range,
-                                                                     uint8_t sample_shift) {
+                                                                     int32_t range) {
     char call[128];
-    std::snprintf(call, sizeof(call), "factory.createHQVGADevice(%d,%.1f,%d,%d)", platform_value,
-                  static_cast<double>(modulation_frequency), range, sample_shift);
+    std::snprintf(call, sizeof(call), "factory.createHQVGADevice(%d,%.1f,%d)", platform_value,
+                  static_cast<double>(modulation_frequency), range);
     log->record(call);
     if (!provide_devices)
         return nullptr;

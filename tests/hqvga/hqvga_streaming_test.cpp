@@ -10,6 +10,7 @@
 
 #include "device/hqvga_device.h"
 #include "fakes/call_log.h"
+#include "host/host_platform.h"
 #include "hqvga/hqvga_test_support.h"
 #include "quorvan/camera.h"
 #include "support/test_deadlines.h"
@@ -105,8 +106,9 @@ public:
         return std::make_unique<PhaseSensor>(log);
     }
     std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t platform, float frequency,
-                                                     int32_t range, uint8_t shift) override {
-        return std::make_unique<QuorvanDeviceHQVGA>(platform, frequency, range, shift);
+                                                     int32_t range) override {
+        return std::make_unique<QuorvanDeviceHQVGA>(platform, frequency, range,
+                                                    hqvgaSampleShift(platform));
     }
     std::unique_ptr<QuorvanDevice> createVGADevice(int32_t, int32_t, int32_t) override {
         return nullptr;

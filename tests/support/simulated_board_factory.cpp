@@ -1,9 +1,9 @@
 #include "support/simulated_board_factory.h"
 
 #include "csi/csi_sensor.h"
-#include "csi/host_platform.h"
 #include "device/hqvga_device.h"
 #include "device/vga_device.h"
+#include "host/host_platform.h"
 
 namespace Quorvan {
 namespace simulation {
@@ -23,10 +23,9 @@ std::unique_ptr<QuorvanTOFSensor> SimulatedBoardFactory::createUSBSensor(const c
 
 std::unique_ptr<QuorvanDevice> SimulatedBoardFactory::createHQVGADevice(int32_t platform,
                                                                         float modulation_frequency,
-                                                                        int32_t range,
-                                                                        uint8_t sample_shift) {
+                                                                        int32_t range) {
     return std::make_unique<QuorvanDeviceHQVGA>(platform, modulation_frequency, range,
-                                                sample_shift);
+                                                hqvgaSampleShift(platform));
 }
 
 std::unique_ptr<QuorvanDevice> SimulatedBoardFactory::createVGADevice(int32_t platform,

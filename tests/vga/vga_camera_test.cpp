@@ -41,7 +41,7 @@ public:
         sensor = created.get();
         return created;
     }
-    std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t, float, int32_t, uint8_t) override {
+    std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t, float, int32_t) override {
         return nullptr;
     }
     std::unique_ptr<QuorvanDevice> createVGADevice(int32_t platform, int32_t device_width,
