@@ -33,7 +33,7 @@ TEST(VgaCsiBoard, DoubleModeDepthMatchesTheSceneBeyond1250) {
     options.source = source;
     simulation::SimulatedBoard board(options);
     {
-        QuorvanTOFCamera camera(std::make_shared<simulation::SimulatedBoardFactory>(board));
+        QuorvanTOFCamera camera(simulation::boardFactory(board));
         ASSERT_EQ(camera.open(Connection::CSI, 0), QuorvanSuccess);
         EXPECT_EQ(camera.getCameraInfo().device_type, VGA);
         ASSERT_EQ(camera.setControl(CameraCtrl::MODE, 1), QuorvanSuccess);
