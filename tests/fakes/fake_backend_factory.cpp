@@ -22,7 +22,7 @@ void FakeBackendFactory::useLibraryDevices() {
     };
 }
 
-std::unique_ptr<FakeSensor> FakeBackendFactory::makeSensor() {
+std::unique_ptr<QuorvanTOFSensor> FakeBackendFactory::madeSensor() {
     if (!provide_sensors)
         return nullptr;
     auto sensor = std::make_unique<FakeSensor>("sensor" + std::to_string(sensors.size() + 1),
@@ -31,8 +31,8 @@ std::unique_ptr<FakeSensor> FakeBackendFactory::makeSensor() {
     return sensor;
 }
 
-std::unique_ptr<FakeDevice> FakeBackendFactory::makeDevice(DeviceType type,
-                                                           int32_t platform_value) {
+std::unique_ptr<QuorvanDevice> FakeBackendFactory::madeDevice(DeviceType type,
+                                                              int32_t platform_value) {
     if (!provide_devices)
         return nullptr;
     auto device = std::make_unique<FakeDevice>("device" + std::to_string(devices.size() + 1), type,
@@ -45,18 +45,14 @@ std::unique_ptr<QuorvanTOFSensor> FakeBackendFactory::createCSISensor(const char
                                                                       int32_t platform_value) {
     log->record("factory.createCSISensor(" + std::string(node_path) + "," +
                 std::to_string(platform_value) + ")");
-    if (make_csi_sensor)
-        return make_csi_sensor(node_path, platform_value);
-    return makeSensor();
+    return make_csi_sensor ? make_csi_sensor(node_path, platform_value) : madeSensor();
 }
 
 std::unique_ptr<QuorvanTOFSensor> FakeBackendFactory::createUSBSensor(const char* config_path,
                                                                       uint32_t index) {
     log->record("factory.createUSBSensor(" + std::string(config_path) + "," +
                 std::to_string(index) + ")");
-    if (make_usb_sensor)
-        return make_usb_sensor(config_path, index);
-    return makeSensor();
+    return make_usb_sensor ? make_usb_sensor(config_path, index) : madeSensor();
 }
 
 std::unique_ptr<QuorvanDevice> FakeBackendFactory::createHQVGADevice(int32_t platform_value,
@@ -66,18 +62,16 @@ std::unique_ptr<QuorvanDevice> FakeBackendFactory::createHQVGADevice(int32_t pla
     std::snprintf(call, sizeof(call), "factory.createHQVGADevice(%d,%.1f,%d)", platform_value,
                   static_cast<double>(modulation_frequency), range);
     log->record(call);
-    if (make_hqvga_device)
-        return make_hqvga_device(platform_value, modulation_frequency, range);
-    return makeDevice(HQVGA, platform_value);
+    return make_hqvga_device ? make_hqvga_device(platform_value, modulation_frequency, range)
+                             : madeDevice(HQVGA, platform_value);
 }
 
 std::unique_ptr<QuorvanDevice> FakeBackendFactory::createVGADevice(int32_t platform_value,
                                                                    int32_t width, int32_t height) {
     log->record("factory.createVGADevice(" + std::to_string(platform_value) + "," +
                 std::to_string(width) + "," + std::to_string(height) + ")");
-    if (make_vga_device)
-        return make_vga_device(platform_value, width, height);
-    return makeDevice(VGA, platform_value);
+    return make_vga_device ? make_vga_device(platform_value, width, height)
+                           : madeDevice(VGA, platform_value);
 }
 
 }  // namespace fakes

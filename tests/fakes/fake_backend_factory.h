@@ -66,8 +66,9 @@ public:
         make_vga_device;
 
 private:
-    std::unique_ptr<FakeSensor> makeSensor();
-    std::unique_ptr<FakeDevice> makeDevice(DeviceType type, int32_t platform_value);
+    // A new fake, kept in `sensors` / `devices`; null when they are not provided.
+    std::unique_ptr<QuorvanTOFSensor> madeSensor();
+    std::unique_ptr<QuorvanDevice> madeDevice(DeviceType type, int32_t platform_value);
 };
 
 }  // namespace fakes
