@@ -1,7 +1,8 @@
 """Static throughput estimates of a routine's vector loop with llvm-mca: takes
-GCC's assembly of one translation unit, finds the function, picks its innermost
-loop (a label with a later backward branch to it and no other loop inside)
-with the most instructions on the widest vector registers and runs llvm-mca on that loop body for each processor model.
+GCC's assembly of one translation unit, finds the function, picks its
+innermost loop (a label with a later backward branch to it and no other loop
+inside) with the most instructions on the widest vector registers, and runs
+llvm-mca on that loop body for each processor model.
 
     python3 bench/loop_mca.py FILE.s SYMBOL_SUBSTRING PIXELS_PER_ITERATION CPU...
     python3 bench/loop_mca.py --all FILE.s SYMBOL_SUBSTRING CPU...
@@ -44,19 +45,25 @@ def innermost_loops(body):
         jump = re.match(r"^\s+j\w+\s+(\.L\w+)", line)
         if jump and jump.group(1) in labels and labels[jump.group(1)] < index:
             loops.append((labels[jump.group(1)], index))
-    return [(start, end) for start, end in loops
-            if not any(s > start and e < end for s, e in loops)]
+    return [
+        (start, end) for start, end in loops if not any(s > start and e < end for s, e in loops)
+    ]
 
 
 def instructions(lines):
-    return [line for line in lines
-            if re.match(r"^\s+[a-z]", line) and not re.match(r"^\s+\.", line)]
+    return [
+        line for line in lines if re.match(r"^\s+[a-z]", line) and not re.match(r"^\s+\.", line)
+    ]
 
 
 def cycles_per_iteration(loop, cpu):
     """llvm-mca's estimate, None for a model this llvm-mca lacks."""
-    report = subprocess.run(["llvm-mca-14", f"-mcpu={cpu}", "-iterations=200"],
-                            input="\n".join(loop) + "\n", capture_output=True, text=True).stdout
+    report = subprocess.run(
+        ["llvm-mca-14", f"-mcpu={cpu}", "-iterations=200"],
+        input="\n".join(loop) + "\n",
+        capture_output=True,
+        text=True,
+    ).stdout
     total = re.search(r"Total Cycles:\s+(\d+)", report)
     return float(total.group(1)) / 200 if total else None
 
@@ -79,23 +86,27 @@ def main():
     if every_loop:
         print(pretty)
         for start, end in sorted(loops):
-            loop = instructions(body[start:end + 1])
+            loop = instructions(body[start : end + 1])
             if not any("mm" in line for line in loop):
                 continue
             estimates = []
             for cpu in cpus:
                 cycles = cycles_per_iteration(loop, cpu)
                 estimates.append(f"{cpu} {cycles:.1f}" if cycles else f"{cpu} -")
-            print(f"  loop of {len(loop)} instructions, cycles per iteration: "
-                  + ", ".join(estimates))
+            print(
+                f"  loop of {len(loop)} instructions, cycles per iteration: " + ", ".join(estimates)
+            )
         return
+
     # The vector loop: most instructions on the widest registers it uses.
     def weight(loop):
-        text = instructions(body[loop[0]:loop[1] + 1])
-        return tuple(sum(register in line for line in text) for register in ("%zmm", "%ymm", "%xmm"))
+        text = instructions(body[loop[0] : loop[1] + 1])
+        return tuple(
+            sum(register in line for line in text) for register in ("%zmm", "%ymm", "%xmm")
+        )
 
     start, end = max(loops, key=weight)
-    loop = instructions(body[start:end + 1])
+    loop = instructions(body[start : end + 1])
     print(f"{pretty}: loop of {len(loop)} instructions, {pixels:g} pixels per iteration")
     for cpu in cpus:
         cycles = cycles_per_iteration(loop, cpu)
