@@ -17,6 +17,9 @@ import pytest
 
 import QuorvanDepthCamera as qdc
 from conftest import FRAME_TIMEOUT_MS, kit_config
+from hostile_recordings import TYPESTORE
+from mcap.reader import make_reader
+from quorvan import messages
 from quorvan.record import Recorder
 from quorvan.replay import PlaybackCamera
 
@@ -120,12 +123,25 @@ def hqvga_recording(tmp_path_factory):
     return path, live_frames(config, sequences, settings)
 
 
+def recorded_frames(path):
+    """(log time in ns, header stamp in ms) of each raw frame, as an independent
+    reader (mcap's and rosbags') sees them."""
+    frames = []
+    with open(path, "rb") as stream:
+        for _, _, message in make_reader(stream).iter_messages(topics=[messages.TOPIC_RAW]):
+            stamp = TYPESTORE.deserialize_cdr(message.data, "sensor_msgs/msg/Image").header.stamp
+            frames.append((message.log_time, stamp.sec * 1000 + stamp.nanosec // 1_000_000))
+    return frames
+
+
 def recorded_stamps(path):
-    camera = PlaybackCamera(path)
-    camera.open()
-    stamps = list(camera._require_index().raw_stamps_ms)
-    camera.close()
-    return stamps
+    return [stamp for _, stamp in recorded_frames(path)]
+
+
+def seconds_to(path, number):
+    """The seek that lands on raw frame ``number``."""
+    times = [time for time, _ in recorded_frames(path)]
+    return (times[number] - times[0]) / 1e9
 
 
 def test_240x180_replay_is_bit_identical_to_the_live_camera(hqvga_recording):
@@ -159,7 +175,7 @@ def test_seek_and_loop(hqvga_recording):
     stamps = recorded_stamps(path)
     camera = PlaybackCamera(path, realtime=False, loop=True)
     assert camera.open() == SUCCESS
-    camera.seek((stamps[-5] - stamps[0]) / 1000.0)
+    camera.seek(seconds_to(path, FRAMES - 5))
     assert camera.position == FRAMES - 5
     assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
     seen = []
@@ -184,7 +200,7 @@ def test_seek_while_streaming_jumps_ahead(hqvga_recording):
         seen.append(frame.getFrameFormat().timestamp)
         camera.releaseFrame(frame)
         if len(seen) == 3:
-            camera.seek((stamps[-3] - stamps[0]) / 1000.0)
+            camera.seek(seconds_to(path, FRAMES - 3))
     camera.close()
     # At most the frames processed before the seek come in between.
     assert seen[:3] == stamps[:3] and seen[-3:] == stamps[-3:]
@@ -196,7 +212,7 @@ def test_realtime_replay_keeps_the_recorded_spacing(hqvga_recording):
     stamps = recorded_stamps(path)
     camera = PlaybackCamera(path, realtime=True)
     assert camera.open() == SUCCESS
-    camera.seek((stamps[-10] - stamps[0]) / 1000.0)
+    camera.seek(seconds_to(path, FRAMES - 10))
     begin = time.monotonic()
     assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
     assert camera.wait_finished(10)
