@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 
+#include "device/playback_feed.h"
 #include "quorvan/playback.h"
 #include "quorvan/sensor.h"
 
