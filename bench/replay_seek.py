@@ -85,17 +85,20 @@ def write_recording(path: pathlib.Path, frames: int) -> None:
 
 
 def time_to_frame(camera: PlaybackCamera, seconds: float, stamp_ms: int) -> float:
-    """Seconds from ``seek(seconds)`` until the frame stamped ``stamp_ms`` arrives."""
+    """Seconds from ``seek(seconds)`` until the frame stamped about ``stamp_ms`` arrives."""
     began = time.perf_counter()
     camera.seek(seconds)
-    # The one or two frames processed before the seek may still come first.
-    for _ in range(4):
+    # Frames processed before the seek may still come first (one or two;
+    # more with the code before the indexes).
+    for _ in range(8):
         frame = camera.requestFrame(TIMEOUT_MS)
         if frame is None:
             raise SystemExit("replay_seek: FAILED: no frame after a seek")
         stamp = frame.getFrameFormat().timestamp
         camera.releaseFrame(frame)
-        if stamp == stamp_ms:
+        # Within a frame of the target: a seek by header stamp (older code)
+        # lands on the next frame when the millisecond stamps round down.
+        if abs(stamp - stamp_ms) <= FRAME_PERIOD_NS // 1_000_000 + 1:
             return time.perf_counter() - began
     raise SystemExit(f"replay_seek: FAILED: the seek did not reach the frame stamped {stamp_ms}")
 

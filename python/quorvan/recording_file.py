@@ -419,6 +419,8 @@ class RawFrameReader:
                 seen += 1
                 if seen > start:
                     yield record.data
+                if seen == len(self._index.raw_log_times_ns):
+                    return  # the damage of a cut file lies after its last indexed frame
 
 
 def _messages_from(reader: McapReader, topic: str, log_time_ns: int) -> Iterator[Any]:
