@@ -21,10 +21,11 @@ without decoding them. Frames are numbered and timed by their MCAP log time,
 the time every MCAP tool seeks on.
 
 Channels. The raw frames are on the channel whose ``quorvan.plane`` metadata
-is ``raw`` (recordings that name their topics under a ROS namespace), else on
-:data:`~quorvan.messages.TOPIC_RAW` (recordings made before channels carried
-that metadata). A recording may hold depth planes beside the raw frames; they
-are for ROS tools and are not read here.
+is ``raw`` (recordings that name their topics under a ROS namespace; in a
+recording of several cameras, the first one's or that of the namespace
+asked for), else on :data:`~quorvan.messages.TOPIC_RAW` (recordings made
+before channels carried that metadata). A recording may hold depth planes
+beside the raw frames; they are for ROS tools and are not read here.
 
 Controls. ``quorvan.controls`` records hold the controls in force: one without
 a ``log_time_ns`` applies from the first frame (the last such record in the
@@ -56,14 +57,13 @@ from mcap.stream_reader import StreamReader
 from mcap.summary import Summary
 
 from . import messages
+from .conventions import LEGACY_TOPICS, METADATA_NAMESPACE, METADATA_PLANE, PLANE_RAW
 
 _log = logging.getLogger(__name__)
 
 PathLike = Union[str, pathlib.Path]
 RawFrame = tuple[int, npt.NDArray[np.int16]]
 
-PLANE_KEY = "quorvan.plane"
-RAW_PLANE = "raw"
 _INT32 = (-(2**31), 2**31 - 1)
 # Bounds of the recorded sensor the playback camera is built for; a sensor
 # outside them is damage, not a camera. The 640x480 sensor's raw capture is
@@ -138,11 +138,32 @@ def metadata_int(values: dict[str, str], name: str, bounds: tuple[int, int], wha
     return number
 
 
-def _is_raw_channel(channel: Channel) -> bool:
-    plane = channel.metadata.get(PLANE_KEY)
-    if plane is not None:
-        return plane == RAW_PLANE
-    return channel.topic == messages.TOPIC_RAW
+class _RawChannel:
+    """Picks the channel of the raw frames: the first raw one (of ``namespace``
+    when given); a recording of several cameras holds one per namespace."""
+
+    def __init__(self, namespace: str | None) -> None:
+        self._namespace = namespace
+        self.id: int | None = None
+        self.topic = LEGACY_TOPICS[PLANE_RAW]
+
+    def consider(self, channel: Channel) -> bool:
+        """True when ``channel`` is the raw channel (choosing it if none was yet)."""
+        if self.id is not None:
+            return channel.id == self.id
+        plane = channel.metadata.get(METADATA_PLANE)
+        if plane is None:
+            # Recordings made before channels named their plane: one camera,
+            # on the fixed topic.
+            raw = channel.topic == LEGACY_TOPICS[PLANE_RAW] and self._namespace is None
+        else:
+            raw = plane == PLANE_RAW and self._namespace in (
+                None,
+                channel.metadata.get(METADATA_NAMESPACE),
+            )
+        if raw:
+            self.id, self.topic = channel.id, channel.topic
+        return raw
 
 
 def _optional_int(text: str | None) -> int | None:
@@ -208,21 +229,23 @@ def _read_record(stream: IO[bytes], offset: int) -> object:
     return next(iter(StreamReader(stream, skip_magic=True).records))
 
 
-def _index_from_summary(stream: IO[bytes], reader: McapReader) -> RecordingIndex | None:
+def _index_from_summary(
+    stream: IO[bytes], reader: McapReader, namespace: str | None
+) -> RecordingIndex | None:
     """The index of a complete file from its summary, or None when it has no usable one."""
     summary: Summary | None = reader.get_summary()
     if summary is None or not summary.chunk_indexes:
         return None
-    raw_ids = {id for id, channel in summary.channels.items() if _is_raw_channel(channel)}
-    index = RecordingIndex(indexed=True)
-    for channel_id in raw_ids:
-        index.raw_topic = summary.channels[channel_id].topic
+    raw = _RawChannel(namespace)
+    for _, channel in sorted(summary.channels.items()):
+        raw.consider(channel)
+    index = RecordingIndex(indexed=True, raw_topic=raw.topic)
     times: list[int] = []
     for chunk in summary.chunk_indexes:
         if not chunk.message_index_offsets:
             return None  # a chunk without message indexes: only a scan finds its frames
-        for channel_id in raw_ids & chunk.message_index_offsets.keys():
-            record = _read_record(stream, chunk.message_index_offsets[channel_id])
+        if raw.id in chunk.message_index_offsets:
+            record = _read_record(stream, chunk.message_index_offsets[raw.id])
             if not isinstance(record, MessageIndex):
                 return None
             times.extend(time for time, _ in record.records)
@@ -242,19 +265,19 @@ def _collect_metadata(index: RecordingIndex, timeline: _TimelineBuilder, record:
         timeline.add(record)
 
 
-def _index_by_scan(stream: IO[bytes], path: PathLike) -> RecordingIndex:
+def _index_by_scan(stream: IO[bytes], path: PathLike, namespace: str | None) -> RecordingIndex:
     """The index of a file read from its start, as far as its structure holds."""
     index = RecordingIndex()
     timeline = _TimelineBuilder()
-    raw_ids: set[int] = set()
+    raw = _RawChannel(namespace)
     seen_footer = False
     stream.seek(0)
     try:
         for record in StreamReader(stream, skip_magic=False).records:
-            if isinstance(record, Channel) and _is_raw_channel(record):
-                raw_ids.add(record.id)
-                index.raw_topic = record.topic
-            elif isinstance(record, Message) and record.channel_id in raw_ids:
+            if isinstance(record, Channel):
+                if raw.consider(record):
+                    index.raw_topic = record.topic
+            elif isinstance(record, Message) and record.channel_id == raw.id:
                 index.raw_log_times_ns.append(record.log_time)
             elif isinstance(record, Metadata):
                 _collect_metadata(index, timeline, record)
@@ -277,14 +300,17 @@ def _index_by_scan(stream: IO[bytes], path: PathLike) -> RecordingIndex:
     return index
 
 
-def open_recording(path: PathLike) -> tuple[RecordingIndex, RawFrameReader]:
+def open_recording(
+    path: PathLike, namespace: str | None = None
+) -> tuple[RecordingIndex, RawFrameReader]:
     """Indexes a recording; returns the index and a reader of its frames, which
-    holds the file open until closed.
+    holds the file open until closed. ``namespace`` picks a camera's raw
+    frames in a recording of several (default: the first camera's).
 
     Raises ``ValueError`` when it is not a usable Quorvan recording."""
     stream = open(path, "rb")
     try:
-        index, reader = _index(stream, path)
+        index, reader = _index(stream, path, namespace)
         if not index.camera:
             raise ValueError(f"{path} has no quorvan.camera metadata: not a Quorvan recording")
         if not index.raw_log_times_ns:
@@ -295,17 +321,19 @@ def open_recording(path: PathLike) -> tuple[RecordingIndex, RawFrameReader]:
     return index, RawFrameReader(path, index, stream, reader)
 
 
-def _index(stream: IO[bytes], path: PathLike) -> tuple[RecordingIndex, McapReader | None]:
+def _index(
+    stream: IO[bytes], path: PathLike, namespace: str | None
+) -> tuple[RecordingIndex, McapReader | None]:
     """The index and, for a file read through its summary, the reader that read it."""
     try:
         reader = make_reader(stream)
-        found = _index_from_summary(stream, reader)
+        found = _index_from_summary(stream, reader, namespace)
         if found is not None:
             return found, reader
     # A file without a footer, or whose summary is damaged, is read from its start.
     except Exception as error:  # noqa: BLE001
         _log.debug("%s has no usable summary (%s): scanning it", path, error)
-    return _index_by_scan(stream, path), None
+    return _index_by_scan(stream, path, namespace), None
 
 
 def scan_recording(path: PathLike) -> RecordingIndex:
@@ -409,13 +437,13 @@ class RawFrameReader:
             yield message.data
 
     def _scanned(self, start: int) -> Iterator[bytes]:
-        raw_ids: set[int] = set()
+        raw_id: int | None = None
         seen = 0
         self._stream.seek(0)
         for record in StreamReader(self._stream, skip_magic=False).records:
-            if isinstance(record, Channel) and _is_raw_channel(record):
-                raw_ids.add(record.id)
-            elif isinstance(record, Message) and record.channel_id in raw_ids:
+            if isinstance(record, Channel) and record.topic == self._index.raw_topic:
+                raw_id = record.id
+            elif isinstance(record, Message) and record.channel_id == raw_id:
                 seen += 1
                 if seen > start:
                     yield record.data

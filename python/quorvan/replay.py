@@ -17,7 +17,8 @@ capture thread and processing device then compute depth, amplitude and
 confidence exactly as they did live. Frames are the module's own ``RawData``
 and ``DepthData``.
 
-What is replayed: the raw frames, always. A recording may hold raw frames and
+What is replayed: the raw frames, always (in a recording of several cameras,
+the first camera's, or those of ``namespace``). A recording may hold raw frames and
 depth planes together (the depth for ROS tools); replay uses the raw frames,
 because only they go through the processing bit for bit as they did live. A
 recording that holds depth and no raw frames cannot be replayed and is
@@ -106,8 +107,16 @@ _DEVICE_CONTROLS = ("MODE", "RANGE")
 class PlaybackCamera:
     """A recording played through the camera API; see the module documentation."""
 
-    def __init__(self, path: PathLike, *, realtime: bool = True, loop: bool = False) -> None:
+    def __init__(
+        self,
+        path: PathLike,
+        *,
+        realtime: bool = True,
+        loop: bool = False,
+        namespace: str | None = None,
+    ) -> None:
         self._path = pathlib.Path(path)
+        self._namespace = namespace
         self.realtime = realtime
         self.loop = loop
         self._index: RecordingIndex | None = None
@@ -141,7 +150,7 @@ class PlaybackCamera:
         warns when it was cut short."""
         if self._native is not None:
             return qdc.TOFErrorCode.QuorvanUnkownError
-        index, reader = open_recording(self._path)
+        index, reader = open_recording(self._path, self._namespace)
         try:
             status = self._open_native(index)
         except BaseException:

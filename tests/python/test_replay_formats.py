@@ -234,3 +234,40 @@ def test_a_damaged_summary_falls_back_to_a_scan(kit, tmp_path):
     index = recording_file.scan_recording(damaged)
     assert not index.indexed and len(index.raw_log_times_ns) == FRAMES
     assert same(play(damaged, FRAMES), play(path, FRAMES))
+
+
+def test_a_recording_of_two_cameras_replays_the_one_asked_for(kit, tmp_path):
+    planes, camera = kit
+    path = tmp_path / "two.mcap"
+    with open(path, "wb") as stream:
+        writer = Writer(stream, compression=CompressionType.NONE, chunk_size=200_000)
+        writer.start(profile="ros2", library="replay format test")
+        schema = writer.register_schema(messages.IMAGE_SCHEMA.name, messages.SCHEMA_ENCODING,
+                                        messages.IMAGE_SCHEMA.data)
+        channels = {namespace: writer.register_channel(
+            f"{namespace}/raw/image_raw", messages.MESSAGE_ENCODING, schema,
+            {"quorvan.plane": "raw", "quorvan.namespace": namespace})
+            for namespace in ("/left", "/right")}
+        writer.add_metadata("quorvan.camera", camera)
+        for number, plane in enumerate(planes[:4]):
+            for namespace, picked in (("/left", plane), ("/right", planes[-1 - number])):
+                writer.add_message(channels[namespace], frame_time(number),
+                                   messages.encode_image(picked, 100 + number), frame_time(number))
+        writer.finish()
+
+    def raw_planes(**options):
+        with PlaybackCamera(path, realtime=False, **options) as playback:
+            assert playback.frame_count == 4
+            assert playback.start(qdc.TOFOutput.RAW) == SUCCESS
+            played = []
+            for _ in range(4):
+                frame = playback.requestFrame(FRAME_TIMEOUT_MS)
+                assert frame is not None
+                played.append(frame.getRawData().tobytes())
+                playback.releaseFrame(frame)
+            return played
+
+    assert raw_planes() == [plane.tobytes() for plane in planes[:4]]
+    assert raw_planes(namespace="/right") == [plane.tobytes() for plane in planes[::-1][:4]]
+    with pytest.raises(ValueError, match="no raw frames"):
+        PlaybackCamera(path, namespace="/middle").open()
