@@ -269,3 +269,18 @@ def test_files_that_are_no_recording_are_refused_in_one_line(tmp_path):
         PlaybackCamera(depth_only).open()
     with pytest.raises(RuntimeError, match="not open"):
         PlaybackCamera(depth_only).requestFrame(10)
+
+
+def test_a_640x480_double_recording_answers_the_range_it_is_computed_with(tmp_path, monkeypatch):
+    # Recorded without setting MODE: the controls recorded when the recorder
+    # was created are the device's before start took the kit's double layout.
+    monkeypatch.chdir(tmp_path)
+    path = tmp_path / "double.mcap"
+    record_raw(path, every_frame(tmp_path, "vga640_double.cfg"), 2)
+    with PlaybackCamera(path, realtime=False) as camera:
+        assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
+        frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+        assert frame is not None
+        camera.releaseFrame(frame)
+        assert camera.getControl(qdc.TOFControl.MODE) == 1
+        assert camera.getControl(qdc.TOFControl.RANGE) == 4500
