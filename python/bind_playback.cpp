@@ -48,6 +48,9 @@ public:
         return pushed;
     }
 
+    TofErrorCode setCaptureSize(uint32_t width, uint32_t height) {
+        return factory_->setCaptureSize(width, height);
+    }
     void clear() { factory_->clearQueued(); }
     size_t queued() const { return factory_->queued(); }
 
@@ -114,6 +117,9 @@ void init_playback(py::module_& m) {
             },
             "frame"_a.none(true), "Free the memory space of the frame.")
         .def("pushRaw", &PlaybackCamera::pushRaw, "raw"_a, "timestamp"_a, "timeout"_a, kPushDoc)
+        .def("setCaptureSize", &PlaybackCamera::setCaptureSize, "width"_a, "height"_a,
+             "The raw capture size from the next start on (after a recorded layout change). "
+             "QuorvanUnkownError while streaming.")
         .def("clearQueue", &PlaybackCamera::clear,
              "Drop raw frames pushed but not yet processed (after a seek).")
         .def("queuedRaw", &PlaybackCamera::queued, "Raw frames pushed but not yet processed.");

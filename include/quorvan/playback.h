@@ -51,6 +51,12 @@ public:
 
     const PlaybackFormat& format() const;
 
+    // The size of the captures from the next start on: a recording whose
+    // capture layout changed (the 640x480 sensor switched frequency mode and
+    // restarted) replays with a stop, this and a start. QuorvanInvalidParameter
+    // for a zero size, QuorvanUnkownError while the camera streams.
+    TofErrorCode setCaptureSize(uint32_t width, uint32_t height);
+
     // Queues one recorded raw plane (the samples a RawData frame of this
     // camera hands out) for the capture thread, waiting up to timeout_ms for
     // room. Safe from any thread. QuorvanInvalidParameter when the plane does

@@ -100,6 +100,7 @@ _PROCESSING_CONTROLS = ("FMT_WIDTH", "FMT_HEIGHT", "MODE", "RANGE")
 # 640x480 device takes its size and frequency mode from the recorded capture
 # at each start instead (a mode change there needs a new start, live too).
 _LIVE_CONTROLS = {qdc.TOFDeviceType.HQVGA: ("RANGE",)}
+_SUCCESS = qdc.TOFErrorCode.QuorvanSuccess
 # Controls that, while streaming, are read back from the processing device.
 _DEVICE_CONTROLS = ("MODE", "RANGE")
 
@@ -138,6 +139,15 @@ class PlaybackCamera:
         # into the timeline's changes) and the controls it may take live.
         self._changes_applied = 0
         self._live_controls: tuple[str, ...] = ()
+        # A recording whose capture layout changes (the 640x480 sensor's
+        # frequency mode) restarts the native camera for the new size; a
+        # consumer whose wait that restart ended waits on.
+        self._output = qdc.TOFOutput.DEPTH
+        self._restarts_layout = False
+        self._layout_ready = threading.Event()
+        self._layout_ready.set()
+        self._layout_changes = 0
+        self._unplayable_shapes: set[tuple[int, ...]] = set()
         self.frames_skipped = 0
         self.error: str | None = None
 
@@ -184,7 +194,9 @@ class PlaybackCamera:
             if value is not None:
                 native.setControl(qdc.TOFControl.__members__[name], value)
         self._native = native
-        self._live_controls = _LIVE_CONTROLS.get(native.getCameraInfo().device_type, ())
+        device = native.getCameraInfo().device_type
+        self._live_controls = _LIVE_CONTROLS.get(device, ())
+        self._restarts_layout = device == qdc.TOFDeviceType.VGA
         self._changes_applied = 0
         return status
 
@@ -201,6 +213,7 @@ class PlaybackCamera:
         status = native.start(output)
         if status != qdc.TOFErrorCode.QuorvanSuccess:
             return status
+        self._output = output
         self._stop.clear()
         self._finished.clear()
         self._credits = threading.Semaphore(1)
@@ -214,10 +227,21 @@ class PlaybackCamera:
 
     def requestFrame(self, timeout: int) -> Frame | None:
         """The next processed frame, or None after ``timeout`` ms."""
-        frame = self._require_native().requestFrame(timeout)
-        if frame is not None:
-            self._credits.release()
-        return frame
+        native = self._require_native()
+        deadline = time.monotonic() + timeout / 1000.0
+        while True:
+            changes = self._layout_changes
+            frame = native.requestFrame(timeout)
+            if frame is not None:
+                self._credits.release()
+                return frame
+            if self._layout_ready.is_set() and changes == self._layout_changes:
+                return None
+            # The feeder restarted the camera for a new capture layout.
+            self._layout_ready.wait(max(0.0, deadline - time.monotonic()))
+            timeout = int((deadline - time.monotonic()) * 1000.0)
+            if timeout <= 0:
+                return None
 
     def releaseFrame(self, frame: qdc.QuorvanFrame | None) -> qdc.TOFErrorCode:
         return self._require_native().releaseFrame(frame)
@@ -430,6 +454,8 @@ class PlaybackCamera:
                 if not self._wait_until(deadline):
                     return self._seek_to is not None, pushed
             self._apply_recorded_controls(native, self._frame_time(number), drain=self.realtime)
+            if self._restarts_layout and not self._fits_capture(native, raw):
+                self._restart_for_layout(native, raw)
             result = self._push(native, raw, stamp_ms)
             if result is None:
                 return False, pushed
@@ -445,6 +471,46 @@ class PlaybackCamera:
                 if self._seek_to is None:
                     self._position = number + 1
         return False, pushed
+
+    @staticmethod
+    def _fits_capture(native: qdc.QuorvanPlaybackCamera, raw: npt.NDArray[np.int16]) -> bool:
+        info = native.getCameraInfo()
+        return bool(raw.ndim == 2 and raw.shape == (info.height, info.width))
+
+    def _restart_for_layout(
+        self, native: qdc.QuorvanPlaybackCamera, raw: npt.NDArray[np.int16]
+    ) -> None:
+        """Restarts the camera for captures of ``raw``'s size, as the live camera
+        was restarted after a frequency-mode change; back to the old size when
+        the device takes no such layout (the frame is then refused and skipped)."""
+        shape = tuple(raw.shape)
+        if raw.ndim != 2 or shape in self._unplayable_shapes:
+            return
+        before = native.getCameraInfo()
+        self._layout_ready.clear()
+        try:
+            self._drain(native)
+            native.stop()
+            started = native.setCaptureSize(raw.shape[1], raw.shape[0]) == _SUCCESS and (
+                native.start(self._output) == _SUCCESS
+            )
+            if not started:
+                self._unplayable_shapes.add(shape)
+                native.stop()
+                native.setCaptureSize(before.width, before.height)
+                if native.start(self._output) != _SUCCESS:
+                    self.error = "the camera did not start again after a refused capture layout"
+                    _log.error("%s: %s", self._path, self.error)
+            else:
+                _log.info(
+                    "%s: the recorded capture changed to %dx%d; the camera restarted for it",
+                    self._path,
+                    raw.shape[1],
+                    raw.shape[0],
+                )
+        finally:
+            self._layout_changes += 1
+            self._layout_ready.set()
 
     def _skip(self, number: int, reason: str) -> None:
         self.frames_skipped += 1

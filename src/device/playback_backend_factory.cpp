@@ -4,9 +4,9 @@
 #include <atomic>
 
 #include "csi/host_platform.h"
-#include "device/playback_feed.h"
 #include "device/playback_raw_plane.h"
 #include "device/playback_sensor.h"
+#include "device/playback_source.h"
 #include "quorvan/playback.h"
 
 namespace Quorvan {
@@ -14,12 +14,15 @@ namespace Quorvan {
 struct PlaybackBackendFactory::State {
     explicit State(PlaybackFormat recorded)
         : format(recorded),
-          feed(std::make_shared<PlaybackFeed>()),
-          devices(defaultBackendFactory()) {}
+          source(std::make_shared<PlaybackSource>()),
+          devices(defaultBackendFactory()) {
+        source->capture_width.store(recorded.width);
+        source->capture_height.store(recorded.height);
+    }
 
     PlaybackFormat format;
     // Shared with the sensors, which may outlive a camera's use of the factory.
-    std::shared_ptr<PlaybackFeed> feed;
+    std::shared_ptr<PlaybackSource> source;
     std::shared_ptr<BackendFactory> devices;
     std::atomic<DeviceType> device{HQVGA};
 };
@@ -41,20 +44,30 @@ TofErrorCode PlaybackBackendFactory::pushRaw(const int16_t* raw, size_t samples,
     const PlaybackFeed::Fill convert = [device, raw, samples](uint16_t* cache, size_t wanted) {
         return rawPlaneToCache(device, raw, samples, cache, wanted);
     };
-    return state_->feed->push(convert, timestamp, timeout_ms);
+    return state_->source->feed.push(convert, timestamp, timeout_ms);
 }
 
 TofErrorCode PlaybackBackendFactory::pushCapture(const uint16_t* cache, size_t samples,
                                                  uint64_t timestamp, int32_t timeout_ms) {
-    return state_->feed->push(cache, samples, timestamp, timeout_ms);
+    return state_->source->feed.push(cache, samples, timestamp, timeout_ms);
 }
 
 void PlaybackBackendFactory::clearQueued() {
-    state_->feed->clear();
+    state_->source->feed.clear();
 }
 
 size_t PlaybackBackendFactory::queued() const {
-    return state_->feed->queued();
+    return state_->source->feed.queued();
+}
+
+TofErrorCode PlaybackBackendFactory::setCaptureSize(uint32_t width, uint32_t height) {
+    if (width == 0 || height == 0)
+        return QuorvanInvalidParameter;
+    if (state_->source->feed.isOpen())
+        return QuorvanUnkownError;  // the running capture thread reads this size
+    state_->source->capture_width.store(width);
+    state_->source->capture_height.store(height);
+    return QuorvanSuccess;
 }
 
 int32_t PlaybackBackendFactory::detectPlatform() {
@@ -66,7 +79,7 @@ std::unique_ptr<QuorvanTOFSensor> PlaybackBackendFactory::createCSISensor(const 
 }
 
 std::unique_ptr<QuorvanTOFSensor> PlaybackBackendFactory::createUSBSensor(const char*, uint32_t) {
-    return std::make_unique<QuorvanTOFPlaybackSensor>(state_->format, state_->feed);
+    return std::make_unique<QuorvanTOFPlaybackSensor>(state_->format, state_->source);
 }
 
 std::unique_ptr<QuorvanDevice> PlaybackBackendFactory::createHQVGADevice(int32_t platform,

@@ -114,6 +114,11 @@ size_t PlaybackFeed::samplesPerCapture() const {
     return samples_per_capture_;
 }
 
+bool PlaybackFeed::isOpen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return open_;
+}
+
 size_t PlaybackFeed::queued() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return captures_.size();

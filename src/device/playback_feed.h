@@ -44,6 +44,7 @@ public:
 
     size_t samplesPerCapture() const;
     size_t queued() const;
+    bool isOpen() const;
 
 private:
     struct Capture {

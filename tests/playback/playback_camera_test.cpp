@@ -173,6 +173,29 @@ TEST(PlaybackSensor, AFeedThatPausesIsNotReportedAsFailingCaptures) {
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
+TEST(PlaybackSensor, TheCaptureSizeChangesOnlyBetweenStreams) {
+    auto playback = std::make_shared<PlaybackBackendFactory>(PlaybackFormat{240, 180, 12, 2});
+    QuorvanTOFCamera camera(playback);
+    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
+    EXPECT_EQ(playback->setCaptureSize(0, 180), QuorvanInvalidParameter);
+    ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
+    EXPECT_EQ(playback->setCaptureSize(240, 90), QuorvanUnkownError)
+        << "the capture thread reads the size while streaming";
+    ASSERT_EQ(camera.stop(), QuorvanSuccess);
+    // Set and set back: the next start sizes the feed from what was set last.
+    ASSERT_EQ(playback->setCaptureSize(240, 90), QuorvanSuccess);
+    ASSERT_EQ(playback->setCaptureSize(240, 180), QuorvanSuccess);
+    ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
+    const std::vector<uint16_t> cache(kRawSamples, 0x10);
+    EXPECT_EQ(playback->pushCapture(cache.data(), cache.size() / 2, 1, 0), QuorvanInvalidParameter);
+    EXPECT_EQ(playback->pushCapture(cache.data(), cache.size(), 1, kTimeoutMs), QuorvanSuccess);
+    QuorvanFrameBuffer* frame = camera.requestFrame(kTimeoutMs);
+    ASSERT_NE(frame, nullptr);
+    camera.releaseFrame(frame);
+    EXPECT_EQ(camera.stop(), QuorvanSuccess);
+    EXPECT_EQ(camera.close(), QuorvanSuccess);
+}
+
 TEST(PlaybackSensor, RefusesAnImpossibleRecordedFormat) {
     auto playback = std::make_shared<PlaybackBackendFactory>(PlaybackFormat{240, 180, 12, 3});
     QuorvanTOFCamera camera(playback);

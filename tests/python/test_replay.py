@@ -284,3 +284,59 @@ def test_a_640x480_double_recording_answers_the_range_it_is_computed_with(tmp_pa
         camera.releaseFrame(frame)
         assert camera.getControl(qdc.TOFControl.MODE) == 1
         assert camera.getControl(qdc.TOFControl.RANGE) == 4500
+
+
+def joined(first, second, target):
+    """``second``'s raw frames after ``first``'s in one file, with the recorded
+    MODE change between them, as a recording restarted in the other mode."""
+    from mcap.writer import CompressionType, Writer
+
+    with open(first, "rb") as a, open(second, "rb") as b, open(target, "wb") as out:
+        writer = Writer(out, compression=CompressionType.NONE)
+        writer.start(profile="ros2", library="joined")
+        channel = None
+        last = 0
+        for number, source in enumerate((make_reader(a), make_reader(b))):
+            offset = last + 1_000_000_000 - source.get_summary().statistics.message_start_time
+            if number == 0:
+                offset = 0
+                for record in source.iter_metadata():
+                    writer.add_metadata(record.name, dict(record.metadata))
+            else:
+                writer.add_metadata("quorvan.control_change", {
+                    "control": "MODE", "value": "1", "status": "QuorvanSuccess",
+                    "log_time_ns": str(last + 500_000_000), "frames_written": "2"})
+            for schema, record_channel, message in source.iter_messages(
+                    topics=[messages.TOPIC_RAW]):
+                if channel is None:
+                    schema_id = writer.register_schema(schema.name, schema.encoding, schema.data)
+                    channel = writer.register_channel(record_channel.topic,
+                                                      record_channel.message_encoding, schema_id)
+                last = message.log_time + offset
+                writer.add_message(channel, last, message.data, last)
+        writer.finish()
+    return target
+
+
+def test_a_640x480_frequency_mode_change_restarts_the_replay_in_the_new_layout(tmp_path,
+                                                                              monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    single, double = tmp_path / "single.mcap", tmp_path / "double.mcap"
+    record_raw(single, every_frame(tmp_path, "vga640_single.cfg"), 2,
+               [(qdc.TOFControl.MODE, 0)])
+    record_raw(double, every_frame(tmp_path, "vga640_double.cfg"), 2,
+               [(qdc.TOFControl.MODE, 1)])
+    both = joined(single, double, tmp_path / "both.mcap")
+    expected = replay_depth(single, 2) + replay_depth(double, 2)
+    with PlaybackCamera(both, realtime=False) as camera:
+        assert camera.frame_count == 4
+        assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
+        modes = []
+        for index in range(4):
+            frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+            assert frame is not None, f"frame {index} did not come"
+            assert frame.getDepthData().tobytes() == expected[index][1].tobytes(), index
+            camera.releaseFrame(frame)
+            modes.append(camera.getControl(qdc.TOFControl.MODE))
+        assert modes[0] == 0 and modes[-1] == 1
+        assert camera.frames_skipped == 0
