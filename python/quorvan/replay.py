@@ -27,10 +27,14 @@ refused with ``ValueError``.
 Controls follow the recording: those in force when the first frame was
 recorded are set before streaming, and a recorded change (the 240x180
 sensor's range, say) is applied before the first frame recorded after it, so
-the frames replay as they were computed live. ``getControl`` answers the
-value in force at the current position; while streaming, the frequency mode
-and range are read back from the processing device, which takes the 640x480
-sensor's mode from the layout of the recorded capture.
+the frames replay as they were computed live. The 640x480 sensor's size and
+frequency mode follow from the layout of the recorded capture: when it
+changes mid-recording (the live camera was restarted in another mode), the
+playback restarts its camera for the new layout before that frame, and a
+consumer's ``requestFrame`` that the restart interrupted waits on within its
+timeout. ``getControl`` answers the value in force at the current position;
+while streaming, the frequency mode and range are read back from the
+processing device.
 
 Pacing: ``realtime=True`` spaces the frames as their recorded timestamps were
 spaced, and a consumer that falls behind loses the oldest frames as it would
