@@ -17,9 +17,8 @@ import pytest
 
 import QuorvanDepthCamera as qdc
 from conftest import FRAME_TIMEOUT_MS, kit_config
-from hostile_recordings import TYPESTORE
+from hostile_recordings import TYPESTORE, raw_topic
 from mcap.reader import make_reader
-from quorvan import messages
 from quorvan.record import Recorder
 from quorvan.replay import PlaybackCamera
 
@@ -128,7 +127,7 @@ def recorded_frames(path):
     reader (mcap's and rosbags') sees them."""
     frames = []
     with open(path, "rb") as stream:
-        for _, _, message in make_reader(stream).iter_messages(topics=[messages.TOPIC_RAW]):
+        for _, _, message in make_reader(stream).iter_messages(topics=[raw_topic(path)]):
             stamp = TYPESTORE.deserialize_cdr(message.data, "sensor_msgs/msg/Image").header.stamp
             frames.append((message.log_time, stamp.sec * 1000 + stamp.nanosec // 1_000_000))
     return frames
@@ -307,11 +306,12 @@ def joined(first, second, target):
                     "control": "MODE", "value": "1", "status": "QuorvanSuccess",
                     "log_time_ns": str(last + 500_000_000), "frames_written": "2"})
             for schema, record_channel, message in source.iter_messages(
-                    topics=[messages.TOPIC_RAW]):
+                    topics=[raw_topic(first if number == 0 else second)]):
                 if channel is None:
                     schema_id = writer.register_schema(schema.name, schema.encoding, schema.data)
                     channel = writer.register_channel(record_channel.topic,
-                                                      record_channel.message_encoding, schema_id)
+                                                      record_channel.message_encoding, schema_id,
+                                                      dict(record_channel.metadata))
                 last = message.log_time + offset
                 writer.add_message(channel, last, message.data, last)
         writer.finish()
