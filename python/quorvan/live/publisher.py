@@ -113,7 +113,9 @@ class Publisher:
         self._encoder = RosFrameEncoder(self.topics, self._intrinsics_for, depth_encoding, points)
         self.endpoints = self._choose_endpoints(listen, connect)
         try:
-            self._session = open_session(self.endpoints.listen, self.endpoints.connect)
+            self._session = open_session(
+                self.endpoints.listen, self.endpoints.connect, router=self.endpoints.router
+            )
         except zenoh.ZError as error:
             self._refuse_if_name_taken([*self.endpoints.listen, *self.endpoints.connect])
             raise RuntimeError(

@@ -13,8 +13,10 @@ nanoseconds and how many of the frame's samples follow for that subscriber
 Where the bus meets: ROS 2's Zenoh router (``rmw_zenohd``) listens on
 ``tcp/127.0.0.1:7447`` (:data:`DEFAULT_ENDPOINT`) and every rmw_zenoh node
 connects there. :func:`default_publisher_endpoints` connects to a router
-found there and otherwise listens on that port itself, so subscribers and
-ROS 2 nodes in their default configuration find the publisher either way.
+found there and otherwise opens its session as a router on that port itself,
+so subscribers, other cameras and ROS 2 nodes in their default configuration
+find it and each other either way. A router started after it finds the port
+taken: start ``rmw_zenohd`` first, or not at all.
 """
 
 from __future__ import annotations
@@ -58,8 +60,10 @@ def open_session(
     connect: Iterable[str] | None = None,
     handshake_timeout_ms: int | None = None,
     connect_timeout_ms: int | None = None,
+    router: bool = False,
 ) -> zenoh.Session:
-    """A peer session on exactly the given endpoints, without multicast scouting.
+    """A peer (or with ``router``, router) session on exactly the given endpoints,
+    without multicast scouting.
 
     Scouting stays off so that nothing outside the endpoints the user chose
     is reached; peers learn of each other through the endpoints (and, joined
@@ -69,7 +73,7 @@ def open_session(
     unless a connect endpoint answers within that time.
     """
     config = zenoh.Config()
-    config.insert_json5("mode", json.dumps("peer"))
+    config.insert_json5("mode", json.dumps("router" if router else "peer"))
     config.insert_json5("scouting/multicast/enabled", "false")
     config.insert_json5("listen/endpoints", json.dumps(list(listen or [])))
     config.insert_json5("connect/endpoints", json.dumps(list(connect or [])))
@@ -79,6 +83,10 @@ def open_session(
     config.insert_json5(
         "transport/link/tx/queue/congestion_control/drop/wait_before_drop", "100000"
     )
+    # Room for a few whole frames per link (16 batches of 64 KiB, the most
+    # Zenoh allows; the default is 2): a peer that stalls for a moment, a
+    # Python client busy deserialising, catches up instead of losing a frame.
+    config.insert_json5("transport/link/tx/queue/size/data", "16")
     if handshake_timeout_ms is not None:
         config.insert_json5("transport/unicast/open_timeout", str(int(handshake_timeout_ms)))
     if connect_timeout_ms is not None:
@@ -126,6 +134,9 @@ class PublisherEndpoints:
     listen: list[str]
     connect: list[str]
     how: str
+    # Holding the router's port, the publisher routes for everyone who
+    # connects there, as the router would: ROS 2 nodes and other cameras.
+    router: bool = False
 
 
 def port_held_message(port: int) -> str:
@@ -146,7 +157,9 @@ def default_publisher_endpoints(
     """
     endpoint = f"tcp/{host}:{port}"
     if not _tcp_port_answers(host, port):
-        return PublisherEndpoints([endpoint], [], f"listening on {endpoint}")
+        return PublisherEndpoints(
+            [endpoint], [], f"no Zenoh router found, routing on {endpoint} itself", router=True
+        )
     if zenoh_answers(endpoint):
         return PublisherEndpoints(
             [f"tcp/{host}:0"], [endpoint], f"joined the Zenoh router or peer on {endpoint}"
