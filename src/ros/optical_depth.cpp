@@ -41,9 +41,13 @@ MessageStatus opticalDepthMillimetres(const RayTable& rays, const float* radial_
     const float* ray_z = rays.rayZ();
     for (std::size_t i = 0; i < pixels; ++i) {
         const float d = radial_mm[i];
-        const float z = hasDepth(d) ? std::nearbyint(d * ray_z[i]) : 0.0f;
-        // Depth too far for 16 bits is no depth rather than a wrapped value.
-        z_mm[i] = z >= 1.0f && z <= 65535.0f ? static_cast<uint16_t>(z) : 0;
+        const float z = d * ray_z[i];
+        // Rounded to the nearest millimetre (z is positive where it counts);
+        // depth too far for 16 bits is no depth rather than a wrapped value.
+        // Selects rather than branches, so that the loop vectorises.
+        // The select comes before the conversion, which only sees values in range.
+        const bool fits = hasDepth(d) && z >= 0.5f && z < 65535.5f;
+        z_mm[i] = static_cast<uint16_t>(fits ? z + 0.5f : 0.0f);
     }
     return MessageStatus::Ok;
 }

@@ -166,3 +166,31 @@ def test_two_subscribers_lose_nothing_while_a_third_pauses(camera):
     # Rates and latencies are reported, not asserted: bench/ measures them.
     print(f"camera {camera_fps:.1f} fps, latency p50 {np.percentile(latencies, 50):.2f} ms, "
           f"p99 {np.percentile(latencies, 99):.2f} ms")
+
+
+def test_a_publisher_without_a_camera_is_a_frame_sink_fed_by_the_caller():
+    from quorvan.stream import FrameSnapshot
+
+    endpoint = free_endpoint()
+    depth = np.full((18, 24), 2000.0, np.float32)
+    depth[0, 0] = 0.0  # no depth
+    amplitude = np.arange(18 * 24, dtype=np.float32).reshape(18, 24)
+    for encoding, tolerance in (("32FC1", 0.01), ("16UC1", 1.5)):
+        with Publisher(None, "/sink", listen=[endpoint], depth_encoding=encoding) as sink, \
+                Subscriber("/sink", connect=[endpoint]) as subscriber:
+            assert isinstance(sink.name, str) and sink.frames_read == 0
+            frame, sequence = None, 0
+            capture_ns = time.time_ns() - 5_000_000
+            while frame is None and sequence < 100:
+                sequence += 1
+                sink.consume(FrameSnapshot(sequence, 777, capture_ns + 5_000_000,
+                                           depth=depth, amplitude=amplitude,
+                                           confidence=amplitude, capture_ns=capture_ns))
+                frame = subscriber.receive(100)
+        assert frame is not None, encoding
+        # The camera's units and timestamp come back; header.stamp is the capture time.
+        assert frame.timestamp == 777 and frame.stamp_ns == capture_ns
+        assert frame.depth[0, 0] == 0.0
+        np.testing.assert_allclose(frame.depth.ravel()[1:], depth.ravel()[1:], atol=tolerance)
+        np.testing.assert_array_equal(frame.amplitude, amplitude)
+        assert frame.camera_info.width == 24 and frame.raw is None

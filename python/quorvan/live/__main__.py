@@ -69,6 +69,11 @@ def _publish(args: argparse.Namespace) -> int:
         publisher.close()
         camera.stop()
         camera.close()
+        print(
+            f"stopped: read {publisher.frames_read}  sent {publisher.frames_sent}  "
+            f"dropped {publisher.frames_dropped}",
+            flush=True,
+        )
     return 0
 
 
