@@ -226,3 +226,27 @@ def test_a_sample_larger_than_the_bound_is_dropped_unparsed():
         wait_until(lambda: subscriber.frames_malformed >= 1, "the large sample to be dropped")
         assert not subscriber._pending
         receive_valid_frame(attacker, subscriber, 200)
+
+
+def test_the_default_port_is_joined_taken_or_reported_by_what_holds_it():
+    from quorvan.live.session import PortHeldByOther, default_publisher_endpoints
+
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen()
+        port = silent.getsockname()[1]
+        began = time.monotonic()
+        with pytest.raises(PortHeldByOther) as refused:
+            default_publisher_endpoints(port=port)
+        assert time.monotonic() - began < 5
+        # One line: which port, and the option that moves the bus.
+        assert f"port {port}" in str(refused.value) and "--listen" in str(refused.value)
+        assert "\n" not in str(refused.value)
+    free = default_publisher_endpoints(port=port)  # now nobody holds it
+    assert free.router and free.listen == [f"tcp/127.0.0.1:{port}"] and not free.connect
+    router = open_session([f"tcp/127.0.0.1:{port}"], [], router=True)
+    try:
+        joined = default_publisher_endpoints(port=port)
+    finally:
+        router.close()
+    assert not joined.router and joined.connect == [f"tcp/127.0.0.1:{port}"]
