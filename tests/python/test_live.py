@@ -194,3 +194,54 @@ def test_a_publisher_without_a_camera_is_a_frame_sink_fed_by_the_caller():
         np.testing.assert_allclose(frame.depth.ravel()[1:], depth.ravel()[1:], atol=tolerance)
         np.testing.assert_array_equal(frame.amplitude, amplitude)
         assert frame.camera_info.width == 24 and frame.raw is None
+
+
+def test_points_and_compressed_depth_decode_with_an_independent_reader():
+    import zenoh
+    from rosbags.typesys import Stores, get_typestore
+
+    from quorvan import messages
+    from quorvan.live import rmw_zenoh
+    from quorvan.live.session import open_session
+    from quorvan.stream import FrameSnapshot
+
+    store = get_typestore(Stores.ROS2_JAZZY)
+    endpoint = free_endpoint()
+    depth = np.linspace(800.0, 3000.0, 18 * 24, dtype=np.float32).reshape(18, 24)
+    depth[3, 4] = 0.0
+    received = {}
+    with Publisher(None, "/pts", listen=[endpoint], points=True) as sink:
+        reader = open_session([], [endpoint])
+        try:
+            keys = {rmw_zenoh.topic_key(0, "/pts/points", rmw_zenoh.POINT_CLOUD2): "points",
+                    rmw_zenoh.topic_key(0, "/pts/depth/image_raw/compressedDepth",
+                                        rmw_zenoh.COMPRESSED_IMAGE): "compressed"}
+            subscribers = [reader.declare_subscriber(key, zenoh.handlers.RingChannel(4))
+                           for key in keys]
+            time.sleep(0.3)
+            for sequence in range(1, 200):
+                sink.consume(FrameSnapshot(sequence, 1, time.time_ns(), depth=depth))
+                for key, subscriber in zip(keys, subscribers):
+                    sample = subscriber.try_recv()
+                    if sample is not None:
+                        received[keys[key]] = sample.payload.to_bytes()
+                if len(received) == 2:
+                    break
+                time.sleep(0.01)
+        finally:
+            reader.close()
+    assert set(received) == {"points", "compressed"}
+    cloud = store.deserialize_cdr(received["points"], "sensor_msgs/msg/PointCloud2")
+    assert (cloud.height, cloud.width, cloud.point_step) == (18, 24, 12)
+    xyz = np.frombuffer(cloud.data.tobytes(), np.float32).reshape(18, 24, 3)
+    nominal = messages.nominal_intrinsics(24, 18)
+    expected = qdc.QuorvanDeprojector(qdc.QuorvanIntrinsics(
+        24, 18, nominal.fx, nominal.fy, nominal.cx, nominal.cy)).deproject(depth) / 1000.0
+    np.testing.assert_allclose(xyz, expected, rtol=1e-6, equal_nan=True)
+    assert np.all(np.isnan(xyz[3, 4]))
+    compressed = store.deserialize_cdr(received["compressed"], "sensor_msgs/msg/CompressedImage")
+    assert compressed.format == messages.COMPRESSED_DEPTH_FORMAT
+    # The compressed image is the same Z, in whole millimetres, 0 where invalid.
+    z_mm = qdc.QuorvanDepthCodec.decompress(compressed.data.tobytes()).astype(np.float64)
+    expected_mm = np.nan_to_num(expected[..., 2] * 1000.0, nan=0.0)
+    assert z_mm[3, 4] == 0 and np.abs(z_mm - expected_mm).max() <= 0.51

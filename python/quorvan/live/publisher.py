@@ -15,7 +15,6 @@ from . import rmw_zenoh
 from .ros_frame import EncodedMessage, RosFrameEncoder
 from .session import (
     FRAME_RECORD,
-    PortHeldByOther,
     PublisherEndpoints,
     default_publisher_endpoints,
     frame_key,
@@ -166,9 +165,7 @@ class Publisher:
             return PublisherEndpoints(list(listen or []), list(connect or []), f"on {what}")
         try:
             return default_publisher_endpoints()
-        except PortHeldByOther:
-            raise
-        except OSError as error:
+        except OSError as error:  # PortHeldByOther is no OSError and passes as it is
             raise RuntimeError(f"cannot reach the bus's port: {error}") from None
 
     def _intrinsics_for(self, shape: tuple[int, ...]) -> ros_depth.IntrinsicsLike:
