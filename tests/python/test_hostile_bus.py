@@ -57,11 +57,13 @@ class Attacker:
             attachment = rmw_zenoh.Attachment(sequence, time.time_ns(), bytes(16)).to_bytes()
         publisher.put(payload, attachment=attachment)
 
-    def put_record(self, sequence, parts):
-        self.put("frame", FRAME_RECORD.pack(sequence, 1234, time.time_ns(), parts), sequence)
+    def put_record(self, sequence, parts, index=None):
+        index = sequence if index is None else index
+        self.put("frame", FRAME_RECORD.pack(sequence, 1234, time.time_ns(), parts, index),
+                 sequence)
 
-    def put_valid_frame(self, sequence):
-        self.put_record(sequence, 2)
+    def put_valid_frame(self, sequence, index=None):
+        self.put_record(sequence, 2, index)
         self.put("depth", messages.encode_image(np.full((4, 6), 1.5, np.float32), 1234), sequence)
         self.put("camera_info", messages.encode_camera_info(
             messages.nominal_intrinsics(6, 4), 1234), sequence)
@@ -159,6 +161,23 @@ def test_incomplete_frames_are_bounded_in_count_and_bytes():
                    for payload in pending.payloads.values()) <= 64 * 1024 * 1024
         # The bound costs no complete frame.
         receive_valid_frame(attacker, subscriber, 5000)
+
+
+def test_frames_lost_whole_on_the_way_are_counted_from_the_publishers_numbering():
+    with attacked_subscriber("victim") as (attacker, subscriber):
+        first = receive_valid_frame(attacker, subscriber, 1)
+        counted = subscriber.frames_incomplete
+        sent = first.sequence  # the attacker numbers records by sequence
+        # Three frames went nowhere, a fourth lost its record but not its image.
+        attacker.put("depth", messages.encode_image(np.zeros((4, 6), np.float32), 1), sent + 4)
+        attacker.put_valid_frame(sent + 5)
+        frame = subscriber.receive(int(DEADLINE_S * 1000))
+        assert frame is not None and frame.sequence == sent + 5
+        assert subscriber.frames_incomplete - counted == 4
+        # A publisher started again numbers from 1: no loss.
+        attacker.put_valid_frame(sent + 6, index=1)
+        assert subscriber.receive(int(DEADLINE_S * 1000)) is not None
+        assert subscriber.frames_incomplete - counted == 4
 
 
 def test_closing_a_subscriber_twice_is_harmless():

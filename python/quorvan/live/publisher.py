@@ -124,6 +124,7 @@ class Publisher:
         self._lock = threading.Lock()  # guards the topic publishers and closing
         self._topic_publishers: dict[str, _TopicPublisher] = {}
         self._next_entity_id = 1
+        self._records_sent = 0
         try:
             self._refuse_if_running(self._session)
             self._node_token = self._session.liveliness().declare_token(
@@ -236,9 +237,14 @@ class Publisher:
             if self._closed:
                 return
             for_subscriber = sum(1 for message in encoded if message.plane in _SUBSCRIBER_PLANES)
+            self._records_sent += 1
             self._frame_publisher.put(
                 FRAME_RECORD.pack(
-                    snapshot.sequence, snapshot.timestamp, snapshot.capture_ns, for_subscriber
+                    snapshot.sequence,
+                    snapshot.timestamp,
+                    snapshot.capture_ns,
+                    for_subscriber,
+                    self._records_sent,
                 )
             )
             for message in encoded:

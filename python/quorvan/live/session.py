@@ -7,8 +7,9 @@ package's own :class:`~quorvan.live.Subscriber`, every frame starts with one
 sample under :func:`frame_key` (``<domain>/<namespace>/quorvan/frame``), which
 no ROS node subscribes to, holding :data:`FRAME_RECORD`: the frame's number,
 the camera's own timestamp in milliseconds, the host time of capture in
-nanoseconds and how many of the frame's samples follow for that subscriber
-(the images and the camera info).
+nanoseconds, how many of the frame's samples follow for that subscriber (the
+images and the camera info) and the publisher's count of frames sent, whose
+gaps tell a subscriber of frames lost whole on the way.
 
 Where the bus meets: ROS 2's Zenoh router (``rmw_zenohd``) listens on
 ``tcp/127.0.0.1:7447`` (:data:`DEFAULT_ENDPOINT`) and every rmw_zenoh node
@@ -36,8 +37,9 @@ DEFAULT_ENDPOINT = f"tcp/{DEFAULT_HOST}:{DEFAULT_PORT}"
 # Where a publisher that joined a router listens for direct peer links.
 ANY_LOCAL_PORT = f"tcp/{DEFAULT_HOST}:0"
 
-# sequence, device timestamp (ms), capture time (host ns), samples that follow
-FRAME_RECORD = struct.Struct("<QqqB")
+# sequence, device timestamp (ms), capture time (host ns), samples that follow,
+# the publisher's count of frames sent (this one included)
+FRAME_RECORD = struct.Struct("<QqqBQ")
 _PROBE_TIMEOUT_S = 1.0
 
 

@@ -21,7 +21,6 @@ from .session import (
     FRAME_RECORD,
     endpoints,
     frame_key,
-    namespace_keys,
     open_session,
 )
 
@@ -99,7 +98,8 @@ class Subscriber:
     oldest are dropped and counted in :attr:`frames_dropped`, so a paused
     reader never holds back the publisher or other subscribers. Frames with a
     missing part (Zenoh dropped one on a congested link, or a peer sent parts
-    that never complete) are counted in :attr:`frames_incomplete`; samples
+    that never complete) and frames the publisher sent that never arrived at
+    all are counted in :attr:`frames_incomplete`; samples
     that are not a frame's part and frames whose messages do not decode are
     dropped and counted in :attr:`frames_malformed`, and receiving goes on.
     """
@@ -136,6 +136,7 @@ class Subscriber:
         # Insertion order is arrival order: the first entry is the oldest.
         self._pending: dict[int, _PendingFrame] = {}
         self._pending_bytes = 0
+        self._last_record_index: int | None = None
         self._queue_frames = max(1, int(queue_frames))
         self.frames_received = 0
         self.frames_dropped = 0
@@ -151,17 +152,32 @@ class Subscriber:
         # thread of ours. A Python callback would run on a thread Zenoh starts,
         # which is not a daemon and keeps the interpreter from ever exiting
         # while the subscriber is open.
-        self._subscriber = self._session.declare_subscriber(
-            namespace_keys(self.domain_id, self.name),
-            zenoh.handlers.RingChannel(max(64, 8 * self._queue_frames)),
-        )
-        self._pump = threading.Thread(
-            target=self._pump_samples,
-            args=(self._subscriber.handler,),
-            name="quorvan-subscriber",
-            daemon=True,
-        )
-        self._pump.start()
+        # Only the keys this subscriber reads: the images of its planes (one
+        # wildcard covers them, not the longer keys of the compressed depth
+        # or the points), the camera info and the frame record.
+        images = rmw_zenoh.topic_key(self.domain_id, f"{self.name}/*/image_raw", rmw_zenoh.IMAGE)
+        keys = [
+            images,
+            rmw_zenoh.topic_key(
+                self.domain_id, self.topics.depth_camera_info, rmw_zenoh.CAMERA_INFO
+            ),
+            frame_key(self.domain_id, self.name),
+        ]
+        ring = max(64, 8 * self._queue_frames)
+        self._subscribers = [
+            self._session.declare_subscriber(key, zenoh.handlers.RingChannel(ring)) for key in keys
+        ]
+        self._pumps = [
+            threading.Thread(
+                target=self._pump_samples,
+                args=(subscriber.handler,),
+                name="quorvan-subscriber",
+                daemon=True,
+            )
+            for subscriber in self._subscribers
+        ]
+        for pump in self._pumps:
+            pump.start()
         self._exit_registration = closing.close_at_exit(self)
 
     def _pump_samples(self, samples: Any) -> None:
@@ -189,11 +205,12 @@ class Subscriber:
             return
         expected = 0
         sent_ns = 0
+        record_index = 0
         if plane == _FRAME:
             if len(payload) != FRAME_RECORD.size:
                 self._count_malformed(f"a frame record of {len(payload)} bytes")
                 return
-            sequence, _, _, expected = FRAME_RECORD.unpack(payload)
+            sequence, _, _, expected, record_index = FRAME_RECORD.unpack(payload)
             if not 1 <= expected <= _PARTS_PER_FRAME:
                 self._count_malformed(f"a frame of {expected} parts")
                 return
@@ -208,6 +225,8 @@ class Subscriber:
                 return
             sequence, sent_ns = attachment.sequence, attachment.source_timestamp_ns
         with self._condition:
+            if record_index:
+                self._count_frames_lost_whole(record_index)
             pending = self._pending.get(sequence)
             if pending is None:
                 pending = self._pending[sequence] = _PendingFrame(0, sent_ns, {})
@@ -223,14 +242,29 @@ class Subscriber:
             self._forget_pending(sequence)
             # Parts of older frames will not come any more.
             for stale in [number for number in self._pending if number < sequence]:
-                self._forget_pending(stale)
-                self.frames_incomplete += 1
+                self._forget_incomplete(stale)
             if len(self._complete) >= self._queue_frames:
                 self._complete.popleft()
                 self.frames_dropped += 1
             self._complete.append((sequence, pending))
             self.frames_received += 1
             self._condition.notify_all()
+
+    def _count_frames_lost_whole(self, record_index: int) -> None:
+        # The publisher numbers the frames it sends; frames between two records
+        # never reached us, not even their record. A smaller number is a
+        # publisher started again.
+        last = self._last_record_index
+        if last is not None and record_index > last + 1:
+            self.frames_incomplete += record_index - last - 1
+        self._last_record_index = record_index
+
+    def _forget_incomplete(self, sequence: int) -> None:
+        pending = self._pending[sequence]
+        self._forget_pending(sequence)
+        # A frame whose record never came is counted by the gap in the records.
+        if pending.expected:
+            self.frames_incomplete += 1
 
     def _forget_pending(self, sequence: int) -> None:
         pending = self._pending.pop(sequence)
@@ -240,8 +274,7 @@ class Subscriber:
         while self._pending and (
             len(self._pending) > MAX_PENDING_FRAMES or self._pending_bytes > MAX_PENDING_BYTES
         ):
-            self._forget_pending(next(iter(self._pending)))
-            self.frames_incomplete += 1
+            self._forget_incomplete(next(iter(self._pending)))
 
     def _count_malformed(self, what: str) -> None:
         with self._condition:
@@ -287,8 +320,10 @@ class Subscriber:
             return
         self._closed = True
         closing.forget(self._exit_registration)
-        self._subscriber.undeclare()  # type: ignore[no-untyped-call]
-        self._pump.join()
+        for subscriber in self._subscribers:
+            subscriber.undeclare()  # type: ignore[no-untyped-call]
+        for pump in self._pumps:
+            pump.join()
         self._session.close()  # type: ignore[no-untyped-call]
 
     def __enter__(self) -> Subscriber:
@@ -299,7 +334,7 @@ class Subscriber:
 
 
 def _decode(sequence: int, pending: _PendingFrame) -> LiveFrame:
-    _, timestamp, _, _ = FRAME_RECORD.unpack(pending.payloads[_FRAME])
+    _, timestamp, _, _, _ = FRAME_RECORD.unpack(pending.payloads[_FRAME])
     info_data = pending.payloads.get(conventions.PLANE_CAMERA_INFO)
     camera_info = None if info_data is None else messages.decode_camera_info(info_data).intrinsics
     planes: dict[str, Plane] = {}
