@@ -9,8 +9,7 @@ namespace ros {
 namespace {
 
 bool usable(const RayTable& rays, const void* in, std::size_t pixels, const void* out) {
-    return in != nullptr && out != nullptr && rays.pixelCount() != 0 &&
-           pixels == rays.pixelCount();
+    return in != nullptr && out != nullptr && rays.pixelCount() != 0 && pixels == rays.pixelCount();
 }
 
 // The camera's mark of a pixel with depth; NaN and infinities fail it.

@@ -16,7 +16,9 @@
 namespace Quorvan::ros {
 namespace {
 
-CameraIntrinsics kitIntrinsics() { return intrinsicsFromHorizontalFov(240, 180, 70.0); }
+CameraIntrinsics kitIntrinsics() {
+    return intrinsicsFromHorizontalFov(240, 180, 70.0);
+}
 
 // The radial distances at which every pixel sees a plane at Z = z_mm.
 std::vector<float> planeAt(const RayTable& rays, float z_mm) {
@@ -78,11 +80,10 @@ TEST(OpticalDepth, PixelsWithoutDepthTakeEachEncodingsMark) {
         EXPECT_EQ(millimetres[i], 0) << i;
     }
     EXPECT_TRUE(std::isfinite(metres[4]));  // far, but a depth in metres
-    EXPECT_EQ(millimetres[4], 0);            // beyond what 16 bits hold
+    EXPECT_EQ(millimetres[4], 0);           // beyond what 16 bits hold
     EXPECT_GT(millimetres[5], 0);
     std::vector<float> back(6, -1.0f);
-    ASSERT_EQ(radialDepthFromOpticalMetres(rays, metres.data(), 6, back.data()),
-              MessageStatus::Ok);
+    ASSERT_EQ(radialDepthFromOpticalMetres(rays, metres.data(), 6, back.data()), MessageStatus::Ok);
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(back[i], 0.0f) << i;
 }
@@ -95,8 +96,7 @@ TEST(OpticalDepth, MisuseIsRefused) {
     std::vector<uint16_t> out16(6);
     EXPECT_EQ(opticalDepthMetres(rays, in.data(), 5, out.data()), MessageStatus::InvalidArgument);
     EXPECT_EQ(opticalDepthMetres(rays, nullptr, 6, out.data()), MessageStatus::InvalidArgument);
-    EXPECT_EQ(opticalDepthMillimetres(rays, in.data(), 6, nullptr),
-              MessageStatus::InvalidArgument);
+    EXPECT_EQ(opticalDepthMillimetres(rays, in.data(), 6, nullptr), MessageStatus::InvalidArgument);
     EXPECT_EQ(opticalDepthMillimetres(empty, in.data(), 0, out16.data()),
               MessageStatus::InvalidArgument);
     EXPECT_EQ(radialDepthFromOpticalMetres(rays, in.data(), 7, out.data()),
