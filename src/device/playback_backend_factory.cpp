@@ -3,10 +3,10 @@
 // device it made, whose layout a pushed raw plane must have.
 #include <atomic>
 
-#include "host/host_platform.h"
 #include "device/playback_raw_plane.h"
 #include "device/playback_sensor.h"
 #include "device/playback_source.h"
+#include "host/host_platform.h"
 #include "quorvan/playback.h"
 
 namespace Quorvan {

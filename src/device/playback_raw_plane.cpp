@@ -1,4 +1,5 @@
 #include "device/playback_raw_plane.h"
+
 #include "device/sensor_sizes.h"
 
 namespace Quorvan {
