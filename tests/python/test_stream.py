@@ -1,0 +1,175 @@
+"""The fan-out core: one reader, many sinks, none able to stall the others."""
+
+import threading
+import time
+
+import numpy as np
+import pytest
+
+from conftest import DEADLINE_SCALE
+from quorvan.stream import FrameStream, SinkFailed
+
+WAIT_S = 10.0 * DEADLINE_SCALE
+
+
+class _Format:
+    def __init__(self, timestamp):
+        self.timestamp = timestamp
+
+
+class _RawFrame:
+    def __init__(self, number):
+        self._number = number
+
+    def getRawData(self):
+        return np.full((2, 3), self._number, dtype=np.int16)
+
+    def getFrameFormat(self):
+        return _Format(self._number)
+
+
+class FakeCamera:
+    """Hands out numbered frames every ``interval_s``; counts the frames given back."""
+
+    def __init__(self, interval_s=0.002):
+        self._interval_s = interval_s
+        self._number = 0
+        self.released = 0
+
+    def requestFrame(self, timeout):
+        time.sleep(self._interval_s)
+        self._number += 1
+        return _RawFrame(self._number)
+
+    def releaseFrame(self, frame):
+        self.released += 1
+
+
+class RecordingSink:
+    """Keeps the timestamps it consumed; can be slowed, made to fail or to hang."""
+
+    def __init__(self, name, delay_s=0.0, fail_after=None, hang=None):
+        self.name = name
+        self.delay_s = delay_s
+        self.fail_after = fail_after
+        self.hang = hang
+        self.stamps = []
+        self.closed = 0
+
+    def consume(self, snapshot):
+        if self.hang is not None:
+            self.hang.wait()
+        if self.fail_after is not None and len(self.stamps) >= self.fail_after:
+            raise OSError("disk gone")
+        time.sleep(self.delay_s)
+        self.stamps.append(snapshot.timestamp)
+
+    def close(self):
+        self.closed += 1
+
+
+def wait_until(condition):
+    deadline = time.monotonic() + WAIT_S
+    while not condition():
+        assert time.monotonic() < deadline, "condition not reached in time"
+        time.sleep(0.005)
+
+
+def by_name(stream):
+    return {entry.name: entry for entry in stream.statistics()}
+
+
+def test_a_slow_sink_holds_up_neither_the_reader_nor_a_fast_sink():
+    camera = FakeCamera()
+    fast, slow = RecordingSink("fast"), RecordingSink("slow", delay_s=0.05)
+    with FrameStream(camera, [fast, slow], queue_frames=2) as stream:
+        wait_until(lambda: len(fast.stamps) >= 100)
+    stats = by_name(stream)
+    # The reader went on at the camera's pace and gave every frame back.
+    assert stream.frames_read >= 100 and camera.released == stream.frames_read
+    # The fast sink saw the frames in order, without gaps worth mentioning.
+    assert fast.stamps == sorted(fast.stamps)
+    assert stats["fast"].dropped <= stats["fast"].consumed // 10
+    # The slow one lost frames, counted as its own, and what it got is in order.
+    assert stats["slow"].dropped > 0 and stats["slow"].consumed == len(slow.stamps)
+    assert slow.stamps == sorted(slow.stamps)
+    # Every frame read was either consumed or dropped by each sink.
+    for entry in stats.values():
+        assert entry.consumed + entry.dropped <= stream.frames_read
+    assert fast.closed == 1 and slow.closed == 1
+
+
+def test_a_failing_sink_stops_alone_and_its_error_surfaces_on_the_next_call_and_close():
+    camera = FakeCamera()
+    good, bad = RecordingSink("good"), RecordingSink("bad", fail_after=3)
+    stream = FrameStream(camera, [good, bad])
+    wait_until(lambda: by_name(stream)["bad"].error is not None)
+    count = len(good.stamps)
+    wait_until(lambda: len(good.stamps) > count + 20)
+    assert len(bad.stamps) == 3 and bad.closed == 1
+
+    with pytest.raises(SinkFailed, match="bad") as failed:
+        stream.add_sink(RecordingSink("late"))
+    assert isinstance(failed.value.failures["bad"], OSError)
+    stream.raise_if_failed()  # reported once between calls
+    with pytest.raises(SinkFailed, match="disk gone"):
+        stream.close()
+    assert good.closed == 1
+    stream.close()  # a second close has nothing more to say
+
+
+def test_close_with_a_stuck_sink_returns_in_bounded_time_and_names_it():
+    camera = FakeCamera()
+    release = threading.Event()
+    stuck, fine = RecordingSink("stuck", hang=release), RecordingSink("fine")
+    stream = FrameStream(camera, [stuck, fine], close_timeout_s=0.3)
+    wait_until(lambda: len(fine.stamps) >= 5)
+    began = time.monotonic()
+    with pytest.raises(SinkFailed, match="stuck: did not finish") as failed:
+        stream.close()
+    assert time.monotonic() - began < 0.3 + WAIT_S
+    assert list(failed.value.failures) == ["stuck"]
+    assert fine.closed == 1
+    assert by_name(stream)["stuck"].stuck
+    release.set()  # the abandoned thread ends on its own, closing its sink
+    wait_until(lambda: stuck.closed == 1)
+
+
+def test_sinks_come_and_go_while_frames_flow():
+    camera = FakeCamera()
+    first = RecordingSink("first")
+    with FrameStream(camera, [first]) as stream:
+        wait_until(lambda: len(first.stamps) >= 5)
+        second = RecordingSink("second")
+        stream.add_sink(second)
+        with pytest.raises(ValueError, match="already"):
+            stream.add_sink(second)
+        wait_until(lambda: len(second.stamps) >= 5)
+        # A late sink starts from a later frame, not the first.
+        assert second.stamps[0] > first.stamps[0]
+        removed = stream.remove_sink(first)
+        assert first.closed == 1 and removed.consumed == len(first.stamps)
+        count = len(first.stamps)
+        wait_until(lambda: len(second.stamps) >= 20)
+        assert len(first.stamps) == count
+        with pytest.raises(ValueError, match="not fed"):
+            stream.remove_sink(first)
+    assert second.closed == 1 and first.closed == 1
+    with pytest.raises(ValueError, match="closed"):
+        stream.add_sink(RecordingSink("third"))
+
+
+def test_a_sink_that_fails_to_close_is_reported():
+    class BadClose(RecordingSink):
+        def close(self):
+            raise RuntimeError("flush failed")
+
+    stream = FrameStream(FakeCamera(), [BadClose("bad-close")])
+    with pytest.raises(SinkFailed, match="flush failed"):
+        stream.close()
+
+
+@pytest.mark.parametrize("queue_frames", [0, -1, 2.5, True])
+def test_queue_size_must_be_a_positive_whole_number(queue_frames):
+    with pytest.raises(ValueError, match="queue_frames"):
+        FrameStream(FakeCamera(), [], queue_frames=queue_frames)
