@@ -6,7 +6,7 @@ import time
 import numpy as np
 import pytest
 
-from conftest import DEADLINE_SCALE
+from conftest import DEADLINE_SCALE, run_python
 from quorvan.stream import FrameStream, SinkFailed
 
 WAIT_S = 10.0 * DEADLINE_SCALE
@@ -29,15 +29,19 @@ class _RawFrame:
 
 
 class FakeCamera:
-    """Hands out numbered frames every ``interval_s``; counts the frames given back."""
+    """Hands out ``frames`` numbered frames, one every ``interval_s`` (then none);
+    counts the frames given back."""
 
-    def __init__(self, interval_s=0.002):
+    def __init__(self, interval_s=0.002, frames=None):
         self._interval_s = interval_s
+        self._frames = frames
         self._number = 0
         self.released = 0
 
     def requestFrame(self, timeout):
         time.sleep(self._interval_s)
+        if self._frames is not None and self._number >= self._frames:
+            return None
         self._number += 1
         return _RawFrame(self._number)
 
@@ -79,24 +83,28 @@ def by_name(stream):
     return {entry.name: entry for entry in stream.statistics()}
 
 
-def test_a_slow_sink_holds_up_neither_the_reader_nor_a_fast_sink():
-    camera = FakeCamera()
-    fast, slow = RecordingSink("fast"), RecordingSink("slow", delay_s=0.05)
-    with FrameStream(camera, [fast, slow], queue_frames=2) as stream:
-        wait_until(lambda: len(fast.stamps) >= 100)
+def test_a_stuck_sink_holds_up_neither_the_reader_nor_a_fast_sink():
+    frames, queue_frames = 200, 32
+    camera = FakeCamera(interval_s=0.002, frames=frames)
+    release = threading.Event()
+    fast, stuck = RecordingSink("fast"), RecordingSink("stuck", hang=release)
+    with FrameStream(camera, [fast, stuck], queue_frames=queue_frames) as stream:
+        # While the stuck sink waits, the reader reads on and the fast sink keeps up.
+        wait_until(lambda: by_name(stream)["fast"].consumed
+                   + by_name(stream)["fast"].dropped == frames)
+        assert stream.frames_read == frames and camera.released == frames
+        assert fast.stamps == sorted(fast.stamps) and fast.stamps[-1] == frames
+        # Only a long stall of its own thread on a busy machine costs it frames.
+        assert by_name(stream)["fast"].dropped <= frames // 10
+        assert stuck.stamps == []
+        release.set()
+        wait_until(lambda: by_name(stream)["stuck"].consumed
+                   + by_name(stream)["stuck"].dropped == frames)
     stats = by_name(stream)
-    # The reader went on at the camera's pace and gave every frame back.
-    assert stream.frames_read >= 100 and camera.released == stream.frames_read
-    # The fast sink saw the frames in order, without gaps worth mentioning.
-    assert fast.stamps == sorted(fast.stamps)
-    assert stats["fast"].dropped <= stats["fast"].consumed // 10
-    # The slow one lost frames, counted as its own, and what it got is in order.
-    assert stats["slow"].dropped > 0 and stats["slow"].consumed == len(slow.stamps)
-    assert slow.stamps == sorted(slow.stamps)
-    # Every frame read was either consumed or dropped by each sink.
-    for entry in stats.values():
-        assert entry.consumed + entry.dropped <= stream.frames_read
-    assert fast.closed == 1 and slow.closed == 1
+    # The stuck sink kept the newest frames its queue holds and counted the rest.
+    assert stuck.stamps == sorted(stuck.stamps) and stuck.stamps[-1] == frames
+    assert stats["stuck"].dropped >= frames - queue_frames - 1
+    assert fast.closed == 1 and stuck.closed == 1
 
 
 def test_a_failing_sink_stops_alone_and_its_error_surfaces_on_the_next_call_and_close():
@@ -122,12 +130,12 @@ def test_close_with_a_stuck_sink_returns_in_bounded_time_and_names_it():
     camera = FakeCamera()
     release = threading.Event()
     stuck, fine = RecordingSink("stuck", hang=release), RecordingSink("fine")
-    stream = FrameStream(camera, [stuck, fine], close_timeout_s=0.3)
+    stream = FrameStream(camera, [stuck, fine], close_timeout_s=1.0 * DEADLINE_SCALE)
     wait_until(lambda: len(fine.stamps) >= 5)
     began = time.monotonic()
     with pytest.raises(SinkFailed, match="stuck: did not finish") as failed:
         stream.close()
-    assert time.monotonic() - began < 0.3 + WAIT_S
+    assert time.monotonic() - began < 1.0 * DEADLINE_SCALE + WAIT_S
     assert list(failed.value.failures) == ["stuck"]
     assert fine.closed == 1
     assert by_name(stream)["stuck"].stuck
@@ -173,3 +181,29 @@ def test_a_sink_that_fails_to_close_is_reported():
 def test_queue_size_must_be_a_positive_whole_number(queue_frames):
     with pytest.raises(ValueError, match="queue_frames"):
         FrameStream(FakeCamera(), [], queue_frames=queue_frames)
+
+
+def test_the_package_outside_the_bus_imports_without_zenoh():
+    result = run_python("""
+        import importlib, sys
+
+        class NoZenoh:
+            def find_spec(self, name, path=None, target=None):
+                if name == "zenoh" or name.startswith("zenoh."):
+                    raise ImportError(f"{name} is not installed here")
+                return None
+
+        sys.meta_path.insert(0, NoZenoh())
+        for module in ("quorvan.stream", "quorvan.record", "quorvan.viewer.server",
+                       "quorvan.viewer.__main__", "quorvan.foxglove_live",
+                       "quorvan.tools.record", "quorvan.live.camera_setup"):
+            importlib.import_module(module)
+        assert "zenoh" not in sys.modules
+        try:
+            from quorvan.live import Publisher
+        except ImportError as error:
+            print("bus refused:", error)
+    """)
+    assert result.returncode == 0, result.stderr
+    # The blocker really was in force: the bus itself cannot be had.
+    assert "bus refused: zenoh is not installed here" in result.stdout
