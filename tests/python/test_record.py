@@ -128,7 +128,8 @@ def channels_of(path):
 
 
 def test_raw_and_depth_together_under_a_namespace(tmp_path):
-    from ruamel.yaml import YAML
+    from rosbags.interfaces import QosReliability
+    from rosbags.rosbag2.metadata import parse_qos
 
     path = tmp_path / "both.mcap"
     camera = qdc.QuorvanCamera()
@@ -155,10 +156,11 @@ def test_raw_and_depth_together_under_a_namespace(tmp_path):
     qos = {}
     for topic, channel in channels.items():
         assert channel.metadata["quorvan.namespace"] == "/front"
-        profiles = YAML(typ="safe").load(channel.metadata["offered_qos_profiles"])
-        qos[channel.metadata["quorvan.plane"]] = profiles[0]["reliability"]
-    # rmw's numbers: 2 best effort (sensor data) for images, 1 reliable for camera info.
-    assert qos == {"raw": 2, "depth": 2, "camera_info": 1}
+        # Read as rosbags reads a bag's offered profiles.
+        (profile,) = parse_qos(channel.metadata["offered_qos_profiles"])
+        qos[channel.metadata["quorvan.plane"]] = profile.reliability
+    assert qos == {"raw": QosReliability.BEST_EFFORT, "depth": QosReliability.BEST_EFFORT,
+                   "camera_info": QosReliability.RELIABLE}
 
     decoded, metadata, _ = decoded_messages(path)
     by_plane = {}
@@ -215,3 +217,22 @@ def test_bad_options_are_refused_before_the_file_is_touched(opened_camera, tmp_p
     with pytest.raises(ValueError, match=message):
         Recorder(target, opened_camera, **options)
     assert target.read_bytes() == b"kept"
+
+
+def test_the_record_tool_takes_planes_and_a_namespace(tmp_path, capsys):
+    from quorvan.tools.record import main
+
+    path = tmp_path / "tool.mcap"
+    assert main(["--config", "noise_free", "--planes", "raw,depth", "--namespace", "/cam0",
+                 "--frames", "3", "--output", str(path)]) == 0
+    assert "3 written, 0 dropped" in capsys.readouterr().out
+    assert sorted(channels_of(path)) == ["/cam0/depth/camera_info", "/cam0/depth/image_raw",
+                                         "/cam0/raw/image_raw"]
+    decoded, _, _ = decoded_messages(path)
+    assert sum(channel.topic == "/cam0/raw/image_raw" for _, channel, _, _ in decoded) == 3
+    with pytest.raises(SystemExit):
+        main(["--planes", "raw,points", "--output", str(tmp_path / "unused.mcap")])
+    assert main(["--namespace", "1cam", "--frames", "1", "--config", "noise_free",
+                 "--output", str(tmp_path / "refused.mcap")]) == 1
+    assert "ROS name" in capsys.readouterr().err
+    assert not (tmp_path / "unused.mcap").exists() and not (tmp_path / "refused.mcap").exists()
