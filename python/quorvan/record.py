@@ -736,6 +736,7 @@ def record_camera(
 
 
 __all__: list[str] = [
+    "DEFAULT_CLOSE_TIMEOUT_S",
     "DEFAULT_QUEUE_FRAMES",
     "HostDepth",
     "IMAGE_PLANES",
