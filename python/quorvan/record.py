@@ -412,6 +412,11 @@ class Recorder:
     def name(self) -> str:
         return self._name
 
+    @property
+    def close_timeout_s(self) -> float:
+        """How long ``close`` may wait for the writer: what a stream waits for it at close."""
+        return self._close_timeout_s
+
     def _write_start_metadata(
         self, camera_metadata: dict[str, str], attachments: list[tuple[str, str, bytes]]
     ) -> None:

@@ -167,6 +167,21 @@ def test_sinks_come_and_go_while_frames_flow():
         stream.add_sink(RecordingSink("third"))
 
 
+def test_a_sink_that_says_its_close_takes_longer_is_waited_for():
+    class SlowClose(RecordingSink):
+        close_timeout_s = 30.0
+
+        def close(self):
+            time.sleep(0.5)
+            super().close()
+
+    slow, quick = SlowClose("slow-close"), RecordingSink("quick")
+    stream = FrameStream(FakeCamera(), [slow, quick], close_timeout_s=0.05)
+    wait_until(lambda: slow.stamps and quick.stamps)
+    stream.close()  # no SinkFailed: the slow close was given its own time
+    assert slow.closed == 1 and quick.closed == 1
+
+
 def test_a_sink_that_fails_to_close_is_reported():
     class BadClose(RecordingSink):
         def close(self):

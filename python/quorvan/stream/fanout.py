@@ -16,9 +16,11 @@ reported by the next call on the stream (:meth:`FrameStream.add_sink`,
 as :class:`SinkFailed` naming the sink.
 
 Closing never hangs: the reader stops, each sink thread gets ``close_timeout_s``
-to finish its queue, then the sink's ``close`` is called on that thread. A sink
-still busy after the timeout is abandoned (its thread is a daemon) and reported
-as stuck in :class:`SinkFailed`.
+to finish its queue and the sink's ``close``, called on that thread (a sink
+whose own close may take longer, a recorder writing out its queue, says so in
+an attribute ``close_timeout_s`` of its own, and gets that). A sink still busy
+after the timeout is abandoned (its thread is a daemon) and reported as stuck
+in :class:`SinkFailed`.
 """
 
 from __future__ import annotations
@@ -116,7 +118,8 @@ class _SinkRunner:
                     _log.error("sink %s failed, it gets no more frames: %s", self.name, error)
                     with self._condition:
                         self.error = error
-                        self.dropped += len(self._frames)
+                        # The frame it refused and those still waiting are lost.
+                        self.dropped += 1 + len(self._frames)
                         self._frames.clear()
                     break
                 with self._condition:
@@ -190,6 +193,12 @@ class FrameStream:
     def read_errors(self) -> int:
         return self._reader.read_errors
 
+    def _timeout_for(self, sink: FrameSink) -> float:
+        own = getattr(sink, "close_timeout_s", None)
+        if isinstance(own, (int, float)) and not isinstance(own, bool):
+            return max(self._close_timeout_s, float(own))
+        return self._close_timeout_s
+
     def _fan_out(self, snapshot: FrameSnapshot) -> None:
         # The tuple is replaced, never changed, so the reader needs no lock here.
         for runner in self._runners:
@@ -220,7 +229,7 @@ class FrameStream:
             self._runners = tuple(runner for runner in self._runners if runner.sink is not sink)
         runner = found[0]
         runner.finish()
-        runner.closed.wait(self._close_timeout_s)
+        runner.closed.wait(self._timeout_for(sink))
         statistics = runner.statistics()
         with self._lock:
             self._retired.append(runner)
@@ -264,8 +273,9 @@ class FrameStream:
             self._runners = ()
         for runner in runners:
             runner.finish()
-        deadline = time.monotonic() + self._close_timeout_s
+        began = time.monotonic()
         for runner in runners:
+            deadline = began + self._timeout_for(runner.sink)
             runner.closed.wait(max(0.0, deadline - time.monotonic()))
         failures: dict[str, BaseException | None] = {}
         for runner in runners:
@@ -274,7 +284,7 @@ class FrameStream:
                 _log.error(
                     "sink %s did not finish within %.1f s; abandoned",
                     runner.name,
-                    self._close_timeout_s,
+                    self._timeout_for(runner.sink),
                 )
                 failures[runner.name] = None
             elif runner.error is not None:

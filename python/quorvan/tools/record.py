@@ -21,7 +21,7 @@ import time
 import QuorvanDepthCamera as qdc
 
 from ..kit_configs import CONFIG_HELP, ConfigNotFound, resolve_config
-from ..record import DEFAULT_CLOSE_TIMEOUT_S, IMAGE_PLANES, Recorder
+from ..record import IMAGE_PLANES, Recorder
 from ..stream import FrameSnapshot, FrameStream, SinkFailed
 from .progress import Progress
 
@@ -53,6 +53,10 @@ class _FirstFrames:
         self.passed += 1
         if self._limit is not None and self.passed >= self._limit:
             self.done.set()
+
+    @property
+    def close_timeout_s(self) -> float:
+        return self._recorder.close_timeout_s
 
     def close(self) -> None:
         self._recorder.close()
@@ -156,9 +160,7 @@ def _record(args: argparse.Namespace, camera: qdc.QuorvanCamera, recorder: Recor
     progress = Progress(total=args.frames, seconds=args.seconds)
     began = time.monotonic()
     deadline = None if args.seconds is None else began + args.seconds
-    # Closing writes what the recorder still holds: the stream waits for that
-    # as long as the recorder itself would.
-    stream = FrameStream(camera, [sink], close_timeout_s=DEFAULT_CLOSE_TIMEOUT_S + 5.0)
+    stream = FrameStream(camera, [sink])
     failure: SinkFailed | None = None
     try:
         while deadline is None or time.monotonic() < deadline:
