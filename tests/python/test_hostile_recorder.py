@@ -154,6 +154,28 @@ def test_a_dying_disk_under_the_stream_is_reported_within_a_second(raw_camera, t
     assert recorder.written > 0 and recorder.dropped + by_name(stream)["recorder"].dropped > 0
 
 
+def test_a_dying_disk_is_raised_by_write_within_a_second(raw_camera, tmp_path):
+    disk = _DiskThatDies(2 * 1024 * 1024)
+    recorder = Recorder(tmp_path / "unused", raw_camera, output=disk, queue_frames=4)
+    raised_at = None
+    deadline = time.monotonic() + CLOSE_DEADLINE_S
+    try:
+        while time.monotonic() < deadline and raised_at is None:
+            frame = raw_camera.requestFrame(FRAME_TIMEOUT_MS)
+            try:
+                recorder.write(frame)
+            except RuntimeError as error:
+                raised_at = time.monotonic()
+                assert "Input/output error" in str(error)
+            finally:
+                raw_camera.releaseFrame(frame)
+    finally:
+        raised = _close_within_deadline(recorder)
+    assert disk.failed_at is not None and raised_at is not None
+    assert raised_at - disk.failed_at < 1.0 * DEADLINE_SCALE
+    assert isinstance(raised, RuntimeError) and "Input/output error" in str(raised)
+
+
 def by_name(stream):
     return {entry.name: entry for entry in stream.statistics()}
 
