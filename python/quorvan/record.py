@@ -18,9 +18,11 @@ frames and beside them the depth the camera's own processing computes from
 them on the host (a native playback camera with the recording's MODE and
 RANGE), so one recording serves bit-exact replay and ROS tools alike.
 
-Where. Without ``namespace`` the channels keep the fixed topics of earlier
-recordings (``TOPIC_RAW``, ``TOPIC_DEPTH``, ...); with one they follow
-:class:`quorvan.conventions.CameraTopics` (``<namespace>/raw/image_raw``, ...).
+Where. The channels follow :class:`quorvan.conventions.CameraTopics` under
+``namespace`` (default ``/quorvan``: ``/quorvan/raw/image_raw``,
+``/quorvan/depth/image_raw``, ``/quorvan/depth/camera_info``, ...);
+``namespace=None`` keeps the fixed topics of earlier recordings
+(``TOPIC_RAW``, ``TOPIC_DEPTH``, ...) for readers that know only those.
 Either way every channel names its plane and namespace in its metadata
 (``quorvan.plane``, ``quorvan.namespace``) and carries rosbag2's
 ``offered_qos_profiles`` (sensor data for images, reliable for camera info).
@@ -346,7 +348,7 @@ class Recorder:
         queue_frames: int = DEFAULT_QUEUE_FRAMES,
         compression: str | bool = "none",
         planes: Sequence[str] | None = None,
-        namespace: str | None = None,
+        namespace: str | None = conventions.DEFAULT_NAMESPACE,
         kit_config: PathLike | None = None,
         calibration: PathLike | None = None,
         output: Any | None = None,

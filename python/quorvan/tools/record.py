@@ -20,6 +20,7 @@ import time
 
 import QuorvanDepthCamera as qdc
 
+from ..conventions import DEFAULT_NAMESPACE
 from ..kit_configs import CONFIG_HELP, ConfigNotFound, resolve_config
 from ..record import IMAGE_PLANES, Recorder
 from ..stream import FrameSnapshot, FrameStream, SinkFailed
@@ -98,7 +99,8 @@ def _parser() -> argparse.ArgumentParser:
     )
     parser.add_argument(
         "--namespace",
-        help="ROS namespace of the topics (e.g. /front); default: the fixed /quorvan/<plane>",
+        default=DEFAULT_NAMESPACE,
+        help=f"ROS namespace of the topics (e.g. /front; default {DEFAULT_NAMESPACE})",
     )
     compression = parser.add_mutually_exclusive_group()
     compression.add_argument(
