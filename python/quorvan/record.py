@@ -61,8 +61,9 @@ Compression: chunks are stored as they are unless ``compression`` asks for
 thread, and here (``bench/record_rate.py``) that takes in about 90 MB/s with
 zstd and 115 MB/s with lz4, while the 640x480 sensor in double-frequency mode
 delivers some 220 MB/s of raw and depth at 30 fps: compressed, that stream
-loses about half its frames; uncompressed it keeps every one. Compression pays
-for slower streams and for archiving.
+loses about half its frames, where uncompressed it kept every frame of a 15 s
+run (and 3 in 4 over 60 s on this shared machine). Compression pays for
+slower streams and for archiving.
 """
 
 from __future__ import annotations
