@@ -106,3 +106,15 @@ echo
 PYTHONPATH="${build_dir}/python:${repo}/python${PYTHONPATH:+:${PYTHONPATH}}" \
     "${python}" "${repo}/bench/live_rate.py" --seconds "${live_seconds}" ||
     echo "(the live figures need the live extras: pip install eclipse-zenoh)"
+
+# The recorder against the kit: the 640x480 sensor in double-frequency mode at
+# 30 fps, raw and the depth computed from it, for 60 s (frames delivered,
+# written and dropped, MB/s, CPU), and the 240x180 kit unpaced, raw only
+# (frames written per second). --quick records 5 s and 1 s.
+record_seconds=60
+record_unpaced_seconds=5
+if [[ "${min_time}" == 0.05 ]]; then record_seconds=5; record_unpaced_seconds=1; fi
+echo
+PYTHONPATH="${build_dir}/python:${repo}/python${PYTHONPATH:+:${PYTHONPATH}}" \
+    "${python}" "${repo}/bench/record_rate.py" --seconds "${record_seconds}" \
+    --unpaced-seconds "${record_unpaced_seconds}" --compression none

@@ -24,6 +24,12 @@ bus and in a viewer, and two cameras can sit side by side:
 - **Time.** ``header.stamp`` is host real time (nanoseconds since the Unix
   epoch) at capture; the device's own millisecond timestamp stays beside it.
   :func:`stamp_parts` splits nanoseconds into ROS's ``(sec, nanosec)``.
+- **QoS** (:func:`offered_qos_profiles`): images are offered with the
+  sensor-data profile (best effort, keep last 5, volatile), camera info
+  reliably (keep last 10, volatile); recordings carry the profile in rosbag2's
+  ``offered_qos_profiles`` form so that ``ros2 bag play`` offers the same.
+- **Depth for ROS** (:func:`depth_for_ros`): the one place that turns the
+  camera's depth into what a ROS depth image carries.
 """
 
 from __future__ import annotations
@@ -32,6 +38,9 @@ import re
 from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Any
+
+import numpy as np
+import numpy.typing as npt
 
 from . import messages
 from .camera_like import CameraLike
@@ -51,8 +60,12 @@ __all__ = [
     "PLANE_POINTS",
     "PLANE_RAW",
     "CameraTopics",
+    "QOS_RELIABLE",
+    "QOS_SENSOR_DATA",
     "camera_intrinsics",
+    "depth_for_ros",
     "normalise_namespace",
+    "offered_qos_profiles",
     "stamp_parts",
 ]
 
@@ -216,3 +229,34 @@ def stamp_parts(stamp_ns: int) -> tuple[int, int]:
     """ROS's ``(sec, nanosec)`` of a time in nanoseconds (``nanosec`` always in [0, 1e9))."""
     seconds, nanoseconds = divmod(int(stamp_ns), 1_000_000_000)
     return seconds, nanoseconds
+
+
+def _qos_profile(depth: int, reliability: int) -> str:
+    # rosbag2's YAML of a list of offered profiles, policies as rmw's numbers:
+    # history 1 keep last; reliability 1 reliable, 2 best effort; durability
+    # 2 volatile; liveliness 1 automatic; durations 0 are "unspecified".
+    unspecified = "\n    sec: 0\n    nsec: 0"
+    return (
+        f"- history: 1\n  depth: {depth}\n  reliability: {reliability}\n  durability: 2\n"
+        f"  deadline:{unspecified}\n  lifespan:{unspecified}\n  liveliness: 1\n"
+        f"  liveliness_lease_duration:{unspecified}\n  avoid_ros_namespace_conventions: false"
+    )
+
+
+QOS_SENSOR_DATA = _qos_profile(5, 2)
+QOS_RELIABLE = _qos_profile(10, 1)
+
+
+def offered_qos_profiles(plane: str) -> str:
+    """rosbag2's ``offered_qos_profiles`` of the channel carrying ``plane``."""
+    if plane not in PLANES:
+        raise ValueError(f"no plane {plane!r}; planes are {', '.join(PLANES)}")
+    return QOS_RELIABLE if plane == PLANE_CAMERA_INFO else QOS_SENSOR_DATA
+
+
+def depth_for_ros(depth_mm: npt.NDArray[np.float32]) -> npt.NDArray[np.float32]:
+    """The ``32FC1`` plane a ROS depth image carries, from the camera's depth in millimetres.
+
+    Today the camera's depth in metres, as recordings always held it.
+    """
+    return messages.depth_to_metres(depth_mm)

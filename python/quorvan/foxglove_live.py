@@ -1,15 +1,21 @@
 """Serves a camera live to Foxglove-compatible tools over WebSocket.
 
-Channels (``foxglove.sdk.v1`` WebSocket protocol, message encoding protobuf):
+Channels (``foxglove.sdk.v1`` WebSocket protocol, message encoding protobuf),
+named as every output of this package names them (:mod:`quorvan.conventions`;
+shown for the default namespace ``/quorvan``):
 
-    /quorvan/depth         foxglove.RawImage 32FC1, millimetres
-    /quorvan/amplitude     foxglove.RawImage 32FC1
-    /quorvan/calibration   foxglove.CameraCalibration (the nominal pinhole unless the
-                           camera reports its intrinsics)
-    /quorvan/points        foxglove.PointCloud, every ``point_step``-th pixel, metres,
-                           depth taken along each pixel's ray
+    /quorvan/depth/image_raw      foxglove.RawImage 32FC1, millimetres
+    /quorvan/amplitude/image_raw  foxglove.RawImage 32FC1
+    /quorvan/depth/camera_info    foxglove.CameraCalibration (the nominal pinhole unless
+                                  the camera reports its intrinsics)
+    /quorvan/points               foxglove.PointCloud, every ``point_step``-th pixel,
+                                  metres, depth taken along each pixel's ray
 
-    python -m quorvan.foxglove_live [--config KIT_CFG] [--port 8765]
+Timestamps are the host's real time at capture; the frame id is the camera's
+optical frame. :class:`FoxgloveSink` is the sink of the stream core;
+:class:`FoxgloveLiveServer` runs one over a camera of its own.
+
+    python -m quorvan.foxglove_live [--config KIT_CFG] [--port 8765] [--namespace /front]
 """
 
 from __future__ import annotations
@@ -35,15 +41,15 @@ from foxglove.messages import (
     Timestamp,
 )
 
-from . import closing, messages
+from . import closing, conventions, messages
 from .camera_like import CameraLike
-from .live.publisher import camera_intrinsics
-from .stream import CameraReader, FrameSnapshot, NewestFrameSlot
+from .stream import FrameSnapshot, FrameStream, SinkStatistics
 
-TOPIC_DEPTH = "/quorvan/depth"
-TOPIC_AMPLITUDE = "/quorvan/amplitude"
-TOPIC_CALIBRATION = "/quorvan/calibration"
-TOPIC_POINTS = "/quorvan/points"
+_DEFAULT_TOPICS = conventions.CameraTopics.for_namespace(conventions.DEFAULT_NAMESPACE)
+TOPIC_DEPTH = _DEFAULT_TOPICS.depth
+TOPIC_AMPLITUDE = _DEFAULT_TOPICS.amplitude
+TOPIC_CALIBRATION = _DEFAULT_TOPICS.depth_camera_info
+TOPIC_POINTS = _DEFAULT_TOPICS.points
 DEFAULT_PORT = 8765
 
 # The SDK logs every message it fails to send, through this logger: a client
@@ -80,16 +86,15 @@ def _quiet_repeated_send_errors() -> None:
         logger.addFilter(_OneSendErrorPerClient())
 
 
-def _timestamp(stamp_ms: int) -> Timestamp:
-    seconds, milliseconds = divmod(int(stamp_ms), 1000)
-    return Timestamp(seconds, milliseconds * 1_000_000)
+def _timestamp(stamp_ns: int) -> Timestamp:
+    return Timestamp(*conventions.stamp_parts(stamp_ns))
 
 
-def _raw_image(plane: npt.NDArray[np.float32], stamp_ms: int) -> RawImage:
+def _raw_image(plane: npt.NDArray[np.float32], stamp_ns: int, frame_id: str) -> RawImage:
     height, width = plane.shape
     return RawImage(
-        timestamp=_timestamp(stamp_ms),
-        frame_id=messages.FRAME_ID,
+        timestamp=_timestamp(stamp_ns),
+        frame_id=frame_id,
         width=width,
         height=height,
         encoding="32FC1",
@@ -118,13 +123,16 @@ def decimated_points(
     return points[valid].astype(np.float32)
 
 
-class FoxgloveLiveServer:
-    """Streams a started camera's frames to every connected Foxglove client.
+class FoxgloveSink:
+    """Sends each frame it consumes to every connected Foxglove client.
 
-    Like the bus publisher it reads the camera on its own thread and sends
-    only the newest frame, so a slow client never slows the camera (the SDK
-    also drops the oldest messages per client when a client falls behind).
+    A sink of :class:`quorvan.stream.FrameStream`: the core runs it on a thread
+    of its own, so a slow client never slows the camera (the SDK also drops the
+    oldest messages per client when a client falls behind). Frames without
+    depth (a raw stream) are passed over. ``close`` stops the server.
     """
+
+    name = "foxglove"
 
     def __init__(
         self,
@@ -133,57 +141,44 @@ class FoxgloveLiveServer:
         port: int = DEFAULT_PORT,
         host: str = "127.0.0.1",
         point_step: int = 4,
+        namespace: str = conventions.DEFAULT_NAMESPACE,
     ) -> None:
+        topics = conventions.CameraTopics.for_namespace(namespace)
         _quiet_repeated_send_errors()
         self._camera = camera
         self._point_step = point_step
+        self._frame_id = topics.frame_id
         self._context = foxglove.Context()
-        self._depth = RawImageChannel(TOPIC_DEPTH, context=self._context)
-        self._amplitude = RawImageChannel(TOPIC_AMPLITUDE, context=self._context)
-        self._calibration = CameraCalibrationChannel(TOPIC_CALIBRATION, context=self._context)
-        self._points = PointCloudChannel(TOPIC_POINTS, context=self._context)
+        self._depth = RawImageChannel(topics.depth, context=self._context)
+        self._amplitude = RawImageChannel(topics.amplitude, context=self._context)
+        self._calibration = CameraCalibrationChannel(
+            topics.depth_camera_info, context=self._context
+        )
+        self._points = PointCloudChannel(topics.points, context=self._context)
         self._server = foxglove.start_server(
             name="quorvan", host=host, port=port, context=self._context
         )
         self._intrinsics: messages.Intrinsics | None = None
-        self._slot = NewestFrameSlot()
-        self._reader = CameraReader(camera, self._slot.put)
-        self._stopping = threading.Event()
+        self._stopped = False
         self.frames_sent = 0
-        self._sender = threading.Thread(
-            target=self._send_loop, name="quorvan-foxglove", daemon=True
-        )
-        self._reader.start()
-        self._sender.start()
-        self._exit_registration = closing.close_at_exit(self)
 
     @property
     def port(self) -> int:
         return self._server.port
 
-    @property
-    def frames_dropped(self) -> int:
-        return self._slot.frames_dropped
-
-    def _send_loop(self) -> None:
-        while not self._stopping.is_set():
-            snapshot = self._slot.take(0.1)
-            if snapshot is not None and snapshot.depth is not None:
-                self._send(snapshot)
-                self.frames_sent += 1
-
-    def _send(self, snapshot: FrameSnapshot) -> None:
-        assert snapshot.depth is not None and snapshot.amplitude is not None
+    def consume(self, snapshot: FrameSnapshot) -> None:
+        if snapshot.depth is None or snapshot.amplitude is None:
+            return
         if self._intrinsics is None or self._intrinsics.width != snapshot.depth.shape[1]:
-            self._intrinsics = camera_intrinsics(self._camera, snapshot.shape)
-        stamp = snapshot.timestamp
-        self._depth.log(_raw_image(snapshot.depth, stamp))
-        self._amplitude.log(_raw_image(snapshot.amplitude, stamp))
+            self._intrinsics = conventions.camera_intrinsics(self._camera, snapshot.shape)
+        stamp = snapshot.capture_ns
+        self._depth.log(_raw_image(snapshot.depth, stamp, self._frame_id))
+        self._amplitude.log(_raw_image(snapshot.amplitude, stamp, self._frame_id))
         k = self._intrinsics
         self._calibration.log(
             CameraCalibration(
                 timestamp=_timestamp(stamp),
-                frame_id=messages.FRAME_ID,
+                frame_id=self._frame_id,
                 width=k.width,
                 height=k.height,
                 distortion_model=k.distortion_model,
@@ -204,22 +199,67 @@ class FoxgloveLiveServer:
             self._points.log(
                 PointCloud(
                     timestamp=_timestamp(stamp),
-                    frame_id=messages.FRAME_ID,
+                    frame_id=self._frame_id,
                     point_stride=12,
                     fields=fields,
                     data=points.tobytes(),
                 )
             )
+        self.frames_sent += 1
 
     def close(self) -> None:
-        if self._stopping.is_set():
+        if self._stopped:
             return
-        closing.forget(self._exit_registration)
-        self._reader.stop()
-        self._stopping.set()
-        self._slot.close()
-        self._sender.join()
+        self._stopped = True
         self._server.stop()
+
+
+class FoxgloveLiveServer:
+    """Streams a started camera's frames to every connected Foxglove client.
+
+    One :class:`FoxgloveSink` fed by a stream core of its own that keeps only
+    the newest frame for it.
+    """
+
+    def __init__(
+        self,
+        camera: CameraLike,
+        *,
+        port: int = DEFAULT_PORT,
+        host: str = "127.0.0.1",
+        point_step: int = 4,
+        namespace: str = conventions.DEFAULT_NAMESPACE,
+    ) -> None:
+        self._sink = FoxgloveSink(
+            camera, port=port, host=host, point_step=point_step, namespace=namespace
+        )
+        self._stream = FrameStream(camera, [self._sink], queue_frames=1)
+        self._closed = False
+        self._exit_registration = closing.close_at_exit(self)
+
+    @property
+    def port(self) -> int:
+        return self._sink.port
+
+    @property
+    def frames_sent(self) -> int:
+        return self._sink.frames_sent
+
+    def _statistics(self) -> SinkStatistics:
+        return self._stream.statistics()[0]
+
+    @property
+    def frames_dropped(self) -> int:
+        return self._statistics().dropped
+
+    def close(self) -> None:
+        """Stops reading and the server; raises :class:`quorvan.stream.SinkFailed`
+        when sending failed."""
+        if self._closed:
+            return
+        self._closed = True
+        closing.forget(self._exit_registration)
+        self._stream.close()
 
     def __enter__(self) -> FoxgloveLiveServer:
         return self
@@ -239,6 +279,9 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--config", help=CONFIG_HELP)
     parser.add_argument("--port", type=tcp_port, default=DEFAULT_PORT)
     parser.add_argument("--mode", type=int, help="MODE before start")
+    parser.add_argument(
+        "--namespace", default=conventions.DEFAULT_NAMESPACE, help="ROS namespace of the topics"
+    )
     args = parser.parse_args(argv)
     try:
         camera = open_camera(args.config, mode=args.mode)
@@ -246,7 +289,12 @@ def main(argv: list[str] | None = None) -> int:
         print(f"error: {error}", file=sys.stderr)
         return 1
     try:
-        server = FoxgloveLiveServer(camera, port=args.port)
+        server = FoxgloveLiveServer(camera, port=args.port, namespace=args.namespace)
+    except ValueError as error:  # a namespace ROS would refuse
+        print(f"error: {error}", file=sys.stderr)
+        camera.stop()
+        camera.close()
+        return 1
     except RuntimeError as error:  # the port is taken, or not ours to bind
         print(f"error: cannot serve on 127.0.0.1:{args.port}: {error}", file=sys.stderr)
         camera.stop()
@@ -273,6 +321,7 @@ def main(argv: list[str] | None = None) -> int:
 __all__ = [
     "DEFAULT_PORT",
     "FoxgloveLiveServer",
+    "FoxgloveSink",
     "TOPIC_AMPLITUDE",
     "TOPIC_CALIBRATION",
     "TOPIC_DEPTH",

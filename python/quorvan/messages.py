@@ -276,20 +276,8 @@ def encode_image(plane: npt.NDArray[Any], stamp_ms: int, frame_id: str = FRAME_I
     (``32FC1``); a 3-D array of sub-frames is stacked into one image. Raises
     ``ValueError`` for any other shape or type.
     """
-    array = np.asarray(plane)
-    if array.ndim == 3:
-        array = array.reshape(-1, array.shape[-1])
-    if array.ndim != 2:
-        raise ValueError(f"an image needs a 2-D plane, not {array.ndim}-D")
-    if array.dtype == np.int16:
-        encoding = ENCODING_RAW
-    elif array.dtype == np.float32:
-        encoding = ENCODING_FLOAT
-    else:
-        raise ValueError(f"no image encoding for samples of type {array.dtype}")
-    little_endian = array.astype(_ENCODING_DTYPES[encoding], copy=False)
-    seconds, nanoseconds = _stamp(stamp_ms)
-    return QuorvanMessageEncoder.image(little_endian, seconds, nanoseconds, frame_id)
+    # A whole number of milliseconds as nanoseconds gives the same (sec, nanosec).
+    return encode_image_at(plane, int(stamp_ms) * 1_000_000, frame_id)
 
 
 @dataclass(frozen=True)
@@ -388,19 +376,7 @@ def nominal_intrinsics(
 
 def encode_camera_info(intrinsics: Intrinsics, stamp_ms: int, frame_id: str = FRAME_ID) -> bytes:
     """CDR bytes of a ``sensor_msgs/msg/CameraInfo`` for ``intrinsics``."""
-    seconds, nanoseconds = _stamp(stamp_ms)
-    return QuorvanMessageEncoder.cameraInfo(
-        intrinsics.width,
-        intrinsics.height,
-        intrinsics.distortion_model,
-        list(intrinsics.distortion),
-        list(intrinsics.k),
-        [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0],
-        list(intrinsics.p),
-        seconds,
-        nanoseconds,
-        frame_id,
-    )
+    return encode_camera_info_at(intrinsics, int(stamp_ms) * 1_000_000, frame_id)
 
 
 @dataclass(frozen=True)
@@ -463,6 +439,41 @@ def encode_point_cloud(
     return QuorvanMessageEncoder.pointCloud(points, seconds, nanoseconds, frame_id, is_dense)
 
 
+def encode_image_at(plane: npt.NDArray[Any], stamp_ns: int, frame_id: str = FRAME_ID) -> bytes:
+    """:func:`encode_image` with ``header.stamp`` given in nanoseconds (host real time)."""
+    array = np.asarray(plane)
+    if array.ndim == 3:
+        array = array.reshape(-1, array.shape[-1])
+    if array.ndim != 2:
+        raise ValueError(f"an image needs a 2-D plane, not {array.ndim}-D")
+    if array.dtype == np.int16:
+        encoding = ENCODING_RAW
+    elif array.dtype == np.float32:
+        encoding = ENCODING_FLOAT
+    else:
+        raise ValueError(f"no image encoding for samples of type {array.dtype}")
+    little_endian = array.astype(_ENCODING_DTYPES[encoding], copy=False)
+    seconds, nanoseconds = divmod(int(stamp_ns), 1_000_000_000)
+    return QuorvanMessageEncoder.image(little_endian, seconds, nanoseconds, frame_id)
+
+
+def encode_camera_info_at(intrinsics: Intrinsics, stamp_ns: int, frame_id: str = FRAME_ID) -> bytes:
+    """:func:`encode_camera_info` with ``header.stamp`` given in nanoseconds."""
+    seconds, nanoseconds = divmod(int(stamp_ns), 1_000_000_000)
+    return QuorvanMessageEncoder.cameraInfo(
+        intrinsics.width,
+        intrinsics.height,
+        intrinsics.distortion_model,
+        list(intrinsics.distortion),
+        list(intrinsics.k),
+        [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0],
+        list(intrinsics.p),
+        seconds,
+        nanoseconds,
+        frame_id,
+    )
+
+
 __all__ = [
     "CAMERA_INFO_SCHEMA",
     "COMPRESSED_DEPTH_FORMAT",
@@ -489,8 +500,10 @@ __all__ = [
     "decode_image",
     "depth_to_metres",
     "encode_camera_info",
+    "encode_camera_info_at",
     "encode_compressed_depth",
     "encode_image",
+    "encode_image_at",
     "encode_point_cloud",
     "nominal_intrinsics",
     "stamp_ns_to_ms",

@@ -55,19 +55,19 @@ def test_client_sees_the_channels_and_receives_depth_frames(camera):
     from foxglove.messages import RawImage  # noqa: F401  (the schema the client decodes with)
 
     with FoxgloveLiveServer(camera, port=0) as server:
-        wanted = ["/quorvan/depth", "/quorvan/amplitude", "/quorvan/calibration",
-                  "/quorvan/points"]
+        wanted = ["/quorvan/depth/image_raw", "/quorvan/amplitude/image_raw",
+                  "/quorvan/depth/camera_info", "/quorvan/points"]
         channels, received = asyncio.run(_advertised_and_frames(server.port, wanted, 3))
     by_topic = {c["topic"]: c for c in channels.values()}
-    assert by_topic["/quorvan/depth"]["schemaName"] == "foxglove.RawImage"
-    assert by_topic["/quorvan/amplitude"]["schemaName"] == "foxglove.RawImage"
-    assert by_topic["/quorvan/calibration"]["schemaName"] == "foxglove.CameraCalibration"
+    assert by_topic["/quorvan/depth/image_raw"]["schemaName"] == "foxglove.RawImage"
+    assert by_topic["/quorvan/amplitude/image_raw"]["schemaName"] == "foxglove.RawImage"
+    assert by_topic["/quorvan/depth/camera_info"]["schemaName"] == "foxglove.CameraCalibration"
     assert by_topic["/quorvan/points"]["schemaName"] == "foxglove.PointCloud"
     # A 240x180 float plane is inside each depth message, so it is no empty stub.
-    for _, payload in received["/quorvan/depth"]:
+    for _, payload in received["/quorvan/depth/image_raw"]:
         assert len(payload) > 240 * 180 * 4
-    assert b"32FC1" in received["/quorvan/depth"][0][1]
-    assert b"plumb_bob" in received["/quorvan/calibration"][0][1]
+    assert b"32FC1" in received["/quorvan/depth/image_raw"][0][1]
+    assert b"plumb_bob" in received["/quorvan/depth/camera_info"][0][1]
 
 
 def test_a_client_that_offers_no_subprotocol_gets_no_channels(camera):
@@ -87,8 +87,20 @@ def test_a_client_that_offers_no_subprotocol_gets_no_channels(camera):
     with FoxgloveLiveServer(camera, port=0) as server:
         assert asyncio.run(connect_plain(server.port)) == "refused"
         # and the server still serves a proper client afterwards
-        _, received = asyncio.run(_advertised_and_frames(server.port, ["/quorvan/depth"], 1))
-        assert received["/quorvan/depth"]
+        _, received = asyncio.run(
+            _advertised_and_frames(server.port, ["/quorvan/depth/image_raw"], 1))
+        assert received["/quorvan/depth/image_raw"]
+
+
+def test_a_namespace_moves_the_topics_and_the_frame(camera):
+    with FoxgloveLiveServer(camera, port=0, namespace="/front") as server:
+        channels, received = asyncio.run(
+            _advertised_and_frames(server.port, ["/front/depth/image_raw"], 2))
+        assert server.frames_sent >= 2
+    assert not any(c["topic"].startswith("/quorvan/") for c in channels.values())
+    assert b"front_optical_frame" in received["/front/depth/image_raw"][0][1]
+    with pytest.raises(ValueError, match="ROS name"):
+        FoxgloveLiveServer(camera, port=0, namespace="/2front")
 
 
 def test_point_cloud_follows_each_pixels_ray():

@@ -10,9 +10,34 @@ list`` shows (details in :mod:`quorvan.live.session` and
 gives them back as :class:`LiveFrame` objects. From a shell::
 
     python -m quorvan.live publish --namespace /cam0
+
+The names are imported on first use, so that the helpers beside them
+(:mod:`quorvan.live.camera_setup`) work where Zenoh is not installed.
 """
 
-from .publisher import Publisher, PublisherNameTaken
-from .subscriber import LiveFrame, Subscriber
+from __future__ import annotations
+
+import importlib
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    from .publisher import Publisher, PublisherNameTaken
+    from .subscriber import LiveFrame, Subscriber
 
 __all__ = ["LiveFrame", "Publisher", "PublisherNameTaken", "Subscriber"]
+
+_HOMES = {
+    "Publisher": "publisher",
+    "PublisherNameTaken": "publisher",
+    "LiveFrame": "subscriber",
+    "Subscriber": "subscriber",
+}
+
+
+def __getattr__(name: str) -> Any:
+    home = _HOMES.get(name)
+    if home is None:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    value = getattr(importlib.import_module(f".{home}", __name__), name)
+    globals()[name] = value
+    return value

@@ -18,7 +18,9 @@ class FrameSink(Protocol):
     while it is busy wait in the core's queue for it, and the oldest give way
     when that is full. An exception from :meth:`consume` ends the sink: the
     core stops feeding it and raises the error on its next call. :meth:`close`
-    is called once, after the last :meth:`consume`.
+    is called once, after the last :meth:`consume`. A sink whose close may
+    take longer than the core waits by default (a recorder writing out its
+    queue) has a ``close_timeout_s`` attribute saying how long.
     """
 
     @property

@@ -2,28 +2,75 @@
 
     quorvan-record --frames 300 --output session.mcap
     quorvan-record --config noise_free --output raw.mcap --output-type raw --seconds 10
+    quorvan-record --config vga640_double --mode 1 --planes raw,depth --namespace /front \\
+        --output both.mcap --seconds 60
 
-Without --config the USB kit is opened as usual. A progress bar runs on
-standard error; at the end it prints the frames written and dropped and the
-recording rate.
+Without --config the USB kit is opened as usual. The camera is read by the
+stream core and the recorder is its sink, so a slow disk costs frames, counted,
+never the camera's pace. A progress bar runs on standard error; at the end it
+prints the frames written and dropped and the recording rate.
 """
 
 from __future__ import annotations
 
 import argparse
 import sys
+import threading
 import time
 
 import QuorvanDepthCamera as qdc
 
+from ..conventions import DEFAULT_NAMESPACE
 from ..kit_configs import CONFIG_HELP, ConfigNotFound, resolve_config
-from ..record import Recorder, record_camera
+from ..record import IMAGE_PLANES, Recorder
+from ..stream import FrameSnapshot, FrameStream, SinkFailed
 from .progress import Progress
 
 __all__ = ["main"]
 
 OUTPUTS = {"raw": qdc.TOFOutput.RAW, "depth": qdc.TOFOutput.DEPTH}
 DEFAULT_FRAMES = 100
+_PROGRESS_INTERVAL_S = 0.05
+
+
+class _FirstFrames:
+    """Passes the first ``limit`` frames on to the recorder (all, when None) and
+    says when it has them."""
+
+    def __init__(self, recorder: Recorder, limit: int | None) -> None:
+        self._recorder = recorder
+        self._limit = limit
+        self.passed = 0
+        self.done = threading.Event()
+
+    @property
+    def name(self) -> str:
+        return self._recorder.name
+
+    def consume(self, snapshot: FrameSnapshot) -> None:
+        if self._limit is not None and self.passed >= self._limit:
+            return
+        self._recorder.consume(snapshot)
+        self.passed += 1
+        if self._limit is not None and self.passed >= self._limit:
+            self.done.set()
+
+    @property
+    def close_timeout_s(self) -> float:
+        return self._recorder.close_timeout_s
+
+    def close(self) -> None:
+        self._recorder.close()
+
+
+def _planes(text: str) -> tuple[str, ...]:
+    planes = tuple(plane.strip() for plane in text.split(",") if plane.strip())
+    unknown = [plane for plane in planes if plane not in IMAGE_PLANES]
+    if not planes or unknown:
+        raise argparse.ArgumentTypeError(
+            f"{text!r}: a comma-separated list of {', '.join(IMAGE_PLANES)}"
+        )
+    return planes
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -42,7 +89,26 @@ def _parser() -> argparse.ArgumentParser:
         type=int,
         help="MODE control to set before start (the 640x480 sensor: 0 single, 1 double frequency)",
     )
-    parser.add_argument("--compress", action="store_true", help="zstd chunks")
+    parser.add_argument(
+        "--planes",
+        type=_planes,
+        help=(
+            "image planes to record, e.g. raw,depth (depth of a raw camera is computed "
+            "on the host); default: what the camera delivers"
+        ),
+    )
+    parser.add_argument(
+        "--namespace",
+        default=DEFAULT_NAMESPACE,
+        help=f"ROS namespace of the topics (e.g. /front; default {DEFAULT_NAMESPACE})",
+    )
+    compression = parser.add_mutually_exclusive_group()
+    compression.add_argument(
+        "--compression", choices=("none", "zstd", "lz4"), default="none", help="chunk compression"
+    )
+    compression.add_argument(
+        "--compress", dest="compression", action="store_const", const="zstd", help="zstd chunks"
+    )
     return parser
 
 
@@ -50,6 +116,8 @@ def main(argv: list[str] | None = None) -> int:
     args = _parser().parse_args(argv)
     if args.frames is None and args.seconds is None:
         args.frames = DEFAULT_FRAMES
+    if args.planes and "raw" in args.planes:
+        args.output_type = "raw"  # depth beside raw is computed from the raw frames
     try:
         config = resolve_config(args.config) if args.config else None
     except ConfigNotFound as error:
@@ -62,38 +130,66 @@ def main(argv: list[str] | None = None) -> int:
         print(f"cannot open the camera: {status.str()}", file=sys.stderr)
         return 1
     try:
-        with Recorder(
-            args.output, camera, compression=args.compress, kit_config=config
-        ) as recorder:
-            if args.mode is not None:
-                recorder.set_control(qdc.TOFControl.MODE, args.mode)
-            if args.frame_rate:
-                recorder.set_control(qdc.TOFControl.FRAME_RATE, args.frame_rate)
-            status = camera.start(OUTPUTS[args.output_type])
-            if status != qdc.TOFErrorCode.QuorvanSuccess:
-                print(f"cannot start the camera: {status.str()}", file=sys.stderr)
-                return 1
-            began = time.monotonic()
-            # A frame count, when given, ends the recording first; otherwise the clock does.
-            progress = Progress(total=args.frames, seconds=args.seconds)
-            try:
-                count = record_camera(
-                    camera,
-                    recorder,
-                    frames=args.frames,
-                    seconds=args.seconds,
-                    progress=progress.update,
-                )
-            finally:
-                progress.finish()
-            elapsed = time.monotonic() - began
-            camera.stop()
-        print(
-            f"{count} frames in {elapsed:.2f} s ({count / elapsed:.1f} fps): "
-            f"{recorder.written} written, {recorder.dropped} dropped -> {args.output}"
-        )
+        try:
+            recorder = Recorder(
+                args.output,
+                camera,
+                compression=args.compression,
+                kit_config=config,
+                planes=args.planes,
+                namespace=args.namespace,
+            )
+        except ValueError as error:
+            print(f"error: {error}", file=sys.stderr)
+            return 1
+        return _record(args, camera, recorder)
     finally:
         camera.close()
+
+
+def _record(args: argparse.Namespace, camera: qdc.QuorvanCamera, recorder: Recorder) -> int:
+    if args.mode is not None:
+        recorder.set_control(qdc.TOFControl.MODE, args.mode)
+    if args.frame_rate:
+        recorder.set_control(qdc.TOFControl.FRAME_RATE, args.frame_rate)
+    status = camera.start(OUTPUTS[args.output_type])
+    if status != qdc.TOFErrorCode.QuorvanSuccess:
+        print(f"cannot start the camera: {status.str()}", file=sys.stderr)
+        recorder.close()
+        return 1
+    sink = _FirstFrames(recorder, args.frames)
+    # A frame count, when given, ends the recording first; otherwise the clock does.
+    progress = Progress(total=args.frames, seconds=args.seconds)
+    began = time.monotonic()
+    deadline = None if args.seconds is None else began + args.seconds
+    stream = FrameStream(camera, [sink])
+    failure: SinkFailed | None = None
+    try:
+        while deadline is None or time.monotonic() < deadline:
+            if sink.done.wait(_PROGRESS_INTERVAL_S):
+                break
+            progress.update(sink.passed)
+            stream.raise_if_failed()
+    except SinkFailed as failed:
+        failure = failed
+    finally:
+        progress.update(sink.passed)
+        progress.finish()
+        try:
+            stream.close()
+        except SinkFailed as failed:
+            failure = failure or failed
+        camera.stop()
+    elapsed = time.monotonic() - began
+    if failure is not None:
+        print(f"error: {failure}", file=sys.stderr)
+        return 1
+    dropped = recorder.dropped + sum(entry.dropped for entry in stream.statistics())
+    count = sink.passed
+    print(
+        f"{count} frames in {elapsed:.2f} s ({count / elapsed:.1f} fps): "
+        f"{recorder.written} written, {dropped} dropped -> {args.output}"
+    )
     return 0
 
 

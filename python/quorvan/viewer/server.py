@@ -22,13 +22,13 @@ import pathlib
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from typing import Any, cast
+from typing import Any, Callable, cast
 
 import QuorvanDepthCamera as qdc
 
 from .. import closing
 from ..camera_like import CameraLike, ControllableCamera
-from ..stream import CameraReader, FrameSnapshot, NewestFrameSlot
+from ..stream import FrameSnapshot, FrameStream
 from . import pictures
 from .request_checks import (
     RequestRefused,
@@ -49,25 +49,26 @@ _REQUEST_TIMEOUT_S = 10.0
 
 
 class FrameStore:
-    """The newest frame's pictures, rendered once however many tabs ask for them."""
+    """The newest frame's pictures, rendered once however many tabs ask for them.
+
+    A sink of :class:`quorvan.stream.FrameStream`: ``consume`` renders a frame
+    on the core's thread for this sink, and the stream keeps only the newest
+    frame waiting for it, so rendering never holds up the camera.
+    """
+
+    name = "viewer"
 
     def __init__(self, camera: CameraLike) -> None:
         self._camera = camera
-        self._slot = NewestFrameSlot()
-        self._reader = CameraReader(camera, self._slot.put)
         self._lock = threading.Lock()  # guards _pictures, _sequence and _arrivals
         self._pictures: dict[str, bytes] = {}
         self._sequence: int | None = None
         self._arrivals: list[float] = []
         self.frames_shown = 0
-        self._stopping = threading.Event()
-        self._renderer = threading.Thread(
-            target=self._render_loop, name="quorvan-viewer", daemon=True
-        )
+        # The stream that feeds the store tells how many frames it dropped for it.
+        self.dropped_frames: Callable[[], int] = lambda: 0
         self.camera_lock = threading.Lock()  # serialises control calls from request threads
         self.settable = self._settable_controls()
-        self._reader.start()
-        self._renderer.start()
 
     def _settable_controls(self) -> list[str]:
         # Writing a control's own value back changes nothing and tells whether
@@ -90,11 +91,8 @@ class FrameStore:
             value = int(self._camera.getControl(qdc.TOFControl.RANGE))
         return value if value > 0 else 4000
 
-    def _render_loop(self) -> None:
-        while not self._stopping.is_set():
-            snapshot = self._slot.take(0.1)
-            if snapshot is None or snapshot.depth is None:
-                continue
+    def consume(self, snapshot: FrameSnapshot) -> None:
+        if snapshot.depth is not None:
             self._render(snapshot)
 
     def _render(self, snapshot: FrameSnapshot) -> None:
@@ -131,7 +129,7 @@ class FrameStore:
             return {
                 "frames": self.frames_shown,
                 "fps": fps,
-                "dropped": self._slot.frames_dropped,
+                "dropped": self.dropped_frames(),
                 "sequence": self._sequence,
                 "controls": controls,
                 "settable": self.settable,
@@ -149,10 +147,7 @@ class FrameStore:
             return str(camera.setControl(getattr(qdc.TOFControl, name), value).name)
 
     def close(self) -> None:
-        self._reader.stop()
-        self._stopping.set()
-        self._slot.close()
-        self._renderer.join()
+        """Nothing to release: the pictures go with the store."""
 
 
 class _Handler(BaseHTTPRequestHandler):
@@ -229,9 +224,12 @@ class ViewerServer:
         self._http.daemon_threads = True
         try:
             self.store = FrameStore(camera)
+            self._stream = FrameStream(camera, [self.store], queue_frames=1)
         except BaseException:
             self._http.server_close()
             raise
+        stream = self._stream
+        self.store.dropped_frames = lambda: stream.statistics()[0].dropped
         host, bound_port = self._http.server_address[:2]
         self._http.RequestHandlerClass = type(
             "ViewerHandler",
@@ -259,7 +257,7 @@ class ViewerServer:
         closing.forget(self._exit_registration)
         self._http.shutdown()
         self._http.server_close()
-        self.store.close()
+        self._stream.close()
 
     def __enter__(self) -> ViewerServer:
         return self
