@@ -29,7 +29,8 @@ bus and in a viewer, and two cameras can sit side by side:
   reliably (keep last 10, volatile); recordings carry the profile in rosbag2's
   ``offered_qos_profiles`` form so that ``ros2 bag play`` offers the same.
 - **Depth for ROS** (:func:`depth_for_ros`): the one place that turns the
-  camera's depth into what a ROS depth image carries.
+  camera's depth (millimetres along each pixel's ray) into what a ROS depth
+  image carries (metres along the optical axis, NaN where invalid).
 """
 
 from __future__ import annotations
@@ -254,9 +255,16 @@ def offered_qos_profiles(plane: str) -> str:
     return QOS_RELIABLE if plane == PLANE_CAMERA_INFO else QOS_SENSOR_DATA
 
 
-def depth_for_ros(depth_mm: npt.NDArray[np.float32]) -> npt.NDArray[np.float32]:
+def depth_for_ros(
+    depth_mm: npt.NDArray[np.float32], intrinsics: messages.Intrinsics
+) -> npt.NDArray[np.float32]:
     """The ``32FC1`` plane a ROS depth image carries, from the camera's depth in millimetres.
 
-    Today the camera's depth in metres, as recordings always held it.
+    ROS tools read depth as Z along the optical axis in metres, NaN where
+    there is none (REP 118); the camera gives the distance along each pixel's
+    ray. The conversion uses the rays of ``intrinsics``, the same intrinsics
+    the recording's ``CameraInfo`` carries.
     """
-    return messages.depth_to_metres(depth_mm)
+    from .ros_depth import depth_image_for_ros  # the native conversion, loaded on first use
+
+    return depth_image_for_ros(depth_mm, intrinsics)

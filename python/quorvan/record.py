@@ -11,7 +11,8 @@ or, as one of the sinks of a :class:`quorvan.stream.FrameStream`::
 
 What is written. A raw frame (``RawData``) becomes one ``16SC1`` image of the
 ``raw`` plane; a depth frame (``DepthData``) ``32FC1`` images of the ``depth``
-(metres, through :func:`quorvan.conventions.depth_for_ros`), ``amplitude`` and
+(Z along the optical axis in metres, NaN where invalid, as ROS tools read
+depth: :func:`quorvan.conventions.depth_for_ros`), ``amplitude`` and
 ``confidence`` planes; every frame also gets a ``CameraInfo``. ``planes``
 chooses the image planes instead: ``("raw", "depth")`` records a raw camera's
 frames and beside them the depth the camera's own processing computes from
@@ -639,17 +640,17 @@ class Recorder:
         stamp_ns = snapshot.capture_ns
         device_ns = max(0, snapshot.timestamp) * 1_000_000
         frame_id = self._channels.frame_id
-        for plane, array in planes.items():
-            if plane == conventions.PLANE_DEPTH:
-                array = conventions.depth_for_ros(array)
-            encoded.messages.append(
-                (plane, stamp_ns, messages.encode_image_at(array, stamp_ns, frame_id), device_ns)
-            )
         shape = self._camera_info_shape(planes)
         intrinsics = self._intrinsics.get(shape)
         if intrinsics is None:
             intrinsics = conventions.camera_intrinsics(self._camera, shape)
             self._intrinsics[shape] = intrinsics
+        for plane, array in planes.items():
+            if plane == conventions.PLANE_DEPTH:
+                array = conventions.depth_for_ros(array, intrinsics)
+            encoded.messages.append(
+                (plane, stamp_ns, messages.encode_image_at(array, stamp_ns, frame_id), device_ns)
+            )
         info = messages.encode_camera_info_at(intrinsics, stamp_ns, frame_id)
         encoded.messages.append((conventions.PLANE_CAMERA_INFO, stamp_ns, info, device_ns))
         return encoded

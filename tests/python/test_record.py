@@ -69,33 +69,64 @@ def test_raw_recording_decodes_with_mcap_ros2(tmp_path):
     assert [a.name for a in attachments] == ["noise_free.cfg"]
 
 
-def test_depth_recording_is_in_metres(tmp_path):
-    path = tmp_path / "depth.mcap"
+def z_metres_of_ray_depth(depth_mm, fx, fy, cx, cy):
+    """Z along the optical axis from distances along undistorted pinhole rays, NaN where none."""
+    rows, columns = np.indices(depth_mm.shape, dtype=np.float64)
+    ray_length = np.sqrt(1.0 + ((columns - cx) / fx) ** 2 + ((rows - cy) / fy) ** 2)
+    z = depth_mm.astype(np.float64) / ray_length / 1000.0
+    return np.where(depth_mm > 0, z, np.nan)
+
+
+def record_one_depth_frame(path, config):
     camera = qdc.QuorvanCamera()
-    assert camera.openWithFile(kit_config("noise_free.cfg"), 0) == qdc.TOFErrorCode.QuorvanSuccess
+    assert camera.openWithFile(config, 0) == qdc.TOFErrorCode.QuorvanSuccess
     camera.start(qdc.TOFOutput.DEPTH)
     frame = camera.requestFrame(FRAME_TIMEOUT_MS)
-    live_mm = frame.getDepthData()
-    live_amplitude = frame.getAmplitudeData()
+    live_mm = np.array(frame.getDepthData())
+    live_amplitude = np.array(frame.getAmplitudeData())
     # The fixed topics of earlier recordings, for readers that know only those.
     with Recorder(path, camera, namespace=None) as recorder:
         recorder.write(frame)
     camera.releaseFrame(frame)
     camera.stop()
     camera.close()
+    return live_mm, live_amplitude
+
+
+def test_depth_recording_is_z_along_the_optical_axis_in_metres(tmp_path):
+    path = tmp_path / "depth.mcap"
+    live_mm, live_amplitude = record_one_depth_frame(path, kit_config("noise_free.cfg"))
     decoded, _, _ = decoded_messages(path)
     images = {channel.topic: ros for _, channel, _, ros in decoded}
     depth = messages.decode_image(
         next(m.data for _, c, m, _ in decoded if c.topic == messages.TOPIC_DEPTH))
+    info = messages.decode_camera_info(
+        next(m.data for _, c, m, _ in decoded if c.topic == messages.TOPIC_CAMERA_INFO))
     assert images[messages.TOPIC_DEPTH].encoding == "32FC1"
-    # Metres computed here, not by the recorder's own helper: float32 millimetres
-    # divided by 1000 in float32, the value ROS tools read.
-    expected_m = (live_mm.astype(np.float32) / np.float32(1000.0)).astype(np.float32)
     assert depth.pixels.dtype == np.float32
-    np.testing.assert_array_equal(depth.pixels, expected_m)
-    assert 0.3 < float(np.median(depth.pixels[depth.pixels > 0])) < 4.0
+    # Computed here from the recorded CameraInfo, not by the recorder's helper.
+    i = info.intrinsics
+    expected_m = z_metres_of_ray_depth(live_mm, i.fx, i.fy, i.cx, i.cy)
+    assert np.array_equal(np.isnan(depth.pixels), live_mm <= 0)
+    np.testing.assert_allclose(depth.pixels, expected_m, rtol=1e-6, atol=1e-6, equal_nan=True)
+    assert 0.3 < float(np.nanmedian(depth.pixels)) < 4.0
     amplitude = np.frombuffer(images[messages.TOPIC_AMPLITUDE].data, np.float32)
     np.testing.assert_array_equal(amplitude.reshape(live_amplitude.shape), live_amplitude)
+
+
+def test_a_flat_wall_at_two_metres_is_recorded_flat(tmp_path):
+    config = tmp_path / "wall2m.cfg"
+    config.write_text("scene = wall\nscene.distance_mm = 2000\nnoise = off\n")
+    path = tmp_path / "wall.mcap"
+    live_mm, _ = record_one_depth_frame(path, str(config))
+    decoded, _, _ = decoded_messages(path)
+    depth = messages.decode_image(
+        next(m.data for _, c, m, _ in decoded if c.topic == messages.TOPIC_DEPTH)).pixels
+    valid = ~np.isnan(depth)
+    assert valid.mean() > 0.99 and np.array_equal(valid, live_mm > 0)
+    # Corners included: the camera's ray distance there is far above 2 m.
+    assert live_mm[0, 0] > 2400
+    assert float(np.abs(depth[valid] - 2.0).max()) <= 0.002
 
 
 class _SlowDisk(io.BytesIO):
@@ -176,7 +207,10 @@ def test_raw_and_depth_together_under_a_namespace(tmp_path):
         assert before_ns <= stamp_ns <= after_ns and message.log_time == stamp_ns
         assert message.publish_time % 1_000_000 == 0 and message.publish_time < before_ns
     depth = messages.decode_image(by_plane["depth"][0][0].data).pixels
-    np.testing.assert_allclose(depth, live_mm / np.float32(1000.0), atol=0.002)
+    info = messages.decode_camera_info(by_plane["camera_info"][0][0].data).intrinsics
+    # Depth from the recorded raw frame on the host is the live camera's, as ROS reads it.
+    expected = z_metres_of_ray_depth(np.asarray(live_mm), info.fx, info.fy, info.cx, info.cy)
+    np.testing.assert_allclose(depth, expected, atol=0.002, equal_nan=True)
     assert by_plane["camera_info"][0][1].width == HQVGA_WIDTH
     assert "quorvan.summary" in [record.name for record in metadata]
 
