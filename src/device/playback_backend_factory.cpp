@@ -3,10 +3,10 @@
 // device it made, whose layout a pushed raw plane must have.
 #include <atomic>
 
-#include "csi/host_platform.h"
 #include "device/playback_raw_plane.h"
 #include "device/playback_sensor.h"
 #include "device/playback_source.h"
+#include "host/host_platform.h"
 #include "quorvan/playback.h"
 
 namespace Quorvan {
@@ -84,10 +84,9 @@ std::unique_ptr<QuorvanTOFSensor> PlaybackBackendFactory::createUSBSensor(const 
 
 std::unique_ptr<QuorvanDevice> PlaybackBackendFactory::createHQVGADevice(int32_t platform,
                                                                          float modulation_frequency,
-                                                                         int32_t range,
-                                                                         uint8_t sample_shift) {
+                                                                         int32_t range) {
     state_->device.store(HQVGA);
-    return state_->devices->createHQVGADevice(platform, modulation_frequency, range, sample_shift);
+    return state_->devices->createHQVGADevice(platform, modulation_frequency, range);
 }
 
 std::unique_ptr<QuorvanDevice> PlaybackBackendFactory::createVGADevice(int32_t platform,

@@ -1,12 +1,14 @@
 #include "device/playback_raw_plane.h"
 
+#include "device/sensor_sizes.h"
+
 namespace Quorvan {
 
 namespace {
 
-constexpr size_t kHQVGAWidth = 240;
-constexpr size_t kHQVGAHeight = 180;
-constexpr size_t kHQVGAPhases = 4;
+constexpr size_t kHQVGAWidth = kHQVGASize.width;
+constexpr size_t kHQVGAHeight = kHQVGASize.height;
+constexpr size_t kHQVGAPhases = kHQVGASubframes;
 constexpr size_t kHQVGASamples = kHQVGAWidth * kHQVGAHeight * kHQVGAPhases;
 // The raw plane holds each signed 11-bit sample code times 16; the device
 // reads only those 11 bits of a cache sample (at shift 0).
