@@ -17,8 +17,8 @@ import pytest
 
 import QuorvanDepthCamera as qdc
 from conftest import FRAME_TIMEOUT_MS, kit_config
-from hostile_recordings import TYPESTORE, raw_topic
 from mcap.reader import make_reader
+from mcap_ros2.decoder import DecoderFactory
 from quorvan.record import Recorder
 from quorvan.replay import PlaybackCamera
 
@@ -122,13 +122,24 @@ def hqvga_recording(tmp_path_factory):
     return path, live_frames(config, sequences, settings)
 
 
+def raw_topic(path):
+    """The topic of a recording's raw frames: by plane metadata, else the older fixed one."""
+    with open(path, "rb") as stream:
+        for channel in make_reader(stream).get_summary().channels.values():
+            plane = channel.metadata.get("quorvan.plane")
+            if plane == "raw" or (plane is None and channel.topic == "/quorvan/raw"):
+                return channel.topic
+    raise AssertionError(f"{path} has no raw channel")
+
+
 def recorded_frames(path):
     """(log time in ns, header stamp in ms) of each raw frame, as an independent
-    reader (mcap's and rosbags') sees them."""
+    reader (mcap's, with its ROS 2 decoder) sees them."""
     frames = []
     with open(path, "rb") as stream:
-        for _, _, message in make_reader(stream).iter_messages(topics=[raw_topic(path)]):
-            stamp = TYPESTORE.deserialize_cdr(message.data, "sensor_msgs/msg/Image").header.stamp
+        reader = make_reader(stream, decoder_factories=[DecoderFactory()])
+        for _, _, message, image in reader.iter_decoded_messages(topics=[raw_topic(path)]):
+            stamp = image.header.stamp
             frames.append((message.log_time, stamp.sec * 1000 + stamp.nanosec // 1_000_000))
     return frames
 
