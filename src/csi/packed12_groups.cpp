@@ -30,13 +30,12 @@ void unpackRemainingGroups(const uint8_t* source, uint8_t* target, size_t first,
 }  // namespace
 
 GroupVariantList runnableGroupVariants() {
-    static const int count = runnablePrefix(kVariants);
-    return {kVariants, count};
+    static const GroupVariantList list = runnableVariants(kVariants);
+    return list;
 }
 
 const GroupVariant& selectedGroupVariant() {
-    const GroupVariantList list = runnableGroupVariants();
-    return list.items[list.count - 1];
+    return runnableGroupVariants().mostCapable();
 }
 
 namespace variants {

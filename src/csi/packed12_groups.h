@@ -27,10 +27,7 @@ struct GroupVariant {
     InstructionSet needs;
 };
 
-struct GroupVariantList {
-    const GroupVariant* items;
-    int count;  // most capable last
-};
+using GroupVariantList = VariantList<GroupVariant>;
 
 // The variants this processor can run, checked once.
 GroupVariantList runnableGroupVariants();

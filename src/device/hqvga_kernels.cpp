@@ -18,13 +18,12 @@ const KernelVariant kVariants[] = {
 }  // namespace
 
 KernelVariantList runnableKernelVariants() {
-    static const int count = runnablePrefix(kVariants);
-    return {kVariants, count};
+    static const KernelVariantList list = runnableVariants(kVariants);
+    return list;
 }
 
 const KernelVariant& selectedKernelVariant() {
-    const KernelVariantList list = runnableKernelVariants();
-    return list.items[list.count - 1];
+    return runnableKernelVariants().mostCapable();
 }
 
 void unpackRaw(const uint16_t* cache, int16_t* raw, uint8_t shift) {

@@ -22,10 +22,7 @@ struct KernelVariant {
     InstructionSet needs;
 };
 
-struct KernelVariantList {
-    const KernelVariant* items;
-    int count;  // most capable last
-};
+using KernelVariantList = VariantList<KernelVariant>;
 
 // The variants this processor can run, checked once.
 KernelVariantList runnableKernelVariants();

@@ -108,8 +108,7 @@ ProcessingVariantList runnableProcessingVariants() {
 }
 
 const ProcessingVariant& selectedProcessingVariant() {
-    const RunnableTable& table = runnableTable();
-    return table.items[table.count - 1];
+    return runnableProcessingVariants().mostCapable();
 }
 
 }  // namespace processing

@@ -32,10 +32,7 @@ struct ProcessingVariant {
     InstructionSet needs;
 };
 
-struct ProcessingVariantList {
-    const ProcessingVariant* items;
-    int count;  // most capable last
-};
+using ProcessingVariantList = VariantList<ProcessingVariant>;
 
 ProcessingVariantList runnableProcessingVariants();
 const ProcessingVariant& selectedProcessingVariant();

@@ -50,4 +50,22 @@ int runnablePrefix(const Variant (&table)[N]) {
     return count;
 }
 
+// The runnable entries of a variant table: its first `count` items, the most
+// capable last. Every table of variants hands its callers one of these.
+template <typename Variant>
+struct VariantList {
+    const Variant* items;
+    int count;
+
+    // The variant to use: the most capable one this processor runs.
+    const Variant& mostCapable() const { return items[count - 1]; }
+};
+
+// The runnable prefix of `table` as a list; callers keep it in a static, so
+// the processor is asked once per table.
+template <typename Variant, size_t N>
+VariantList<Variant> runnableVariants(const Variant (&table)[N]) {
+    return {table, runnablePrefix(table)};
+}
+
 }  // namespace Quorvan

@@ -8,14 +8,8 @@
 #include "kernels/domain_expectations.h"
 
 namespace Quorvan {
+namespace kernel_check {
 namespace {
-
-using kernel_check::DepthConfiguration;
-using kernel_check::DomainReport;
-using kernel_check::expectNoMismatch;
-
-constexpr float kFrequency4000 = 37500000.0f;
-constexpr float kFrequency2000 = 75000000.0f;
 
 // Under AddressSanitizer the loops run several times slower; memory safety
 // does not depend on the values, so every 8th row of differences suffices
@@ -38,10 +32,7 @@ TEST_P(DepthDomainTest, EveryDifferencePairMatchesReference) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RangesAndShifts, DepthDomainTest,
-                         ::testing::Values(DepthConfiguration{4000, kFrequency4000, 0},
-                                           DepthConfiguration{4000, kFrequency4000, 4},
-                                           DepthConfiguration{2000, kFrequency2000, 0},
-                                           DepthConfiguration{2000, kFrequency2000, 4}));
+                         ::testing::ValuesIn(kStreamedConfigurations));
 
 // Too few polynomial terms leave errors larger than the guard band; the
 // exhaustive comparison must notice, or it proves nothing.
@@ -71,4 +62,5 @@ TEST(DepthDomainCheck, DetectsAKernelWithTooFewPolynomialTerms) {
 }
 
 }  // namespace
+}  // namespace kernel_check
 }  // namespace Quorvan

@@ -10,14 +10,8 @@
 #include "kernels/domain_expectations.h"
 
 namespace Quorvan {
+namespace kernel_check {
 namespace {
-
-using kernel_check::DepthConfiguration;
-using kernel_check::DomainReport;
-using kernel_check::expectNoMismatch;
-
-constexpr float kFrequency4000 = 37500000.0f;
-constexpr float kFrequency2000 = 75000000.0f;
 
 class RawValueDomainTest : public ::testing::TestWithParam<DepthConfiguration> {};
 
@@ -30,10 +24,7 @@ TEST_P(RawValueDomainTest, EveryRawValueInEveryPhaseMatchesReference) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RangesAndShifts, RawValueDomainTest,
-                         ::testing::Values(DepthConfiguration{4000, kFrequency4000, 0},
-                                           DepthConfiguration{4000, kFrequency4000, 4},
-                                           DepthConfiguration{2000, kFrequency2000, 0},
-                                           DepthConfiguration{2000, kFrequency2000, 4}));
+                         ::testing::ValuesIn(kStreamedConfigurations));
 
 // A range other than 2000 and 4000 keeps the last frequency and the ordinary
 // pairing; shifts other than 0 and 4 take the general loop. Their samples
@@ -91,4 +82,5 @@ TEST(DepthKernel, WorkedExamples) {
 }
 
 }  // namespace
+}  // namespace kernel_check
 }  // namespace Quorvan
