@@ -24,8 +24,6 @@ import argparse
 import collections
 import logging
 import re
-import signal
-import sys
 import threading
 
 import foxglove
@@ -269,8 +267,8 @@ class FoxgloveLiveServer:
 
 
 def main(argv: list[str] | None = None) -> int:
-    from .kit_configs import CONFIG_HELP, ConfigNotFound
-    from .live.camera_setup import CameraSetupError, open_camera, tcp_port
+    from .kit_configs import CONFIG_HELP
+    from .live.camera_setup import CameraSetupError, serve_camera, tcp_port
 
     parser = argparse.ArgumentParser(
         prog="python -m quorvan.foxglove_live",
@@ -283,39 +281,22 @@ def main(argv: list[str] | None = None) -> int:
         "--namespace", default=conventions.DEFAULT_NAMESPACE, help="ROS namespace of the topics"
     )
     args = parser.parse_args(argv)
-    try:
-        camera = open_camera(args.config, mode=args.mode)
-    except (CameraSetupError, ConfigNotFound) as error:
-        print(f"error: {error}", file=sys.stderr)
-        return 1
-    try:
-        server = FoxgloveLiveServer(camera, port=args.port, namespace=args.namespace)
-    except ValueError as error:  # a namespace ROS would refuse
-        print(f"error: {error}", file=sys.stderr)
-        camera.stop()
-        camera.close()
-        return 1
-    except RuntimeError as error:  # the port is taken, or not ours to bind
-        print(f"error: cannot serve on 127.0.0.1:{args.port}: {error}", file=sys.stderr)
-        camera.stop()
-        camera.close()
-        return 1
-    print(f"Foxglove: open ws://127.0.0.1:{server.port} (Ctrl-C stops)", flush=True)
-    try:
-        # SIGTERM (a service manager, kill) closes as Ctrl-C does; a process
-        # started in the background by a shell ignores SIGINT.
-        stop = threading.Event()
-        signal.signal(signal.SIGTERM, lambda *_: stop.set())
-        # A line every few seconds says that frames still flow.
-        while not stop.wait(5.0):
-            print(f"sent {server.frames_sent}  dropped {server.frames_dropped}", flush=True)
-    except KeyboardInterrupt:
-        pass
-    finally:
-        server.close()
-        camera.stop()
-        camera.close()
-    return 0
+
+    def start_server(camera: CameraLike) -> FoxgloveLiveServer:
+        try:
+            return FoxgloveLiveServer(camera, port=args.port, namespace=args.namespace)
+        except ValueError as error:  # a namespace ROS would refuse
+            raise CameraSetupError(str(error)) from error
+        except RuntimeError as error:  # the port is taken, or not ours to bind
+            raise CameraSetupError(f"cannot serve on 127.0.0.1:{args.port}: {error}") from error
+
+    return serve_camera(
+        args.config,
+        args.mode,
+        start_server,
+        banner=lambda server: f"Foxglove: open ws://127.0.0.1:{server.port} (Ctrl-C stops)",
+        progress=lambda server: f"sent {server.frames_sent}  dropped {server.frames_dropped}",
+    )
 
 
 __all__ = [

@@ -104,6 +104,18 @@ def opened_camera():
     camera.close()
 
 
+@pytest.fixture
+def camera():
+    """The default emulated kit, paced as a real camera is, streaming depth:
+    for the servers and publishers that run against a live camera."""
+    camera = qdc.QuorvanCamera()
+    assert camera.open(qdc.TOFConnect.USB) == qdc.TOFErrorCode.QuorvanSuccess
+    assert camera.start(qdc.TOFOutput.DEPTH) == qdc.TOFErrorCode.QuorvanSuccess
+    yield camera
+    camera.stop()
+    camera.close()
+
+
 def _streaming(camera, output):
     assert camera.start(output) == qdc.TOFErrorCode.QuorvanSuccess
     return camera

@@ -18,16 +18,6 @@ SUBPROTOCOL = "foxglove.sdk.v1"
 MESSAGE_DATA_OPCODE = 1
 
 
-@pytest.fixture
-def camera():
-    camera = qdc.QuorvanCamera()
-    assert camera.open(qdc.TOFConnect.USB) == qdc.TOFErrorCode.QuorvanSuccess
-    assert camera.start(qdc.TOFOutput.DEPTH) == qdc.TOFErrorCode.QuorvanSuccess
-    yield camera
-    camera.stop()
-    camera.close()
-
-
 async def _advertised_and_frames(port, wanted_topics, frames_per_topic):
     url = f"ws://127.0.0.1:{port}"
     async with websockets.connect(url, subprotocols=[SUBPROTOCOL], max_size=None) as socket:

@@ -26,16 +26,6 @@ def free_endpoint():
         return f"tcp/127.0.0.1:{probe.getsockname()[1]}"
 
 
-@pytest.fixture
-def camera():
-    camera = qdc.QuorvanCamera()
-    assert camera.open(qdc.TOFConnect.USB) == qdc.TOFErrorCode.QuorvanSuccess
-    assert camera.start(qdc.TOFOutput.DEPTH) == qdc.TOFErrorCode.QuorvanSuccess
-    yield camera
-    camera.stop()
-    camera.close()
-
-
 def spawn_subscriber(name, endpoint, frames, *pause):
     child = subprocess.Popen([sys.executable, str(CHILD), name, endpoint, str(frames),
                               *map(str, pause)], stdout=subprocess.PIPE, text=True)

@@ -166,16 +166,6 @@ class Browser:
         return decode_png(base64.b64decode(shot["data"]))
 
 
-@pytest.fixture
-def camera():
-    camera = qdc.QuorvanCamera()
-    assert camera.open(qdc.TOFConnect.USB) == qdc.TOFErrorCode.QuorvanSuccess
-    assert camera.start(qdc.TOFOutput.DEPTH) == qdc.TOFErrorCode.QuorvanSuccess
-    yield camera
-    camera.stop()
-    camera.close()
-
-
 def frames_of(value):
     return int(value) if value.isdigit() else 0
 

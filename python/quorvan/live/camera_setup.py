@@ -3,12 +3,17 @@
 from __future__ import annotations
 
 import argparse
+import signal
+import sys
+import threading
+from collections.abc import Callable
+from typing import Protocol, TypeVar
 
 import QuorvanDepthCamera as qdc
 
-from ..kit_configs import resolve_config
+from ..kit_configs import ConfigNotFound, resolve_config
 
-__all__ = ["CameraSetupError", "open_camera", "tcp_port"]
+__all__ = ["CameraSetupError", "open_camera", "serve_camera", "tcp_port"]
 
 
 class CameraSetupError(RuntimeError):
@@ -55,3 +60,57 @@ def tcp_port(text: str) -> int:
     if not 0 <= port <= 65535:
         raise argparse.ArgumentTypeError(f"{port} is not a TCP port (0 to 65535)")
     return port
+
+
+class _Server(Protocol):
+    def close(self) -> None: ...
+
+
+_S = TypeVar("_S", bound=_Server)
+
+
+def serve_camera(
+    config: str | None,
+    mode: int | None,
+    start_server: Callable[[qdc.QuorvanCamera], _S],
+    banner: Callable[[_S], str],
+    progress: Callable[[_S], str],
+    progress_interval_s: float = 5.0,
+) -> int:
+    """The body of a serving tool's ``main``: opens the camera, serves it with
+    ``start_server(camera)`` until Ctrl-C or SIGTERM and closes both.
+
+    ``start_server`` raises :class:`CameraSetupError` with a one-line reason
+    when it cannot serve (the port is taken, a name is refused). ``banner``
+    is printed once the server runs, ``progress`` every few seconds after.
+    Returns the exit status: 0 after a clean stop, 1 when nothing could be
+    served (the reason on stderr).
+    """
+    try:
+        camera = open_camera(config, mode=mode)
+    except (CameraSetupError, ConfigNotFound) as error:
+        print(f"error: {error}", file=sys.stderr)
+        return 1
+    try:
+        server = start_server(camera)
+    except CameraSetupError as error:
+        print(f"error: {error}", file=sys.stderr)
+        camera.stop()
+        camera.close()
+        return 1
+    print(banner(server), flush=True)
+    try:
+        # SIGTERM (a service manager, kill) closes as Ctrl-C does; a process
+        # started in the background by a shell ignores SIGINT.
+        stop = threading.Event()
+        signal.signal(signal.SIGTERM, lambda *_: stop.set())
+        # A line every few seconds says that frames still flow.
+        while not stop.wait(progress_interval_s):
+            print(progress(server), flush=True)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.close()
+        camera.stop()
+        camera.close()
+    return 0

@@ -3,12 +3,11 @@
 from __future__ import annotations
 
 import argparse
-import signal
-import sys
-import threading
 
-from ..kit_configs import CONFIG_HELP, ConfigNotFound
-from ..live.camera_setup import CameraSetupError, open_camera, tcp_port
+import QuorvanDepthCamera as qdc
+
+from ..kit_configs import CONFIG_HELP
+from ..live.camera_setup import CameraSetupError, serve_camera, tcp_port
 from .server import ViewerServer
 
 _PROGRESS_INTERVAL_S = 5.0
@@ -22,38 +21,25 @@ def main(argv: list[str] | None = None) -> int:
     )
     parser.add_argument("--mode", type=int, help="MODE before start")
     args = parser.parse_args(argv)
-    try:
-        camera = open_camera(args.config, mode=args.mode)
-    except (CameraSetupError, ConfigNotFound) as error:
-        print(f"error: {error}", file=sys.stderr)
-        return 1
-    try:
-        viewer = ViewerServer(camera, args.port)
-    except (OSError, ValueError) as error:
-        print(f"error: cannot serve on 127.0.0.1:{args.port}: {error}", file=sys.stderr)
-        camera.stop()
-        camera.close()
-        return 1
-    print(f"Viewer: open {viewer.url} (Ctrl-C stops)", flush=True)
-    try:
-        # SIGTERM (a service manager, kill) closes as Ctrl-C does; a process
-        # started in the background by a shell ignores SIGINT.
-        stop = threading.Event()
-        signal.signal(signal.SIGTERM, lambda *_: stop.set())
-        # A line every few seconds says that frames still flow.
-        while not stop.wait(_PROGRESS_INTERVAL_S):
-            status = viewer.store.status()
-            print(
-                f"shown {status['frames']}  {status['fps']:.1f} fps  dropped {status['dropped']}",
-                flush=True,
-            )
-    except KeyboardInterrupt:
-        pass
-    finally:
-        viewer.close()
-        camera.stop()
-        camera.close()
-    return 0
+
+    def start_server(camera: qdc.QuorvanCamera) -> ViewerServer:
+        try:
+            return ViewerServer(camera, args.port)
+        except (OSError, ValueError) as error:
+            raise CameraSetupError(f"cannot serve on 127.0.0.1:{args.port}: {error}") from error
+
+    def progress(viewer: ViewerServer) -> str:
+        status = viewer.store.status()
+        return f"shown {status['frames']}  {status['fps']:.1f} fps  dropped {status['dropped']}"
+
+    return serve_camera(
+        args.config,
+        args.mode,
+        start_server,
+        banner=lambda viewer: f"Viewer: open {viewer.url} (Ctrl-C stops)",
+        progress=progress,
+        progress_interval_s=_PROGRESS_INTERVAL_S,
+    )
 
 
 __all__ = [
