@@ -26,19 +26,14 @@ namespace Quorvan {
 namespace {
 
 using processing::ProcessingVariant;
+using reference::PlaneSize;
 
-struct Size {
-    int width, height;
-    std::size_t pixels() const { return static_cast<std::size_t>(width) * height; }
-    std::string text() const { return std::to_string(width) + "x" + std::to_string(height); }
-};
-
-constexpr Size kSizes[] = {{240, 180}, {640, 480}};
+constexpr PlaneSize kSizes[] = {{240, 180}, {640, 480}};
 
 // A room-like depth plane: 500 to 3000 mm, 2% of pixels without depth, and
 // amplitudes spread over the threshold, so that every select goes both ways.
 struct Frame {
-    explicit Frame(Size size_in)
+    explicit Frame(PlaneSize size_in)
         : size(size_in),
           depth(size.pixels()),
           amplitude(size.pixels()),
@@ -57,7 +52,7 @@ struct Frame {
         for (int16_t& sample : raw)
             sample = static_cast<int16_t>(static_cast<int>(generator() % 2048 - 1024) * 16);
     }
-    static CameraIntrinsics intrinsicsFor(Size size) {
+    static CameraIntrinsics intrinsicsFor(PlaneSize size) {
         CameraIntrinsics intrinsics;
         intrinsics.width = static_cast<uint32_t>(size.width);
         intrinsics.height = static_cast<uint32_t>(size.height);
@@ -71,7 +66,7 @@ struct Frame {
                 4 * static_cast<std::size_t>(size.width)};
     }
 
-    Size size;
+    PlaneSize size;
     std::vector<float> depth, amplitude;
     std::vector<int16_t> raw;
     std::vector<float> out, state;
@@ -124,7 +119,7 @@ const Routine kRoutines[] = {
      [](const Routines& r, Frame& f) { r.deproject(f.rays, f.depth.data(), f.out.data()); }},
 };
 
-void registerRoutine(const Routine& routine, Size size, const std::string& variant,
+void registerRoutine(const Routine& routine, PlaneSize size, const std::string& variant,
                      const Routines& routines) {
     const std::string name =
         "BM_Processing/" + std::string(routine.name) + "_" + size.text() + "/" + variant;
@@ -141,7 +136,7 @@ void registerRoutine(const Routine& routine, Size size, const std::string& varia
 
 // The floor: memcpy of half the routine's bytes, so that it too reads and
 // writes that many together.
-void registerMemcpy(const Routine& routine, Size size) {
+void registerMemcpy(const Routine& routine, PlaneSize size) {
     const std::string name =
         "BM_Processing/" + std::string(routine.name) + "_" + size.text() + "/memcpy";
     const std::size_t bytes = size.pixels() * routine.bytes_per_pixel / 2;
@@ -162,7 +157,7 @@ void registerAll() {
                                          reference::median3x3,          reference::deprojectDepth};
     const processing::ProcessingVariantList list = processing::runnableProcessingVariants();
     for (const Routine& routine : kRoutines) {
-        for (const Size size : kSizes) {
+        for (const PlaneSize size : kSizes) {
             registerMemcpy(routine, size);
             registerRoutine(routine, size, "reference", reference_routines);
             for (int v = 0; v < list.count; ++v) {

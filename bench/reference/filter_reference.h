@@ -7,12 +7,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "quorvan/point_cloud.h"
 #include "quorvan/tof_filters.h"
 
 namespace Quorvan {
 namespace reference {
+
+// A plane's width and height, as the comparisons and the benchmarks sweep them.
+struct PlaneSize {
+    int width, height;
+    std::size_t pixels() const { return static_cast<std::size_t>(width) * height; }
+    std::string text() const { return std::to_string(width) + "x" + std::to_string(height); }
+};
 
 void thresholdAmplitude(float* depth, const float* amplitude, std::size_t pixel_count,
                         float min_amplitude);

@@ -51,7 +51,8 @@ bool sameBits(float a, float b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// Runs every kernel and the reference on the frame and tallies differences.
+// Collects pixels into frames and runs every kernel and the reference on
+// each full frame (and the last partial one), tallying differences.
 class FrameComparer {
 public:
     FrameComparer(const std::vector<NamedDepthKernel>& kernels,
@@ -59,6 +60,28 @@ public:
         : kernels_(kernels), configuration_(configuration), outputs_(kernels.size()) {
         for (const NamedDepthKernel& kernel : kernels)
             report_.kernels.push_back({kernel.name, 0, {}});
+    }
+
+    // The sample of `plane` at the pixel being filled.
+    uint16_t& sample(int plane) { return cache_[plane * kPixels + used_]; }
+
+    // Moves on to the next pixel; a full frame goes through the kernels.
+    void nextPixel() {
+        if (++used_ == kPixels)
+            compareFilled();
+    }
+
+    // Compares what is filled of the last frame and reports.
+    DomainReport finish() {
+        if (used_ > 0)
+            compareFilled();
+        return report_;
+    }
+
+private:
+    void compareFilled() {
+        compare(cache_.data(), used_);
+        used_ = 0;
     }
 
     void compare(const uint16_t* cache, int used_pixels) {
@@ -83,9 +106,6 @@ public:
         report_.pixels += used_pixels;
     }
 
-    DomainReport report() const { return report_; }
-
-private:
     std::string describePixel(const uint16_t* cache, int i, const Planes& got) const {
         char text[256];
         std::snprintf(text, sizeof text,
@@ -102,6 +122,8 @@ private:
     Planes expected_;
     std::vector<Planes> outputs_;
     DomainReport report_;
+    std::vector<uint16_t> cache_ = std::vector<uint16_t>(4 * kPixels, 0);
+    int used_ = 0;
 };
 
 struct PlaneRoles {  // plane index of each term of y = plus - minus, x = plus - minus
@@ -135,50 +157,36 @@ DomainReport checkDifferenceDomain(const std::vector<NamedDepthKernel>& kernels,
                                    const DepthConfiguration& configuration, int row_stride) {
     FrameComparer comparer(kernels, configuration);
     const PlaneRoles roles = rolesFor(configuration.range);
-    std::vector<uint16_t> cache(4 * kPixels, 0);
     Noise noise;
-    int used = 0;
     for (int y = -kMaxDifference; y <= kMaxDifference; y += row_stride) {
         for (int x = -kMaxDifference; x <= kMaxDifference; ++x) {
             int plus = 0;
             int minus = 0;
             splitDifference(y, noise, plus, minus);
-            cache[roles.y_plus * kPixels + used] = encodeSample(plus, configuration.shift, noise);
-            cache[roles.y_minus * kPixels + used] = encodeSample(minus, configuration.shift, noise);
+            comparer.sample(roles.y_plus) = encodeSample(plus, configuration.shift, noise);
+            comparer.sample(roles.y_minus) = encodeSample(minus, configuration.shift, noise);
             splitDifference(x, noise, plus, minus);
-            cache[roles.x_plus * kPixels + used] = encodeSample(plus, configuration.shift, noise);
-            cache[roles.x_minus * kPixels + used] = encodeSample(minus, configuration.shift, noise);
-            if (++used == kPixels) {
-                comparer.compare(cache.data(), used);
-                used = 0;
-            }
+            comparer.sample(roles.x_plus) = encodeSample(plus, configuration.shift, noise);
+            comparer.sample(roles.x_minus) = encodeSample(minus, configuration.shift, noise);
+            comparer.nextPixel();
         }
     }
-    if (used > 0)
-        comparer.compare(cache.data(), used);
-    return comparer.report();
+    return comparer.finish();
 }
 
 DomainReport checkRawValueDomain(const std::vector<NamedDepthKernel>& kernels,
                                  const DepthConfiguration& configuration) {
     FrameComparer comparer(kernels, configuration);
-    std::vector<uint16_t> cache(4 * kPixels, 0);
     Noise noise;
-    int used = 0;
     for (int position = 0; position < 4; ++position) {
         for (uint32_t value = 0; value <= 0xFFFF; ++value) {
             for (int plane = 0; plane < 4; ++plane)
-                cache[plane * kPixels + used] = static_cast<uint16_t>(noise.next());
-            cache[position * kPixels + used] = static_cast<uint16_t>(value);
-            if (++used == kPixels) {
-                comparer.compare(cache.data(), used);
-                used = 0;
-            }
+                comparer.sample(plane) = static_cast<uint16_t>(noise.next());
+            comparer.sample(position) = static_cast<uint16_t>(value);
+            comparer.nextPixel();
         }
     }
-    if (used > 0)
-        comparer.compare(cache.data(), used);
-    return comparer.report();
+    return comparer.finish();
 }
 
 std::string describe(const DepthConfiguration& configuration) {

@@ -10,11 +10,6 @@
 namespace Quorvan {
 namespace line_copy_check {
 
-namespace {
-
-constexpr size_t kSlack = 1024;  // more than any reference reads past a buffer
-constexpr uint8_t kUntouched = 0x5A;
-
 std::vector<uint8_t> randomBytes(size_t count, uint32_t seed) {
     std::vector<uint8_t> bytes(count);
     std::mt19937 generator(seed);
@@ -22,6 +17,11 @@ std::vector<uint8_t> randomBytes(size_t count, uint32_t seed) {
         byte = static_cast<uint8_t>(generator());
     return bytes;
 }
+
+namespace {
+
+constexpr size_t kSlack = 1024;  // more than any reference reads past a buffer
+constexpr uint8_t kUntouched = 0x5A;
 
 // The source followed by slack bytes of the given value.
 std::vector<uint8_t> withSlack(const std::vector<uint8_t>& source, uint8_t slack) {

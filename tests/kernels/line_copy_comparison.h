@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "csi/line_copy.h"
 
@@ -29,6 +30,9 @@ struct CopyCase {
 
 using ReferenceByteCopy = void (*)(const uint8_t* source, size_t length, uint8_t* cache,
                                    size_t& offset);
+
+// `count` bytes of a fixed pseudo-random sequence for `seed`.
+std::vector<uint8_t> randomBytes(size_t count, uint32_t seed);
 
 // An empty string when the routine matches the reference, else the first
 // difference.

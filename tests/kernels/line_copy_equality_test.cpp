@@ -17,15 +17,8 @@ namespace {
 
 constexpr size_t kSlack = 4096;  // room for the reference's whole-line reads
 
-std::vector<uint8_t> randomBytes(size_t count, uint32_t seed) {
-    std::vector<uint8_t> bytes(count);
-    std::mt19937 generator(seed);
-    for (uint8_t& byte : bytes)
-        byte = static_cast<uint8_t>(generator());
-    return bytes;
-}
-
-using ReferenceByteCopy = void (*)(const uint8_t*, size_t, uint8_t*, size_t&);
+using line_copy_check::randomBytes;
+using line_copy_check::ReferenceByteCopy;
 
 // Runs both routines over two consecutive sub-frames and compares the cache
 // bytes and the final offset.

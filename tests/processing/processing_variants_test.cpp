@@ -21,17 +21,14 @@ namespace Quorvan {
 namespace {
 
 using processing::ProcessingVariant;
-
-struct Size {
-    int width, height;
-    std::size_t pixels() const { return static_cast<std::size_t>(width) * height; }
-};
+using reference::PlaneSize;
 
 // Heights of four: two interior rows, the first and the last, whose windows
 // stop a column short at either end; in planes one and two columns wide
 // those ends are all there is.
-const Size kSizes[] = {{1, 1},  {1, 4},  {1, 6},  {6, 1},  {2, 2},  {2, 4},    {3, 3},    {7, 5},
-                       {17, 9}, {31, 4}, {33, 3}, {64, 3}, {40, 4}, {241, 13}, {240, 180}};
+const PlaneSize kSizes[] = {{1, 1},  {1, 4},  {1, 6},  {6, 1},    {2, 2},
+                            {2, 4},  {3, 3},  {7, 5},  {17, 9},   {31, 4},
+                            {33, 3}, {64, 3}, {40, 4}, {241, 13}, {240, 180}};
 
 // The public functions as one more "variant".
 std::vector<ProcessingVariant> variantsUnderTest() {
@@ -93,7 +90,7 @@ protected:
 };
 
 TEST_P(ProcessingVariantTest, ThresholdAmplitude) {
-    for (const Size size : kSizes) {
+    for (const PlaneSize size : kSizes) {
         const std::vector<float> depth = randomDepth(size.pixels(), generator, special());
         const std::vector<float> amplitude = randomDepth(size.pixels(), generator, special());
         std::vector<float> expected = depth;
@@ -107,7 +104,7 @@ TEST_P(ProcessingVariantTest, ThresholdAmplitude) {
 }
 
 TEST_P(ProcessingVariantTest, RejectSaturated) {
-    for (const Size size : kSizes) {
+    for (const PlaneSize size : kSizes) {
         const std::vector<float> depth = randomDepth(size.pixels(), generator, special());
         std::vector<int16_t> raw(4 * size.pixels());
         for (int16_t& sample : raw)
@@ -128,7 +125,7 @@ TEST_P(ProcessingVariantTest, RejectSaturated) {
 
 TEST_P(ProcessingVariantTest, RemoveFlyingPixels) {
     const filters::FlyingPixelParameters parameters[] = {{}, {25.0f, 0.01f}, {0.0f, 0.0f}};
-    for (const Size size : kSizes) {
+    for (const PlaneSize size : kSizes) {
         for (const filters::FlyingPixelParameters& p : parameters) {
             const std::vector<float> in = randomDepth(size.pixels(), generator, special());
             std::vector<float> expected(in.size());
@@ -145,7 +142,7 @@ TEST_P(ProcessingVariantTest, RemoveFlyingPixels) {
 
 TEST_P(ProcessingVariantTest, TemporalFilter) {
     const filters::TemporalParameters parameters{0.25f, 80.0f};
-    for (const Size size : kSizes) {
+    for (const PlaneSize size : kSizes) {
         std::vector<float> expected_state(size.pixels(), 0.0f);
         std::vector<std::vector<float>> states(variantsUnderTest().size(), expected_state);
         for (int frame = 0; frame < 4; ++frame) {
@@ -166,7 +163,7 @@ TEST_P(ProcessingVariantTest, TemporalFilter) {
 }
 
 TEST_P(ProcessingVariantTest, Median3x3) {
-    for (const Size size : kSizes) {
+    for (const PlaneSize size : kSizes) {
         const std::vector<float> in = randomDepth(size.pixels(), generator, special());
         std::vector<float> expected(in.size());
         reference::median3x3(in.data(), expected.data(), size.width, size.height);
@@ -180,7 +177,7 @@ TEST_P(ProcessingVariantTest, Median3x3) {
 }
 
 TEST_P(ProcessingVariantTest, Deproject) {
-    for (const Size size : kSizes) {
+    for (const PlaneSize size : kSizes) {
         CameraIntrinsics intrinsics;
         intrinsics.width = static_cast<uint32_t>(size.width);
         intrinsics.height = static_cast<uint32_t>(size.height);
