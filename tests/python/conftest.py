@@ -84,6 +84,20 @@ def hold_every_frame(camera, count=3):
     return frames
 
 
+def stream_frames(camera, output, count, keep):
+    """Starts `camera` with `output`, keeps `keep(frame)` of each of `count`
+    frames (every frame released again) and stops it."""
+    assert camera.start(output) == qdc.TOFErrorCode.QuorvanSuccess
+    kept = []
+    for _ in range(count):
+        frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+        assert frame is not None, f"frame {len(kept)} did not come"
+        kept.append(keep(frame))
+        camera.releaseFrame(frame)
+    camera.stop()
+    return kept
+
+
 def run_python(code, timeout=120):
     """Runs `code` in a fresh interpreter, so that a crash shows up as a
     failed test instead of taking the test run down."""

@@ -16,7 +16,7 @@ import numpy as np
 import pytest
 
 import QuorvanDepthCamera as qdc
-from conftest import FRAME_TIMEOUT_MS, kit_config
+from conftest import FRAME_TIMEOUT_MS, kit_config, stream_frames
 from mcap.reader import make_reader
 from mcap_ros2.decoder import DecoderFactory
 from quorvan.record import Recorder
@@ -90,16 +90,9 @@ def replay_depth(path, frames, **options):
     camera = PlaybackCamera(path, realtime=False, **options)
     assert camera.open() == SUCCESS
     try:
-        assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
-        played = []
-        for _ in range(frames):
-            frame = camera.requestFrame(FRAME_TIMEOUT_MS)
-            assert frame is not None, f"frame {len(played)} did not come"
-            played.append((frame.getFrameFormat().timestamp, frame.getDepthData().copy(),
-                           frame.getAmplitudeData().copy(), frame.getConfidenceData().copy()))
-            camera.releaseFrame(frame)
-        camera.stop()
-        return played
+        return stream_frames(camera, qdc.TOFOutput.DEPTH, frames, lambda frame: (
+            frame.getFrameFormat().timestamp, frame.getDepthData().copy(),
+            frame.getAmplitudeData().copy(), frame.getConfidenceData().copy()))
     finally:
         camera.close()
 

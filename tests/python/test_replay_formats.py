@@ -11,7 +11,7 @@ import pytest
 from mcap.writer import CompressionType, Writer
 
 import QuorvanDepthCamera as qdc
-from conftest import FRAME_TIMEOUT_MS, kit_config
+from conftest import FRAME_TIMEOUT_MS, kit_config, stream_frames
 from quorvan import messages, recording_file
 from quorvan.replay import PlaybackCamera
 
@@ -110,16 +110,12 @@ def play(path, frames, *, seek=None, output=qdc.TOFOutput.DEPTH):
     try:
         if seek is not None:
             camera.seek(seek)
-        assert camera.start(output) == SUCCESS
-        played = []
-        for _ in range(frames):
-            frame = camera.requestFrame(FRAME_TIMEOUT_MS)
-            assert frame is not None, f"frame {len(played)} did not come"
+
+        def stamp_and_plane(frame):
             plane = frame.getDepthData() if output == qdc.TOFOutput.DEPTH else frame.getRawData()
-            played.append((frame.getFrameFormat().timestamp, plane.copy()))
-            camera.releaseFrame(frame)
-        camera.stop()
-        return played
+            return frame.getFrameFormat().timestamp, plane.copy()
+
+        return stream_frames(camera, output, frames, stamp_and_plane)
     finally:
         camera.close()
 
