@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace Quorvan {
 
@@ -59,6 +60,15 @@ struct VariantList {
 
     // The variant to use: the most capable one this processor runs.
     const Variant& mostCapable() const { return items[count - 1]; }
+
+    // The runnable variant called `name`; null when this processor has none.
+    const Variant* named(const char* name) const {
+        for (int i = 0; i < count; ++i) {
+            if (std::strcmp(items[i].name, name) == 0)
+                return &items[i];
+        }
+        return nullptr;
+    }
 };
 
 // The runnable prefix of `table` as a list; callers keep it in a static, so

@@ -101,5 +101,24 @@ TEST(InstructionSets, OnlyTheBaselineOutsideX86) {
 }
 #endif
 
+struct TestVariant {
+    const char* name;
+    InstructionSet needs;
+};
+
+// A variant past the runnable prefix is neither found by name nor chosen,
+// whatever this processor is.
+TEST(VariantList, OffersOnlyTheRunnablePrefix) {
+    static const TestVariant table[] = {{"baseline", InstructionSet::Baseline},
+                                        {"avx512", InstructionSet::Avx512}};
+    const VariantList<TestVariant> list = runnableVariants(table);
+    const bool wide = processorSupports(InstructionSet::Avx512);
+    EXPECT_EQ(list.count, wide ? 2 : 1);
+    EXPECT_STREQ(list.mostCapable().name, wide ? "avx512" : "baseline");
+    EXPECT_EQ(list.named("baseline"), &table[0]);
+    EXPECT_EQ(list.named("avx512"), wide ? &table[1] : nullptr);
+    EXPECT_EQ(list.named("avx"), nullptr);
+}
+
 }  // namespace
 }  // namespace Quorvan
