@@ -76,8 +76,7 @@ std::vector<uint16_t> randomKernelCache() {
 }
 
 int runUnpack(const char* name, long frames) {
-    const hqvga::KernelVariant* variant =
-        findVariant(hqvga::runnableKernelVariants(), "raw_unpack", name);
+    const auto* variant = findVariant(hqvga::runnableKernelVariants(), "raw_unpack", name);
     if (variant == nullptr)
         return 2;
     const std::vector<uint16_t> cache = randomKernelCache();
@@ -90,8 +89,7 @@ int runUnpack(const char* name, long frames) {
 
 // One filter or the deprojection on a 240x180 room-like plane with 2% holes.
 int runProcessing(const char* routine, const char* name, long frames) {
-    const processing::ProcessingVariant* variant =
-        findVariant(processing::runnableProcessingVariants(), routine, name);
+    const auto* variant = findVariant(processing::runnableProcessingVariants(), routine, name);
     if (variant == nullptr)
         return 2;
     constexpr int kFilterWidth = hqvga::kWidth, kFilterHeight = hqvga::kHeight;
@@ -134,8 +132,7 @@ int runProcessing(const char* routine, const char* name, long frames) {
 }
 
 int runDepth(const char* name, long frames) {
-    const hqvga::KernelVariant* variant =
-        findVariant(hqvga::runnableKernelVariants(), "depth", name);
+    const auto* variant = findVariant(hqvga::runnableKernelVariants(), "depth", name);
     if (variant == nullptr)
         return 2;
     const std::vector<uint16_t> cache = randomKernelCache();
@@ -149,8 +146,7 @@ int runDepth(const char* name, long frames) {
 }
 
 int runPacked12(const char* name, long frames) {
-    const packed12::GroupVariant* variant =
-        findVariant(packed12::runnableGroupVariants(), "packed12", name);
+    const auto* variant = findVariant(packed12::runnableGroupVariants(), "packed12", name);
     if (variant == nullptr)
         return 2;
     std::vector<uint8_t> source(kPacked12Length);
