@@ -83,6 +83,27 @@ std::vector<unsigned char> calibrationBytes(float single_offset, const float dou
     return bytes;
 }
 
+// A noise-free flat wall at `distance_mm`, rendered with `signal_gain`.
+RenderedCapture wallCapture(double distance_mm, bool single, int width, int height,
+                            double signal_gain) {
+    emulation::CaptureSettings settings;
+    settings.signal_gain = signal_gain;
+    return renderCapture("wall", {{"distance_mm", distance_mm}}, single, width, height, settings);
+}
+
+// Decodes a 640x480 capture and measures its depth against the truth up to
+// `range_mm`; nothing is compared when the library refuses the capture.
+DepthAccuracy decodedAccuracy(const RenderedCapture& capture, bool single, float range_mm,
+                              float min_amplitude = kMinAmplitude) {
+    Library library;
+    Planes planes(640 * 480);
+    if (!library.decode(capture, single, planes)) {
+        ADD_FAILURE() << "the library refused the capture";
+        return {};
+    }
+    return measureAccuracy(planes.depth, planes.amplitude, capture.truth, range_mm, min_amplitude);
+}
+
 float centreDepth(const Planes& planes, int width, int height) {
     return planes.depth[static_cast<size_t>(height / 2) * width + width / 2];
 }
@@ -95,11 +116,7 @@ TEST(Si4cAccuracy, SingleModeWithinItsUnambiguousRange) {
         const RenderedCapture capture = renderCapture(
             "wall", {{"distance_mm", wall_mm}, {"reflectivity", 0.3}}, true, 640, 480, settings);
         ASSERT_EQ(capture.raw.size(), 640u * 2405u);
-        Library library;
-        Planes planes(640 * 480);
-        ASSERT_TRUE(library.decode(capture, true, planes));
-        const DepthAccuracy accuracy =
-            measureAccuracy(planes.depth, planes.amplitude, capture.truth, 1250.0f, kMinAmplitude);
+        const DepthAccuracy accuracy = decodedAccuracy(capture, true, 1250.0f);
         EXPECT_GT(accuracy.compared, 100000u);
         EXPECT_EQ(accuracy.invalid, 0u);
         EXPECT_LT(accuracy.p99_error_mm, 0.01f * static_cast<float>(wall_mm));
@@ -122,11 +139,7 @@ TEST(Si4cAccuracy, DoubleModeUnwrapsBeyond1250UpTo4500) {
         const RenderedCapture capture =
             renderCapture("wall", {{"distance_mm", wall_mm}}, false, 640, 480, settings);
         ASSERT_EQ(capture.raw.size(), 640u * 4810u);
-        Library library;
-        Planes planes(640 * 480);
-        ASSERT_TRUE(library.decode(capture, false, planes));
-        const DepthAccuracy accuracy =
-            measureAccuracy(planes.depth, planes.amplitude, capture.truth, 4500.0f, kMinAmplitude);
+        const DepthAccuracy accuracy = decodedAccuracy(capture, false, 4500.0f);
         EXPECT_GT(accuracy.compared, 50000u);
         EXPECT_EQ(accuracy.invalid, 0u);
         EXPECT_LT(accuracy.p99_error_mm, 0.01f * static_cast<float>(wall_mm));
@@ -139,21 +152,14 @@ TEST(Si4cAccuracy, DoubleModeDefaultSceneWithShotNoise) {
     settings.shot_noise = true;
     settings.seed = 7;
     const RenderedCapture capture = renderCapture("default", {}, false, 640, 480, settings);
-    Library library;
-    Planes planes(640 * 480);
-    ASSERT_TRUE(library.decode(capture, false, planes));
     // Shot noise of a few counts turns into a few mm at 40+ counts amplitude.
-    const DepthAccuracy accuracy =
-        measureAccuracy(planes.depth, planes.amplitude, capture.truth, 4500.0f, 40.0f);
+    const DepthAccuracy accuracy = decodedAccuracy(capture, false, 4500.0f, 40.0f);
     EXPECT_GT(accuracy.compared, 150000u);
     EXPECT_LT(accuracy.p99_error_mm, 40.0f);
 }
 
 TEST(Si4cAccuracy, ClippedSamplesAndAbsentSurfacesAreInvalid) {
-    emulation::CaptureSettings settings;
-    settings.signal_gain = 1400.0;
-    const RenderedCapture capture =
-        renderCapture("wall", {{"distance_mm", 300.0}}, false, 640, 480, settings);
+    const RenderedCapture capture = wallCapture(300.0, false, 640, 480, 1400.0);
     Library library;
     Planes planes(640 * 480);
     ASSERT_TRUE(library.decode(capture, false, planes));
@@ -170,10 +176,7 @@ TEST(Si4cAccuracy, ClippedSamplesAndAbsentSurfacesAreInvalid) {
 }
 
 TEST(Si4cCalibration, PhaseAndPixelOffsetsAreSubtracted) {
-    emulation::CaptureSettings settings;
-    settings.signal_gain = 400.0;
-    const RenderedCapture capture =
-        renderCapture("wall", {{"distance_mm", 600.0}}, true, 64, 48, settings);
+    const RenderedCapture capture = wallCapture(600.0, true, 64, 48, 400.0);
     const int pixels = 64 * 48;
     Library library;
     Planes plain(pixels);
@@ -214,10 +217,7 @@ TEST(Si4cCalibration, DoubleModeOffsetsPerFrequency) {
 }
 
 TEST(Si4cCalibration, NullShortAndForeignDataLeaveDepthUnchanged) {
-    emulation::CaptureSettings settings;
-    settings.signal_gain = 400.0;
-    const RenderedCapture capture =
-        renderCapture("wall", {{"distance_mm", 900.0}}, true, 64, 48, settings);
+    const RenderedCapture capture = wallCapture(900.0, true, 64, 48, 400.0);
     Library library;
     Planes plain(3072);
     ASSERT_TRUE(library.decode(capture, true, plain));
@@ -288,10 +288,7 @@ TEST(Si4cLifecycle, CaptureOfTheOtherModeIsRefused) {
     EXPECT_EQ(planes.depth[0], -1.0f);  // untouched
 
     // An 8-bit transport keeps only the top 8 of 12 bits; still recognised.
-    emulation::CaptureSettings settings;
-    settings.signal_gain = 400.0;
-    RenderedCapture coarse =
-        renderCapture("wall", {{"distance_mm", 900.0}}, true, 64, 48, settings);
+    RenderedCapture coarse = wallCapture(900.0, true, 64, 48, 400.0);
     for (uint16_t& sample : coarse.raw) {
         sample &= 0xFF0;
     }
@@ -302,10 +299,7 @@ TEST(Si4cLifecycle, CaptureOfTheOtherModeIsRefused) {
 TEST(Si4cLifecycle, ModeTakesEffectAtTheNextStart) {
     // Exactly a single-mode capture on the heap: a decoder that switched to
     // the double layout mid-stream would read past it (caught by ASan).
-    emulation::CaptureSettings settings;
-    settings.signal_gain = 400.0;
-    const RenderedCapture capture =
-        renderCapture("wall", {{"distance_mm", 900.0}}, true, 64, 48, settings);
+    const RenderedCapture capture = wallCapture(900.0, true, 64, 48, 400.0);
     auto raw = std::make_unique<uint8_t[]>(capture.raw.size() * 2);
     std::memcpy(raw.get(), capture.raw.data(), capture.raw.size() * 2);
     Library library;
