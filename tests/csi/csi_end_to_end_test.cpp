@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "host/host_platform.h"
@@ -58,6 +59,25 @@ DepthComparison compareWithScene(QuorvanFrameBuffer& frame, const SceneSource& s
     return comparison;
 }
 
+// A host whose sensor sees the default scene. A millisecond per buffer keeps
+// the capture thread from spinning.
+struct SceneBoard {
+    explicit SceneBoard(int32_t platform) : board(optionsFor(platform, scene)) {
+        board.kernel().setDequeuePacing(std::chrono::milliseconds(1));
+    }
+
+    static simulation::BoardOptions optionsFor(int32_t platform,
+                                               std::shared_ptr<SceneSource> source) {
+        simulation::BoardOptions options;
+        options.platform = platform;
+        options.source = std::move(source);
+        return options;
+    }
+
+    std::shared_ptr<SceneSource> scene = std::make_shared<SceneSource>();
+    SimulatedBoard board;
+};
+
 void streamAndCompare(QuorvanTOFCamera& camera, const SceneSource& scene, int32_t platform,
                       int range) {
     SCOPED_TRACE(range);
@@ -87,13 +107,9 @@ class CsiEndToEnd : public ::testing::TestWithParam<int32_t> {};
 
 TEST_P(CsiEndToEnd, DepthMatchesTheSceneAndNothingLeaks) {
     const int32_t platform = GetParam();
-    auto scene = std::make_shared<SceneSource>();
-    simulation::BoardOptions options;
-    options.platform = platform;
-    options.source = scene;
-    SimulatedBoard board(options);
-    // A millisecond per buffer keeps the capture thread from spinning.
-    board.kernel().setDequeuePacing(std::chrono::milliseconds(1));
+    SceneBoard host(platform);
+    SimulatedBoard& board = host.board;
+    const SceneSource& scene = *host.scene;
     {
         QuorvanTOFCamera camera(simulation::boardFactory(board));
         // Jetson hosts have no sensor sub-device, so the range cannot reach
@@ -104,11 +120,11 @@ TEST_P(CsiEndToEnd, DepthMatchesTheSceneAndNothingLeaks) {
         EXPECT_EQ(info.device_type, HQVGA);
         EXPECT_EQ(info.width, 240u);
         EXPECT_EQ(info.height, 180u);
-        streamAndCompare(camera, *scene, platform, 4000);
+        streamAndCompare(camera, scene, platform, 4000);
         // The short range needs the sensor's range control, which only the
         // media-controller hosts reach.
         if (board.hasMediaGraph()) {
-            streamAndCompare(camera, *scene, platform, 2000);
+            streamAndCompare(camera, scene, platform, 2000);
             EXPECT_EQ(board.sensor().range_setting, simulation::SensorState::kShortRange);
         }
         const std::string messages = testing::internal::GetCapturedStderr();
@@ -143,12 +159,9 @@ TEST(CsiEndToEndUnknownHost, OpenFailsWithSystemError) {
 // Faults while the capture thread streams: the camera drops what it cannot
 // use, keeps streaming where the driver recovers, and stops cleanly.
 TEST(CsiEndToEndFaults, DriverHiccupsCostFramesNotTheCamera) {
-    auto scene = std::make_shared<SceneSource>();
-    simulation::BoardOptions options;
-    options.platform = RASPBERRY_PI_5;
-    options.source = scene;
-    SimulatedBoard board(options);
-    board.kernel().setDequeuePacing(std::chrono::milliseconds(1));
+    SceneBoard host(RASPBERRY_PI_5);
+    SimulatedBoard& board = host.board;
+    const SceneSource& scene = *host.scene;
     auto& node = board.captureNode();
     node.addTimestampGap(6, 20000);
     node.reportIndexOnDequeue(20, 11);
@@ -163,7 +176,7 @@ TEST(CsiEndToEndFaults, DriverHiccupsCostFramesNotTheCamera) {
             QuorvanFrameBuffer* buffer =
                 camera.requestFrame(testing_support::frameDeadlineMs(5000));
             ASSERT_NE(buffer, nullptr);
-            good_frames += compareWithScene(*buffer, *scene, 4000).p99_error_mm < 2.0;
+            good_frames += compareWithScene(*buffer, scene, 4000).p99_error_mm < 2.0;
             ASSERT_EQ(camera.releaseFrame(buffer), QuorvanSuccess);
         }
         // Only the frames the faults interrupted can be wrong.
@@ -179,12 +192,9 @@ TEST(CsiEndToEndFaults, DriverHiccupsCostFramesNotTheCamera) {
 // inside the sensor; they travel on other handles and must not disturb the
 // stream (ThreadSanitizer watches this run in CI).
 TEST(CsiEndToEndControls, ControlsWhileStreaming) {
-    auto scene = std::make_shared<SceneSource>();
-    simulation::BoardOptions options;
-    options.platform = RADXA_ROCK;
-    options.source = scene;
-    SimulatedBoard board(options);
-    board.kernel().setDequeuePacing(std::chrono::milliseconds(1));
+    SceneBoard host(RADXA_ROCK);
+    SimulatedBoard& board = host.board;
+    const SceneSource& scene = *host.scene;
     QuorvanTOFCamera camera(simulation::boardFactory(board));
     ASSERT_EQ(camera.open(Connection::CSI, 0), QuorvanSuccess);
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
@@ -205,7 +215,7 @@ TEST(CsiEndToEndControls, ControlsWhileStreaming) {
     EXPECT_EQ(board.kernel().ioctlCount(board.sensorSubdevicePath(), VIDIOC_S_CTRL), 11);
     QuorvanFrameBuffer* buffer = camera.requestFrame(testing_support::frameDeadlineMs(5000));
     ASSERT_NE(buffer, nullptr);
-    EXPECT_LT(compareWithScene(*buffer, *scene, 4000).p99_error_mm, 2.0);
+    EXPECT_LT(compareWithScene(*buffer, scene, 4000).p99_error_mm, 2.0);
     ASSERT_EQ(camera.releaseFrame(buffer), QuorvanSuccess);
     EXPECT_EQ(camera.stop(), QuorvanSuccess);
     EXPECT_EQ(camera.close(), QuorvanSuccess);
