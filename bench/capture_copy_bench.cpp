@@ -144,75 +144,64 @@ const bool kPacked12VariantsRegistered = (registerPacked12Variants(), true);
 const bool kPacked12VariantNamed =
     (benchmark::AddCustomContext("packed12_variant", packed12::selectedGroupVariant().name), true);
 
-// USB conversions by input bit width: 8 (one byte per sample), 12 (copied),
-// 16 (shifted right), 10 (shifted left).
-void convertReference(int bits, const uint8_t* in, uint16_t* out) {
-    switch (bits) {
-        case 8:
-            reference::convert8BitSamples(in, out, kFrameSamples);
-            break;
-        case 12:
-            reference::copy12BitSamples(in, out, kFrameSamples);
-            break;
-        case 16:
-            reference::shiftWideSamplesRight(in, out, kFrameSamples, 4);
-            break;
-        default:
-            reference::shiftNarrowSamplesLeft(in, out, kFrameSamples, 2);
-            break;
-    }
-}
+// The four USB conversions of one implementation, chosen by input bit width:
+// 8 (one byte per sample), 12 (copied), 16 (shifted right), 10 (shifted left).
+struct UsbConversions {
+    void (*convert8)(const uint8_t* in, uint16_t* out, size_t count);
+    void (*copy12)(const uint8_t* in, uint16_t* out, size_t count);
+    void (*shift_right)(const uint8_t* in, uint16_t* out, size_t count, unsigned shift);
+    void (*shift_left)(const uint8_t* in, uint16_t* out, size_t count, unsigned shift);
 
-void convertOptimised(int bits, const uint8_t* in, uint16_t* out) {
-    switch (bits) {
-        case 8:
-            usb::convert8BitSamples(in, out, kFrameSamples);
-            break;
-        case 12:
-            usb::copy12BitSamples(in, out, kFrameSamples);
-            break;
-        case 16:
-            usb::shiftWideSamplesRight(in, out, kFrameSamples, 4);
-            break;
-        default:
-            usb::shiftNarrowSamplesLeft(in, out, kFrameSamples, 2);
-            break;
+    void convertFrame(int bits, const uint8_t* in, uint16_t* out) const {
+        switch (bits) {
+            case 8:
+                convert8(in, out, kFrameSamples);
+                break;
+            case 12:
+                copy12(in, out, kFrameSamples);
+                break;
+            case 16:
+                shift_right(in, out, kFrameSamples, 4);
+                break;
+            default:
+                shift_left(in, out, kFrameSamples, 2);
+                break;
+        }
     }
-}
+};
 
-template <void (*Convert)(int, const uint8_t*, uint16_t*)>
-void runConversion(benchmark::State& state) {
+constexpr UsbConversions kReferenceConversions{
+    reference::convert8BitSamples, reference::copy12BitSamples, reference::shiftWideSamplesRight,
+    reference::shiftNarrowSamplesLeft};
+constexpr UsbConversions kOptimisedConversions{usb::convert8BitSamples, usb::copy12BitSamples,
+                                               usb::shiftWideSamplesRight,
+                                               usb::shiftNarrowSamplesLeft};
+
+void runConversion(benchmark::State& state, const UsbConversions& conversions) {
     const int bits = static_cast<int>(state.range(0));
     const std::vector<uint8_t>& source = randomSource();
     std::vector<uint8_t> cache = cacheBuffer();
     for (auto _ : state) {
-        Convert(bits, source.data(), reinterpret_cast<uint16_t*>(cache.data()));
+        conversions.convertFrame(bits, source.data(), reinterpret_cast<uint16_t*>(cache.data()));
         finishFrame(state, cache.data());
     }
     state.SetBytesProcessed(state.iterations() * kFrameBytes);
 }
 
-void BM_UsbConversionReference(benchmark::State& state) {
-    runConversion<convertReference>(state);
+// Every input bit width the USB backend converts.
+void usbBitWidths(benchmark::internal::Benchmark* run) {
+    run->ArgName("bits")->Arg(8)->Arg(12)->Arg(16)->Arg(10)->Unit(benchmark::kMicrosecond);
 }
-BENCHMARK(BM_UsbConversionReference)
-    ->ArgName("bits")
-    ->Arg(8)
-    ->Arg(12)
-    ->Arg(16)
-    ->Arg(10)
-    ->Unit(benchmark::kMicrosecond);
+
+void BM_UsbConversionReference(benchmark::State& state) {
+    runConversion(state, kReferenceConversions);
+}
+BENCHMARK(BM_UsbConversionReference)->Apply(usbBitWidths);
 
 void BM_UsbConversionOptimised(benchmark::State& state) {
-    runConversion<convertOptimised>(state);
+    runConversion(state, kOptimisedConversions);
 }
-BENCHMARK(BM_UsbConversionOptimised)
-    ->ArgName("bits")
-    ->Arg(8)
-    ->Arg(12)
-    ->Arg(16)
-    ->Arg(10)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_UsbConversionOptimised)->Apply(usbBitWidths);
 
 }  // namespace
 }  // namespace Quorvan
