@@ -55,18 +55,22 @@ _cache: OrderedDict[tuple[Any, ...], QuorvanOpticalDepth] = OrderedDict()
 _cache_lock = threading.Lock()
 
 
-def native_intrinsics(intrinsics: IntrinsicsLike) -> QuorvanIntrinsics:
-    """``intrinsics`` as the extension module's model (a copy for either kind)."""
-    distortion = [float(value) for value in intrinsics.distortion]
-    return QuorvanIntrinsics(
+def pinhole_parameters(intrinsics: IntrinsicsLike) -> tuple[int, int, float, float, float, float]:
+    """Width, height, fx, fy, cx and cy of either kind of intrinsics, as plain numbers."""
+    return (
         int(intrinsics.width),
         int(intrinsics.height),
         float(intrinsics.fx),
         float(intrinsics.fy),
         float(intrinsics.cx),
         float(intrinsics.cy),
-        distortion,
     )
+
+
+def native_intrinsics(intrinsics: IntrinsicsLike) -> QuorvanIntrinsics:
+    """``intrinsics`` as the extension module's model (a copy for either kind)."""
+    distortion = [float(value) for value in intrinsics.distortion]
+    return QuorvanIntrinsics(*pinhole_parameters(intrinsics), distortion)
 
 
 def optical_depth(intrinsics: IntrinsicsLike) -> QuorvanOpticalDepth:

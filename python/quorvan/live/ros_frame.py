@@ -142,14 +142,7 @@ class RosFrameEncoder:
 
 
 def _camera_info(intrinsics: QuorvanIntrinsics, stamp: tuple[int, int], frame_id: str) -> bytes:
-    model = messages.Intrinsics(
-        int(intrinsics.width),
-        int(intrinsics.height),
-        float(intrinsics.fx),
-        float(intrinsics.fy),
-        float(intrinsics.cx),
-        float(intrinsics.cy),
-    )
+    model = messages.Intrinsics(*ros_depth.pinhole_parameters(intrinsics))
     return QuorvanMessageEncoder.cameraInfo(
         model.width,
         model.height,
