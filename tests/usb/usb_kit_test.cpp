@@ -15,8 +15,6 @@ using testing_support::compareDepth;
 using testing_support::hqvgaGroundTruth;
 using testing_support::TempConfigFile;
 
-constexpr int kPixels = 240 * 180;
-
 class UsbOnEmulatedKit {
 public:
     explicit UsbOnEmulatedKit(const std::string& config) : file(config), sensor(file.c_str(), 0) {
@@ -35,12 +33,12 @@ public:
     QuorvanTOFUSBSensor sensor;
     int opened = -100;
     int started = -100;
-    std::vector<uint16_t> cache = std::vector<uint16_t>(4 * kPixels);
+    std::vector<uint16_t> cache = std::vector<uint16_t>(4 * hqvga::kPixels);
     uint64_t timestamp = 0;
 };
 
 testing_support::DepthComparison decode(const std::vector<uint16_t>& cache, int range) {
-    std::vector<float> depth(kPixels), amplitude(kPixels), confidence(kPixels);
+    std::vector<float> depth(hqvga::kPixels), amplitude(hqvga::kPixels), confidence(hqvga::kPixels);
     hqvga::computeDepth(cache.data(), depth.data(), amplitude.data(), confidence.data(), range,
                         range == 2000 ? 75e6f : 37.5e6f, 0);
     static const auto truth = hqvgaGroundTruth();
