@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/hqvga_kernels.h"
 #include "host/host_platform.h"
 #include "quorvan/camera.h"
 #include "support/simulated_board.h"
@@ -24,8 +25,6 @@ namespace {
 using simulation::SceneSource;
 using simulation::SimulatedBoard;
 
-constexpr int kWidth = 240;
-constexpr int kHeight = 180;
 // 16 x a sample amplitude of 200: quantisation stays well inside 2 mm there.
 constexpr float kAdequateAmplitude = 3200.0f;
 
@@ -38,9 +37,9 @@ DepthComparison compareWithScene(QuorvanFrameBuffer& frame, const SceneSource& s
     const auto* depth = static_cast<const float*>(frame.getData(FrameType::DEPTH));
     const auto* amplitude = static_cast<const float*>(frame.getData(FrameType::AMPLITUDE));
     std::vector<double> errors;
-    for (int row = 0; row < kHeight; ++row) {
-        for (int column = 0; column < kWidth; ++column) {
-            const size_t pixel = static_cast<size_t>(row) * kWidth + column;
+    for (int row = 0; row < hqvga::kHeight; ++row) {
+        for (int column = 0; column < hqvga::kWidth; ++column) {
+            const size_t pixel = static_cast<size_t>(row) * hqvga::kWidth + column;
             const float truth = scene.groundTruth().distance_mm[pixel];
             if (truth <= 0.0f || amplitude[pixel] < kAdequateAmplitude)
                 continue;
@@ -90,7 +89,7 @@ void streamAndCompare(QuorvanTOFCamera& camera, const SceneSource& scene, int32_
         const DepthComparison comparison = compareWithScene(*buffer, scene, range);
         std::printf("host %d range %d: %zu pixels compared, p99 error %.3f mm\n", platform, range,
                     comparison.compared, comparison.p99_error_mm);
-        EXPECT_GT(comparison.compared, static_cast<size_t>(kWidth * kHeight) * 2 / 5);
+        EXPECT_GT(comparison.compared, static_cast<size_t>(hqvga::kPixels) * 2 / 5);
         EXPECT_LT(comparison.p99_error_mm, 2.0);
         FrameDataFormat format{};
         ASSERT_EQ(buffer->getFormat(FrameType::DEPTH, format), QuorvanSuccess);
