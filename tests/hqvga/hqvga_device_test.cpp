@@ -13,8 +13,8 @@
 namespace Quorvan {
 namespace {
 
-using hqvga_test::kPixels;
-using hqvga_test::kWidth;
+using hqvga::kPixels;
+using hqvga::kWidth;
 using hqvga_test::uniformCapture;
 
 struct DepthPlanes {

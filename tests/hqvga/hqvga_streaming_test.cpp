@@ -19,7 +19,7 @@
 namespace Quorvan {
 namespace {
 
-using hqvga_test::kPixels;
+using hqvga::kPixels;
 using hqvga_test::uniformCapture;
 
 constexpr float kDepthAt4000 = 1409.6655f;

@@ -7,14 +7,14 @@
 #include <cstring>
 #include <vector>
 
+#include "device/hqvga_kernels.h"
+
 namespace Quorvan {
 namespace hqvga_test {
 
-constexpr int kWidth = 240;
-constexpr int kHeight = 180;
-constexpr int kPixels = kWidth * kHeight;
-
+// Every pixel of phase image p holds phases[p].
 inline std::vector<uint8_t> uniformCapture(const std::array<uint16_t, 4>& phases) {
+    using hqvga::kPixels;
     std::vector<uint8_t> cache(4 * kPixels * 2);
     for (int phase = 0; phase < 4; ++phase) {
         for (int i = 0; i < kPixels; ++i) {
