@@ -1,6 +1,7 @@
 """Host time on frames, against the emulated kit's own clock model, and
 frame sets of several cameras (quorvan.framesets over the native matcher)."""
 
+import threading
 import time
 
 import pytest
@@ -9,8 +10,8 @@ import QuorvanDepthCamera as qdc
 from conftest import FRAME_TIMEOUT_MS, kit_config
 from quorvan.framesets import FrameSets
 
-OFFSET_MS = 123_456.0
-DRIFT_PPM = 400.0
+# Two kits whose clocks run 700 ppm apart, minutes from the host's.
+KIT_CLOCKS = [(123_456.0, 400.0), (-20_000.0, -300.0)]
 
 
 def kit_truth_ns(device_ms, offset_ms, drift_ppm):
@@ -21,49 +22,92 @@ def kit_truth_ns(device_ms, offset_ms, drift_ppm):
     return since_epoch - round(since_epoch * rate / (1.0 + rate))
 
 
-def test_frames_carry_host_time_that_matches_the_kits_clock(tmp_path):
-    config = tmp_path / "drifting.cfg"
-    config.write_text(
-        "noise = off\nframe_rate = 60\n"
-        f"clock_offset_ms = {OFFSET_MS}\nclock_drift_ppm = {DRIFT_PPM}\ndelivery_jitter_ms = 6\n"
-    )
-    camera = qdc.QuorvanCamera()
-    assert camera.openWithFile(str(config), 0) == qdc.TOFErrorCode.QuorvanSuccess
+def stream_host_times(camera, seconds, out):
+    """Appends (host time, device stamp, receipt on both host clocks) per frame."""
+    started = time.monotonic()
+    while time.monotonic() - started < seconds:
+        frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+        if frame is None:
+            out.append(None)
+            return
+        received = (time.monotonic_ns(), time.time_ns())
+        host = frame.getHostTime()
+        device_ms = frame.getDeviceTimestamp()
+        same = (
+            device_ms == frame.getFrameFormat().timestamp
+            and frame.getHostTimestampNs() == host.monotonic_ns
+            and frame.getHostRealtimeNs() == host.realtime_ns
+        )
+        camera.releaseFrame(frame)
+        out.append((host, device_ms, received, same))
+
+
+def test_two_kits_with_their_own_clocks_map_to_host_time_and_pair_up(tmp_path):
+    cameras = []
     try:
-        assert camera.start(qdc.TOFOutput.RAW) == qdc.TOFErrorCode.QuorvanSuccess
-        started = time.monotonic()
+        for index, (offset_ms, drift_ppm) in enumerate(KIT_CLOCKS):
+            config = tmp_path / f"kit{index}.cfg"
+            config.write_text(
+                f"noise = off\nframe_rate = 60\nseed = {index + 5}\n"
+                f"clock_offset_ms = {offset_ms}\nclock_drift_ppm = {drift_ppm}\n"
+                "delivery_jitter_ms = 6\n"
+            )
+            camera = qdc.QuorvanCamera()
+            assert camera.openWithFile(str(config), 0) == qdc.TOFErrorCode.QuorvanSuccess
+            cameras.append(camera)
+        for camera in cameras:
+            assert camera.start(qdc.TOFOutput.RAW) == qdc.TOFErrorCode.QuorvanSuccess
+        results = [[] for _ in cameras]
+        threads = [
+            threading.Thread(target=stream_host_times, args=(camera, 4.5, out))
+            for camera, out in zip(cameras, results)
+        ]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        for camera in cameras:
+            camera.stop()
+    finally:
+        for camera in cameras:
+            camera.close()
+
+    settled_frames = []
+    for index, ((offset_ms, drift_ppm), frames) in enumerate(zip(KIT_CLOCKS, results)):
+        assert frames and None not in frames, f"camera {index} stopped delivering"
+        assert not frames[0][0].settled
         settled_errors_ms = []
-        first = None
-        while time.monotonic() - started < 4.5:
-            frame = camera.requestFrame(FRAME_TIMEOUT_MS)
-            assert frame is not None
-            received_ns, received_real_ns = time.monotonic_ns(), time.time_ns()
-            host = frame.getHostTime()
-            device_ms = frame.getDeviceTimestamp()
-            assert device_ms == frame.getFrameFormat().timestamp
-            assert frame.getHostTimestampNs() == host.monotonic_ns
-            assert frame.getHostRealtimeNs() == host.realtime_ns
-            camera.releaseFrame(frame)
-            if first is None:
-                first = host
-                assert not first.settled
+        for host, device_ms, (received_ns, received_real_ns), same in frames:
+            assert same
             # Captured before it was received, and not long before.
             assert 0 <= received_ns - host.monotonic_ns < 2_000_000_000
             # The real-time stamp is the same moment on the other clock.
             clock_gap_ns = (received_real_ns - received_ns) - (host.realtime_ns - host.monotonic_ns)
             assert abs(clock_gap_ns) < 50_000_000
             if host.settled:
-                truth = kit_truth_ns(device_ms, OFFSET_MS, DRIFT_PPM)
+                truth = kit_truth_ns(device_ms, offset_ms, drift_ppm)
                 settled_errors_ms.append(abs(host.monotonic_ns - truth) / 1e6)
-        camera.stop()
-    finally:
-        camera.close()
-    assert len(settled_errors_ms) > 30, "the mapping never settled"
-    settled_errors_ms.sort()
-    # Generous bounds: a busy machine only ever delays arrivals.
-    assert settled_errors_ms[len(settled_errors_ms) // 2] < 1.0
-    assert settled_errors_ms[-1] < 3.0
-    assert host.drift_ppm == pytest.approx(DRIFT_PPM, abs=150)
+                settled_frames.append((host.monotonic_ns, index))
+        assert len(settled_errors_ms) > 30, f"camera {index}: the mapping never settled"
+        settled_errors_ms.sort()
+        # Generous bounds: a few seconds of a busy machine's arrivals (late,
+        # never early) against a truth minutes off the host's clock; the
+        # figures that count come from bench/multicamera.py.
+        assert settled_errors_ms[len(settled_errors_ms) // 2] < 2.0
+        assert settled_errors_ms[-1] < 5.0
+        # A few seconds of a busy machine's arrivals fix the drift only
+        # roughly (to 25 ppm after a minute, bench/multicamera.py).
+        assert frames[-1][0].drift_ppm == pytest.approx(drift_ppm, abs=350)
+    # Fed as they would arrive: each camera in order, the two interleaved.
+    sets = FrameSets(len(cameras), frame_rate=60.0)
+    for host_ns, index in sorted(settled_frames):
+        sets.add(index, host_ns, host_ns)
+    sets.flush()
+    paired = 2 * len(sets.take_sets())
+    unpaired = len(sets.take_unmatched())
+    # Frames lost to a busy consumer thread and the ends of the two streams
+    # stay unmatched; nearly all others pair up.
+    assert paired >= 0.9 * (paired + unpaired)
 
 
 def test_host_time_of_a_released_frame_raises():
