@@ -48,7 +48,7 @@ def test_two_kits_with_their_own_clocks_map_to_host_time_and_pair_up(tmp_path):
         for index, (offset_ms, drift_ppm) in enumerate(KIT_CLOCKS):
             config = tmp_path / f"kit{index}.cfg"
             config.write_text(
-                f"noise = off\nframe_rate = 60\nseed = {index + 5}\n"
+                f"noise = off\nframe_rate = 30\nseed = {index + 5}\n"
                 f"clock_offset_ms = {offset_ms}\nclock_drift_ppm = {drift_ppm}\n"
                 "delivery_jitter_ms = 6\n"
             )
@@ -72,7 +72,7 @@ def test_two_kits_with_their_own_clocks_map_to_host_time_and_pair_up(tmp_path):
         for camera in cameras:
             camera.close()
 
-    settled_frames = []
+    timeline = []
     for index, ((offset_ms, drift_ppm), frames) in enumerate(zip(KIT_CLOCKS, results)):
         assert frames and None not in frames, f"camera {index} stopped delivering"
         assert not frames[0][0].settled
@@ -84,11 +84,14 @@ def test_two_kits_with_their_own_clocks_map_to_host_time_and_pair_up(tmp_path):
             # The real-time stamp is the same moment on the other clock.
             clock_gap_ns = (received_real_ns - received_ns) - (host.realtime_ns - host.monotonic_ns)
             assert abs(clock_gap_ns) < 50_000_000
+            # Past the first second the mapping is off by a few milliseconds
+            # at most, far less than the sets' tolerance.
+            if host.monotonic_ns - frames[0][0].monotonic_ns > 1_000_000_000:
+                timeline.append((host.monotonic_ns, index))
             if host.settled:
                 truth = kit_truth_ns(device_ms, offset_ms, drift_ppm)
                 settled_errors_ms.append(abs(host.monotonic_ns - truth) / 1e6)
-                settled_frames.append((host.monotonic_ns, index))
-        assert len(settled_errors_ms) > 30, f"camera {index}: the mapping never settled"
+        assert len(settled_errors_ms) > 20, f"camera {index}: the mapping never settled"
         settled_errors_ms.sort()
         # Generous bounds: a few seconds of a busy machine's arrivals (late,
         # never early) against a truth minutes off the host's clock; the
@@ -99,15 +102,15 @@ def test_two_kits_with_their_own_clocks_map_to_host_time_and_pair_up(tmp_path):
         # roughly (to 25 ppm after a minute, bench/multicamera.py).
         assert frames[-1][0].drift_ppm == pytest.approx(drift_ppm, abs=350)
     # Fed as they would arrive: each camera in order, the two interleaved.
-    sets = FrameSets(len(cameras), frame_rate=60.0)
-    for host_ns, index in sorted(settled_frames):
+    sets = FrameSets(len(cameras), frame_rate=30.0)
+    for host_ns, index in sorted(timeline):
         sets.add(index, host_ns, host_ns)
     sets.flush()
     paired = 2 * len(sets.take_sets())
     unpaired = len(sets.take_unmatched())
-    # Frames lost to a busy consumer thread and the ends of the two streams
-    # stay unmatched; nearly all others pair up.
-    assert paired >= 0.9 * (paired + unpaired)
+    # Frames lost to a busy consumer thread (each costs its partner too) and
+    # the ends of the two streams stay unmatched; the others pair up.
+    assert paired >= 0.8 * (paired + unpaired)
 
 
 def test_host_time_of_a_released_frame_raises():
