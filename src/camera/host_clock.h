@@ -12,11 +12,14 @@
 // (offset c, rate error s) fitted under the arrivals. Every arrival lies on
 // or above the line (a frame never arrives before it was stamped), so the
 // fit uses the earliest arrivals only: arrivals are kept in buckets of
-// kBucket of sensor time, one per bucket, the earliest; the lower convex
-// hull of a window of buckets is taken, and the line is the hull's edge
-// above the middle of the window (the line that lies under every kept
-// arrival and closest to them on average). A late delivery therefore never
-// moves the line; a gap only leaves empty buckets.
+// kBucket of sensor time, one per bucket, the earliest, over a window of
+// kWindowBuckets. The lower convex hull's edge above the middle of the window
+// gives a first slope (the line under every kept arrival and closest to them
+// on average); a least-squares fit through the earliest arrival of each
+// eighth of the window refines it, and the line is lowered onto the earliest
+// arrival. A late delivery therefore never moves the line; a gap only leaves
+// empty buckets. Settled, an arrival impossibly early for the line (a stamp
+// that jumped ahead) is left out.
 //
 // Warm-up: until the window spans kSlopeSpan of sensor time the rate error
 // is taken as 0 and only the offset is learnt (the earliest arrival so far);
