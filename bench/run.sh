@@ -25,10 +25,11 @@ repetitions=3
 pipeline_frames=5000
 python_frames=3000
 processing_repeat=200
+replay_minutes=10
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --build-dir) build_dir="$2"; shift 2 ;;
-        --quick) min_time=0.05; repetitions=1; pipeline_frames=500; python_frames=300; processing_repeat=20; shift ;;
+        --quick) min_time=0.05; repetitions=1; pipeline_frames=500; python_frames=300; processing_repeat=20; replay_minutes=2; shift ;;
         *) echo "usage: $0 [--build-dir DIR] [--quick]" >&2; exit 2 ;;
     esac
 done
@@ -61,11 +62,17 @@ python_text="$(PYTHONPATH="${build_dir}/python${PYTHONPATH:+:${PYTHONPATH}}" \
     "${python}" "${repo}/bench/python_frame_overhead.py" --frames "${python_frames}")"
 processing_text="$(PYTHONPATH="${build_dir}/python${PYTHONPATH:+:${PYTHONPATH}}" \
     "${python}" "${repo}/bench/processing_bench.py" --repeat "${processing_repeat}")"
+# Seeking to the middle of a 10-minute 240x180 recording (built in a
+# temporary folder, about 6 GB; 2 minutes with --quick).
+replay_text="$(PYTHONPATH="${build_dir}/python:${repo}/python${PYTHONPATH:+:${PYTHONPATH}}" \
+    "${python}" "${repo}/bench/replay_seek.py" --minutes "${replay_minutes}")" ||
+    replay_text="(replay_seek failed: it needs quorvan and its dependencies, mcap and mcap-ros2-support)"
 
 "${python}" "${repo}/bench/summarise.py" "${kernel_json}" "${filter_json}"
 echo
 echo "${pipeline_text}"
 echo "${python_text}"
+echo "${replay_text}"
 echo
 echo "${processing_text}"
 # ROS message encoding beside memcpy, and RVL beside zstd and zlib, on the
@@ -99,15 +106,13 @@ cmake --build "${build_dir}" -j 2 --target quorvan_kit_rate >&2
 echo
 "${build_dir}/bench/quorvan_kit_rate" --seconds "${kit_seconds}"
 
-# The live bus between two processes (what the tests no longer bound): frames
-# per second received and sequence numbers missing, at the kit's 30 fps and
-# unpaced. Needs the live extras (eclipse-zenoh).
-live_seconds=5
-if [[ "${min_time}" == 0.05 ]]; then live_seconds=1; fi
+# The live bus between processes (what the tests no longer bound): frames per
+# second received and sequence numbers missing, the 640x480 kit at its
+# configured rate to two subscribers and the 240x180 kit unpaced to one.
+# Needs the live extras (eclipse-zenoh).
+live_seconds=8
+if [[ "${min_time}" == 0.05 ]]; then live_seconds=2; fi
 echo
-for config in default.cfg unpaced.cfg; do
-    PYTHONPATH="${build_dir}/python:${repo}/python${PYTHONPATH:+:${PYTHONPATH}}" \
-        "${python}" "${repo}/examples/python/live_throughput.py" --seconds "${live_seconds}" \
-        --config "${repo}/emulation/evk_sdk/configs/${config}" | sed "s/^/live ${config}: /" ||
-        echo "(the live figures need the live extras: pip install eclipse-zenoh)"
-done
+PYTHONPATH="${build_dir}/python:${repo}/python${PYTHONPATH:+:${PYTHONPATH}}" \
+    "${python}" "${repo}/bench/live_rate.py" --seconds "${live_seconds}" ||
+    echo "(the live figures need the live extras: pip install eclipse-zenoh)"

@@ -16,7 +16,10 @@
 #include <vector>
 
 #include "bindings.h"
+#include "quorvan/intrinsics.h"
+#include "quorvan/point_cloud.h"
 #include "ros/compressed_depth.h"
+#include "ros/optical_depth.h"
 #include "ros/ros_messages.h"
 
 namespace Quorvan::python {
@@ -155,6 +158,49 @@ std::array<double, 9> matrix9(const std::vector<double>& values, const char* nam
     return matrix;
 }
 
+// The rays of one camera, built once, turning its radial depth into ROS's Z
+// depth and back.
+class OpticalDepth {
+public:
+    explicit OpticalDepth(const CameraIntrinsics& intrinsics) : rays_(intrinsics) {
+        if (rays_.pixelCount() == 0)
+            throw py::value_error("intrinsics are not a valid pinhole model");
+    }
+
+    FloatArray metres(const FloatArray& radial_mm) const {
+        return convert<float>(radial_mm, ros::opticalDepthMetres);
+    }
+    py::array_t<uint16_t> millimetres(const FloatArray& radial_mm) const {
+        return convert<uint16_t>(radial_mm, ros::opticalDepthMillimetres);
+    }
+    FloatArray radialMillimetres(const FloatArray& z_m) const {
+        return convert<float>(z_m, ros::radialDepthFromOpticalMetres);
+    }
+    const CameraIntrinsics& intrinsics() const { return rays_.intrinsics(); }
+
+private:
+    template <class Out, class Convert>
+    py::array_t<Out> convert(const FloatArray& plane, Convert conversion) const {
+        const CameraIntrinsics& model = rays_.intrinsics();
+        if (plane.ndim() != 2 || plane.shape(0) != py::ssize_t{model.height} ||
+            plane.shape(1) != py::ssize_t{model.width})
+            throw py::value_error("depth must have the shape (height, width) of the intrinsics, (" +
+                                  std::to_string(model.height) + ", " +
+                                  std::to_string(model.width) + ")");
+        py::array_t<Out> out({plane.shape(0), plane.shape(1)});
+        Out* target = out.mutable_data();
+        ros::MessageStatus status;
+        {
+            py::gil_scoped_release unlocked;
+            status = conversion(rays_, plane.data(), rays_.pixelCount(), target);
+        }
+        check(status);
+        return out;
+    }
+
+    RayTable rays_;
+};
+
 }  // namespace
 
 void init_messages(py::module_& m) {
@@ -166,6 +212,23 @@ nanoseconds.)doc");
 Lossless RVL compression of 16-bit millimetre depth, in the layout of ROS's
 compressed-depth transport (the data of a "16UC1; compressedDepth rvl"
 CompressedImage).)doc");
+
+    py::class_<OpticalDepth> optical(m, "QuorvanOpticalDepth", R"doc(
+Depth as ROS tools read it (REP 118): the camera's distance along each pixel's
+ray turned into Z along the optical axis, with the rays of the SDK's point
+cloud, so that x = (u - cx) z / fx gives back the SDK's points.)doc");
+    optical.def(py::init<const CameraIntrinsics&>(), "intrinsics"_a)
+        .def("metres", &OpticalDepth::metres, "radial_mm"_a,
+             R"doc(Z in metres, float32 (a 32FC1 image), from radial millimetres; NaN where the
+camera has no depth (0, negative or not finite).)doc")
+        .def("millimetres", &OpticalDepth::millimetres, "radial_mm"_a,
+             R"doc(Z in whole millimetres, uint16 (a 16UC1 image), from radial millimetres; 0
+where the camera has no depth or Z exceeds 65535 mm.)doc")
+        .def("radialMillimetres", &OpticalDepth::radialMillimetres, "z_m"_a,
+             R"doc(The camera's radial millimetres from Z in metres; 0 where Z is NaN or not
+positive.)doc")
+        .def("getIntrinsics", &OpticalDepth::intrinsics,
+             R"doc(The model the rays were built from.)doc");
 
     encoder.attr("COMPRESSED_DEPTH_FORMAT") = std::string(ros::kCompressedDepthFormat);
     encoder

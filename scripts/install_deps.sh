@@ -5,7 +5,7 @@ set -euo pipefail
 
 "$(dirname "$0")/apt_install.sh" build-essential libgtest-dev libgmock-dev libbenchmark-dev \
     libzstd-dev zlib1g-dev \
-    g++-aarch64-linux-gnu qemu-user ccache
+    g++-aarch64-linux-gnu qemu-user ccache iproute2
 
 python3 -m pip --version >/dev/null 2>&1 || { echo "pip for python3 is required" >&2; exit 1; }
 for tool in cmake ninja; do

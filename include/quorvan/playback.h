@@ -1,24 +1,23 @@
 // Playing recorded raw captures through a camera. The application opens a
-// camera on a playback factory and pushes the captures it read from a
-// recording into the factory's feed; the camera's capture thread takes them
-// from there exactly as it takes live ones from a sensor, so the same
+// camera on a playback factory and pushes the raw planes it read from a
+// recording into the factory; the camera's capture thread takes them from
+// there exactly as it takes live captures from a sensor, so the same
 // processing device computes the depth.
 //
 //   auto playback = std::make_shared<PlaybackBackendFactory>(PlaybackFormat{240, 180, 12, 2});
 //   QuorvanTOFCamera camera(playback);
 //   camera.open(Connection::USB, 0);
 //   camera.start(FrameType::DEPTH);
-//   playback->feed().push(samples, count, timestamp, 1000);
+//   playback->pushRaw(raw, samples, timestamp, 1000);  // a RawData plane as recorded
 //   QuorvanFrameBuffer* frame = camera.requestFrame(1000);
+//
+// The camera owns the lifecycle (open, start, stop, close); the factory only
+// carries the captures to it, and accepts them while the camera streams.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
-#include <vector>
 
 #include "quorvan/backend_factory.h"
 #include "quorvan/export.h"
@@ -34,60 +33,44 @@ struct PlaybackFormat {
     uint32_t bpp;
 };
 
-// The bounded hand-over between the application (push) and the playback
-// sensor in the camera's capture thread (take). Captures are whole raw caches:
-// subframe_count sub-frames of width x height 16-bit samples.
-class QUORVAN_API PlaybackFeed {
-public:
-    // Enough to keep the capture thread busy while the application reads the
-    // next message, small enough that a paused consumer holds back the reader.
-    static constexpr size_t kQueuedCaptures = 2;
-
-    // Samples in one capture are fixed by open(); until then, and after
-    // close(), every push is refused.
-    void open(size_t samples_per_capture);
-    void close();
-
-    // Queues a copy of one capture, waiting up to timeout_ms for room.
-    // QuorvanInvalidParameter for a wrong sample count or null samples,
-    // QuorvanUnkownError on a timeout or when the feed is closed.
-    TofErrorCode push(const uint16_t* samples, size_t count, uint64_t timestamp,
-                      int32_t timeout_ms);
-    // The oldest capture into `cache` (samples_per_capture 16-bit samples),
-    // waiting up to timeout_ms; QuorvanUnkownError when none came or closed.
-    TofErrorCode take(uint16_t* cache, uint64_t* timestamp, int32_t timeout_ms);
-    // Forgets queued captures (after a seek, or when streaming stops).
-    void clear();
-
-    size_t samplesPerCapture() const;
-    size_t queued() const;
-
-private:
-    struct Capture {
-        std::vector<uint16_t> samples;
-        uint64_t timestamp;
-    };
-
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Capture> captures_;
-    // Buffers of taken captures, reused so that playback does not allocate
-    // per frame once it runs.
-    std::vector<std::vector<uint16_t>> spare_;
-    size_t samples_per_capture_ = 0;
-    bool open_ = false;
-};
-
 // Hands out playback sensors for USB (every open gets a new sensor on the
 // same feed); CSI is not offered; the processing devices are the real ones.
 // The platform is fixed to a generic host: a recording holds plain samples,
 // not the receiver layout of the board it was made on.
 class QUORVAN_API PlaybackBackendFactory final : public BackendFactory {
 public:
-    explicit PlaybackBackendFactory(PlaybackFormat format);
+    // Captures queued ahead of the capture thread: enough to keep it busy
+    // while the application reads the next message, few enough that a paused
+    // consumer holds the reader back.
+    static constexpr size_t kQueuedCaptures = 2;
 
-    PlaybackFeed& feed() { return *feed_; }
-    const PlaybackFormat& format() const { return format_; }
+    explicit PlaybackBackendFactory(PlaybackFormat format);
+    ~PlaybackBackendFactory() override;
+    PlaybackBackendFactory(const PlaybackBackendFactory&) = delete;
+    PlaybackBackendFactory& operator=(const PlaybackBackendFactory&) = delete;
+
+    const PlaybackFormat& format() const;
+
+    // The size of the captures from the next start on: a recording whose
+    // capture layout changed (the 640x480 sensor switched frequency mode and
+    // restarted) replays with a stop, this and a start. QuorvanInvalidParameter
+    // for a zero size, QuorvanUnkownError while the camera streams.
+    TofErrorCode setCaptureSize(uint32_t width, uint32_t height);
+
+    // Queues one recorded raw plane (the samples a RawData frame of this
+    // camera hands out) for the capture thread, waiting up to timeout_ms for
+    // room. Safe from any thread. QuorvanInvalidParameter when the plane does
+    // not fit the device's layout, QuorvanUnkownError when the camera is not
+    // streaming or no room came in time.
+    TofErrorCode pushRaw(const int16_t* raw, size_t samples, uint64_t timestamp,
+                         int32_t timeout_ms);
+    // Queues one raw cache as the sensor would deliver it (samples of all
+    // sub-frames, 16 bits each); results as pushRaw.
+    TofErrorCode pushCapture(const uint16_t* cache, size_t samples, uint64_t timestamp,
+                             int32_t timeout_ms);
+    // Forgets the captures not yet taken (after a seek).
+    void clearQueued();
+    size_t queued() const;
 
     int32_t detectPlatform() override;
     std::unique_ptr<QuorvanTOFSensor> createCSISensor(const char* node_path,
@@ -100,16 +83,8 @@ public:
                                                    int32_t height) override;
 
 private:
-    PlaybackFormat format_;
-    std::shared_ptr<PlaybackFeed> feed_;
-    std::shared_ptr<BackendFactory> devices_;
+    struct State;
+    std::unique_ptr<State> state_;
 };
-
-// The raw cache a device computes from, rebuilt from the raw plane it handed
-// out (RawData). The 240x180 device interleaves the four phases row by row
-// and scales the signed 11-bit codes by 16; the 640x480 device hands out the
-// cache as it is. False when `raw_samples` does not fit the device's layout.
-bool rawPlaneToCache(DeviceType device, const int16_t* raw, size_t raw_samples, uint16_t* cache,
-                     size_t cache_samples);
 
 }  // namespace Quorvan

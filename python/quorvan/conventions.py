@@ -38,6 +38,7 @@ from .camera_like import CameraLike
 
 __all__ = [
     "DEFAULT_NAMESPACE",
+    "DEFAULT_NODE_NAME",
     "LEGACY_TOPICS",
     "METADATA_NAMESPACE",
     "METADATA_PLANE",
@@ -56,6 +57,8 @@ __all__ = [
 ]
 
 DEFAULT_NAMESPACE = "/quorvan"
+# The ROS node a camera's live publisher appears as, under its namespace.
+DEFAULT_NODE_NAME = "quorvan_camera"
 
 PLANE_RAW = "raw"
 PLANE_DEPTH = "depth"

@@ -215,6 +215,8 @@ MESSAGE_ENCODING = "cdr"
 _ENCODING_DTYPES: dict[str, np.dtype[Any]] = {
     ENCODING_RAW: np.dtype("<i2"),
     ENCODING_FLOAT: np.dtype("<f4"),
+    # Depth in whole millimetres, as ROS's 16-bit depth images carry it.
+    "16UC1": np.dtype("<u2"),
 }
 
 _decoder_factory = DecoderFactory()
@@ -323,7 +325,7 @@ def _deserialize(schema: Schema, data: bytes) -> Any:
 
 
 def decode_image(data: bytes) -> DecodedImage:
-    """The picture in ``sensor_msgs/msg/Image`` CDR bytes of encoding ``16SC1`` or ``32FC1``.
+    """The picture in ``sensor_msgs/msg/Image`` CDR bytes (``16SC1``, ``16UC1`` or ``32FC1``).
 
     Raises ``ValueError`` for bytes that are not such a message, another
     encoding or a data size that does not match the stated height, width and

@@ -6,6 +6,16 @@
 
 #include "device/hqvga_kernels_variants.h"
 
+// The depth loop's own steps also use FMA, which every AVX2 core has and the
+// dispatch checks for with it (system/instruction_sets.h). A fused
+// multiply-add rounds once where a multiply and an add round twice, so each
+// step below errs no more than its unfused form, and the error bounds the
+// guard band is built on hold unchanged; the residual n - d * q is exact
+// either way. The float steps that must round as the reference does
+// (depthFromPhase) stay unfused.
+#define QUORVAN_AVX2_FMA __attribute__((target("avx2,fma")))
+#define QUORVAN_AVX2_FMA_INLINE inline __attribute__((target("avx2,fma"), always_inline))
+
 namespace Quorvan {
 namespace hqvga {
 namespace avx2 {
@@ -18,12 +28,12 @@ namespace {
 // windows (Zen 2 schedules floating point from 36 entries). Its rounding
 // errors, like Horner's, stay within a few double ulps, far inside the guard
 // band.
-QUORVAN_AVX2_INLINE __m256d pair(double low, double high, __m256d x) {
-    return _mm256_add_pd(_mm256_set1_pd(low), _mm256_mul_pd(_mm256_set1_pd(high), x));
+QUORVAN_AVX2_FMA_INLINE __m256d pair(double low, double high, __m256d x) {
+    return _mm256_fmadd_pd(_mm256_set1_pd(high), x, _mm256_set1_pd(low));
 }
 
 template <typename Polynomial>
-QUORVAN_AVX2_INLINE __m256d polynomial(__m256d s) {
+QUORVAN_AVX2_FMA_INLINE __m256d polynomial(__m256d s) {
     static_assert(Polynomial::kTerms == 8, "Estrin's scheme is written out for eight terms");
     const double* c = Polynomial::kCoefficients;
     const __m256d s2 = _mm256_mul_pd(s, s);
@@ -32,9 +42,9 @@ QUORVAN_AVX2_INLINE __m256d polynomial(__m256d s) {
     const __m256d p23 = pair(c[2], c[3], s);
     const __m256d p45 = pair(c[4], c[5], s);
     const __m256d p67 = pair(c[6], c[7], s);
-    const __m256d p0123 = _mm256_add_pd(p01, _mm256_mul_pd(p23, s2));
-    const __m256d p4567 = _mm256_add_pd(p45, _mm256_mul_pd(p67, s2));
-    return _mm256_add_pd(p0123, _mm256_mul_pd(p4567, s4));
+    const __m256d p0123 = _mm256_fmadd_pd(p23, s2, p01);
+    const __m256d p4567 = _mm256_fmadd_pd(p67, s2, p45);
+    return _mm256_fmadd_pd(p4567, s4, p0123);
 }
 
 QUORVAN_AVX2_INLINE __m128i loadFour(const int16_t* values) {
@@ -48,13 +58,13 @@ QUORVAN_AVX2_INLINE __m128i loadFour(const int16_t* values) {
 // within 2^-43 of n / d. A pass of its own, as is the arctangent's: each
 // loop's chain of dependent operations is then short enough for the
 // out-of-order window to overlap several steps.
-QUORVAN_AVX2_INLINE void quotientPass(const ReducedBlock& block, double* quotient) {
-    const __m256 two = _mm256_set1_ps(2.0f);
+QUORVAN_AVX2_FMA_INLINE void quotientPass(const ReducedBlock& block, double* quotient) {
+    const __m256 one = _mm256_set1_ps(1.0f);
     for (int i = 0; i < kBlock; i += 8) {
         const __m256 d = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(
             _mm_load_si128(reinterpret_cast<const __m128i*>(block.denominator + i))));
         __m256 r = _mm256_rcp_ps(d);
-        r = _mm256_mul_ps(r, _mm256_sub_ps(two, _mm256_mul_ps(d, r)));
+        r = _mm256_fmadd_ps(r, _mm256_fnmadd_ps(d, r, one), r);
         for (int half = 0; half < 2; ++half) {
             const int k = i + 4 * half;
             const __m256d rd = _mm256_cvtps_pd(half == 0 ? _mm256_castps256_ps128(r)
@@ -62,8 +72,7 @@ QUORVAN_AVX2_INLINE void quotientPass(const ReducedBlock& block, double* quotien
             const __m256d nd = _mm256_cvtepi32_pd(loadFour(block.numerator + k));
             const __m256d dd = _mm256_cvtepi32_pd(loadFour(block.denominator + k));
             const __m256d q = _mm256_mul_pd(nd, rd);
-            const __m256d residual = _mm256_sub_pd(nd, _mm256_mul_pd(dd, q));
-            _mm256_store_pd(quotient + k, _mm256_add_pd(q, _mm256_mul_pd(rd, residual)));
+            _mm256_store_pd(quotient + k, _mm256_fmadd_pd(rd, _mm256_fnmadd_pd(dd, q, nd), q));
         }
     }
 }
@@ -72,8 +81,8 @@ QUORVAN_AVX2_INLINE void quotientPass(const ReducedBlock& block, double* quotien
 // depth; marks the pixels the guard band cannot settle. Returns whether it
 // marked any.
 template <typename Polynomial>
-QUORVAN_AVX2_INLINE bool arctangentPass(ReducedBlock& block, const double* quotient, float scale,
-                                        float* depth) {
+QUORVAN_AVX2_FMA_INLINE bool arctangentPass(ReducedBlock& block, const double* quotient,
+                                            float scale, float* depth) {
     const __m256d quarter_pi = _mm256_set1_pd(body::kQuarterPi);
     const __m256 scale8 = _mm256_set1_ps(scale);
     unsigned any_marked = 0;
@@ -83,11 +92,10 @@ QUORVAN_AVX2_INLINE bool arctangentPass(ReducedBlock& block, const double* quoti
         for (int half = 0; half < 2; ++half) {
             const int k = i + 4 * half;
             const __m256d q = _mm256_load_pd(quotient + k);
-            const __m256d arctangent =
-                _mm256_mul_pd(q, polynomial<Polynomial>(_mm256_mul_pd(q, q)));
             const __m256d offset =
                 _mm256_mul_pd(_mm256_cvtepi32_pd(loadFour(block.eighths + k)), quarter_pi);
-            const __m256d angle = _mm256_add_pd(offset, arctangent);
+            const __m256d angle =
+                _mm256_fmadd_pd(q, polynomial<Polynomial>(_mm256_mul_pd(q, q)), offset);
             marked |= static_cast<unsigned>(
                           _mm256_movemask_pd(_mm256_castsi256_pd(nearRoundingBoundary(angle))))
                       << (4 * half);
@@ -101,9 +109,10 @@ QUORVAN_AVX2_INLINE bool arctangentPass(ReducedBlock& block, const double* quoti
 }
 
 template <typename Polynomial, typename Shift>
-QUORVAN_AVX2_INLINE void depthFrame(const uint16_t* cache, float* depth, float* amplitude,
-                                    float* confidence, int32_t range, float modulation_frequency,
-                                    unsigned shift, const Shift& shifter) {
+QUORVAN_AVX2_FMA_INLINE void depthFrame(const uint16_t* cache, float* depth, float* amplitude,
+                                        float* confidence, int32_t range,
+                                        float modulation_frequency, unsigned shift,
+                                        const Shift& shifter) {
     const float scale = 300000000.0f / (12.566371f * modulation_frequency);
     const PhasePairing pairs = body::pairingFor(cache, range);
     ReducedBlock block;
@@ -119,10 +128,9 @@ QUORVAN_AVX2_INLINE void depthFrame(const uint16_t* cache, float* depth, float* 
 }  // namespace
 
 template <typename Polynomial>
-__attribute__((target("avx2"))) void depthAnyShift(const uint16_t* cache, float* depth,
-                                                   float* amplitude, float* confidence,
-                                                   int32_t range, float modulation_frequency,
-                                                   uint8_t shift) {
+QUORVAN_AVX2_FMA void depthAnyShift(const uint16_t* cache, float* depth, float* amplitude,
+                                    float* confidence, int32_t range, float modulation_frequency,
+                                    uint8_t shift) {
     if (shift == 0) {
         depthFrame<Polynomial>(cache, depth, amplitude, confidence, range, modulation_frequency, 0,
                                FixedShift<0>());
@@ -140,9 +148,9 @@ __attribute__((target("avx2"))) void depthAnyShift(const uint16_t* cache, float*
 
 namespace variants {
 
-__attribute__((target("avx2"))) void depthAvx2(const uint16_t* cache, float* depth,
-                                               float* amplitude, float* confidence, int32_t range,
-                                               float modulation_frequency, uint8_t shift) {
+QUORVAN_AVX2_FMA void depthAvx2(const uint16_t* cache, float* depth, float* amplitude,
+                                float* confidence, int32_t range, float modulation_frequency,
+                                uint8_t shift) {
     avx2::depthAnyShift<body::ProductionArctangent>(cache, depth, amplitude, confidence, range,
                                                     modulation_frequency, shift);
 }

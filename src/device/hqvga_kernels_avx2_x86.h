@@ -206,6 +206,10 @@ QUORVAN_AVX2_INLINE void convertRow(const uint16_t* source, int16_t* target, int
         return;
     }
     convertSixteen<false>(source, target, shift);
+    // Not unrolled: GCC's full unrolling of this loop, four phases at a time,
+    // ran out of registers under the AVX2 target and passed every vector
+    // through the stack, one extra store per 16 samples.
+#pragma GCC unroll 1
     for (int column = first_aligned; column + 16 <= kWidth; column += 16)
         convertSixteen<true>(source + column, target + column, shift);
     convertSixteen<false>(source + kWidth - 16, target + kWidth - 16, shift);

@@ -5,19 +5,27 @@
 namespace Quorvan {
 
 QuorvanTOFPlaybackSensor::QuorvanTOFPlaybackSensor(PlaybackFormat format,
-                                                   std::shared_ptr<PlaybackFeed> feed)
-    : recorded(format), feed(std::move(feed)) {}
+                                                   std::shared_ptr<PlaybackSource> source)
+    : recorded(format), source(std::move(source)) {}
 
 QuorvanTOFPlaybackSensor::~QuorvanTOFPlaybackSensor() {
     if (streaming.load())
-        feed->close();
+        source->feed.close();
+}
+
+CameraInfo QuorvanTOFPlaybackSensor::getFormat() {
+    // Read live: the device adopts the capture layout from here before start.
+    CameraInfo current = format;
+    current.width = source->capture_width.load();
+    current.height = source->capture_height.load();
+    return current;
 }
 
 int QuorvanTOFPlaybackSensor::open(QuorvanTOFCamera& camera) {
     if (recorded.width == 0 || recorded.height == 0 || recorded.bpp == 0 || recorded.bpp > 2 ||
         recorded.bit_width == 0 || recorded.bit_width > 16)
         return QuorvanInvalidParameter;
-    camera.reportSensorSize(recorded.width, recorded.height);
+    camera.reportSensorSize(source->capture_width.load(), source->capture_height.load());
     camera.reportSampleFormat(recorded.bit_width, recorded.bpp);
     format = camera.getCameraInfo();
     opened = true;
@@ -34,15 +42,16 @@ int QuorvanTOFPlaybackSensor::close() {
 int QuorvanTOFPlaybackSensor::start() {
     if (!opened || streaming.load() || subframe_count <= 0)
         return QuorvanUnkownError;
-    feed->open(static_cast<size_t>(format.width) * format.height *
-               static_cast<size_t>(subframe_count));
+    const CameraInfo current = getFormat();
+    source->feed.open(static_cast<size_t>(current.width) * current.height *
+                      static_cast<size_t>(subframe_count));
     streaming.store(true);
     return QuorvanSuccess;
 }
 
 int QuorvanTOFPlaybackSensor::stop() {
     streaming.store(false);
-    feed->close();
+    source->feed.close();
     return QuorvanSuccess;
 }
 
@@ -50,7 +59,7 @@ int QuorvanTOFPlaybackSensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
     if (!streaming.load() || cache == nullptr || timestamp == nullptr)
         return QuorvanUnkownError;
     const TofErrorCode taken =
-        feed->take(reinterpret_cast<uint16_t*>(cache), timestamp, kCaptureTimeoutMs);
+        source->feed.take(reinterpret_cast<uint16_t*>(cache), timestamp, kCaptureTimeoutMs);
     // The feed's only failure while streaming is that nobody pushed a frame.
     last_capture_failure =
         taken == QuorvanSuccess ? CaptureFailure::None : CaptureFailure::SourceIdle;

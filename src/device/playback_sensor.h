@@ -1,11 +1,12 @@
 // The sensor of a camera that plays a recording: opened with the recorded
 // format, it takes each capture from the application's feed instead of from
-// hardware.
+// hardware, in the capture size the factory holds for the next start.
 #pragma once
 
 #include <atomic>
 #include <memory>
 
+#include "device/playback_source.h"
 #include "quorvan/playback.h"
 #include "quorvan/sensor.h"
 
@@ -17,7 +18,7 @@ public:
     // stop() joins the capture thread, which may be waiting here.
     static constexpr int32_t kCaptureTimeoutMs = 100;
 
-    QuorvanTOFPlaybackSensor(PlaybackFormat format, std::shared_ptr<PlaybackFeed> feed);
+    QuorvanTOFPlaybackSensor(PlaybackFormat format, std::shared_ptr<PlaybackSource> source);
     ~QuorvanTOFPlaybackSensor() override;
     QuorvanTOFPlaybackSensor(const QuorvanTOFPlaybackSensor&) = delete;
     QuorvanTOFPlaybackSensor& operator=(const QuorvanTOFPlaybackSensor&) = delete;
@@ -28,7 +29,7 @@ public:
     int start() override;
     // Closes the feed: pushes fail until the next start.
     int stop() override;
-    CameraInfo getFormat() override { return format; }
+    CameraInfo getFormat() override;
     int getFrame(uint8_t* cache, uint64_t* timestamp) override;
     // The recording fixed size, rate and range: requests are accepted and
     // change nothing, so the devices configure as they would a live sensor.
@@ -37,7 +38,7 @@ public:
 
 private:
     PlaybackFormat recorded;
-    std::shared_ptr<PlaybackFeed> feed;
+    std::shared_ptr<PlaybackSource> source;
     CameraInfo format{};
     bool opened = false;
     std::atomic<bool> streaming{false};

@@ -35,9 +35,13 @@ void median3x3Portable(const float* in, float* out, int width, int height) {
     filters::body::median3x3(in, out, width, height);
 }
 
+#if defined(__x86_64__)
+// The baseline's deprojection reads the interleaved rays on x86-64
+// (processing_variants_x86.cpp), as the wider variants do.
+constexpr auto deprojectPortable = variants::deprojectSse2;
+#else
 // From the three ray planes, which NEON's interleaving stores (st3) write
-// out as x, y, z triples directly; the x86-64 variants read the interleaved
-// rays instead.
+// out as x, y, z triples directly.
 void deprojectPortable(const RayTable& rays, const float* radial_depth_mm, float* xyz) {
     const std::size_t pixels = rays.pixelCount();
     const float* __restrict rx = rays.rayX();
@@ -56,6 +60,7 @@ void deprojectPortable(const RayTable& rays, const float* radial_depth_mm, float
         out[3 * i + 2] = rz[i] * scale;
     }
 }
+#endif
 
 // Least demanding first (see system/instruction_sets.h).
 const ProcessingVariant* const kVariants[] = {

@@ -47,6 +47,8 @@ extern const ProcessingVariant kPortable;
 #if defined(__x86_64__)
 extern const ProcessingVariant kAvx2;
 extern const ProcessingVariant kAvx512;
+// The baseline variant's deprojection on x86-64.
+void deprojectSse2(const RayTable& rays, const float* radial_depth_mm, float* xyz);
 #endif
 }  // namespace variants
 

@@ -30,7 +30,7 @@ using filters::PhaseSamples;
 using filters::TemporalParameters;
 
 // Points `first` to `pixels` one at a time, from the interleaved rays: the
-// rest after the vector steps of either variant.
+// rest after the vector steps of every x86-64 variant.
 inline void deprojectRemainder(const float* ray, const float* radial_depth_mm, float* xyz,
                                std::size_t first, std::size_t pixels) {
     for (std::size_t i = first; i < pixels; ++i) {
@@ -102,7 +102,72 @@ QUORVAN_AVX512 void deprojectAvx512(const RayTable& rays, const float* radial_de
     deprojectRemainder(ray, radial_depth_mm, xyz, i, pixels);
 }
 
-#define QUORVAN_FILTER_VARIANT(TARGET, SUFFIX)                                                 \
+struct Avx2Lanes {
+    using Value = __m256;
+    using Key = __m256i;
+    static constexpr std::size_t kWidth = 8;
+    static QUORVAN_AVX2 QUORVAN_FILTER_INLINE Value load(const float* p) {
+        return _mm256_loadu_ps(p);
+    }
+    // The value where it is a valid depth (above zero, not NaN), else the
+    // centre's.
+    static QUORVAN_AVX2 QUORVAN_FILTER_INLINE Key validOr(Value value, Value centre) {
+        const __m256 valid = _mm256_cmp_ps(value, _mm256_setzero_ps(), _CMP_GT_OQ);
+        return _mm256_castps_si256(_mm256_blendv_ps(centre, value, valid));
+    }
+    static QUORVAN_AVX2 QUORVAN_FILTER_INLINE Key lesser(Key a, Key b) {
+        return _mm256_min_epi32(a, b);
+    }
+    static QUORVAN_AVX2 QUORVAN_FILTER_INLINE Key greater(Key a, Key b) {
+        return _mm256_max_epi32(a, b);
+    }
+    static QUORVAN_AVX2 QUORVAN_FILTER_INLINE void storeIfValid(float* out, Key median,
+                                                                Value centre) {
+        const __m256 valid = _mm256_cmp_ps(centre, _mm256_setzero_ps(), _CMP_GT_OQ);
+        _mm256_storeu_ps(out, _mm256_and_ps(_mm256_castsi256_ps(median), valid));
+    }
+};
+
+struct Avx512Lanes {
+    using Value = __m512;
+    using Key = __m512i;
+    static constexpr std::size_t kWidth = 16;
+    static QUORVAN_AVX512 QUORVAN_FILTER_INLINE Value load(const float* p) {
+        return _mm512_loadu_ps(p);
+    }
+    static QUORVAN_AVX512 QUORVAN_FILTER_INLINE Key validOr(Value value, Value centre) {
+        const __mmask16 valid = _mm512_cmp_ps_mask(value, _mm512_setzero_ps(), _CMP_GT_OQ);
+        return _mm512_castps_si512(_mm512_mask_blend_ps(valid, centre, value));
+    }
+    static QUORVAN_AVX512 QUORVAN_FILTER_INLINE Key lesser(Key a, Key b) {
+        return _mm512_min_epi32(a, b);
+    }
+    static QUORVAN_AVX512 QUORVAN_FILTER_INLINE Key greater(Key a, Key b) {
+        return _mm512_max_epi32(a, b);
+    }
+    static QUORVAN_AVX512 QUORVAN_FILTER_INLINE void storeIfValid(float* out, Key median,
+                                                                  Value centre) {
+        const __mmask16 valid = _mm512_cmp_ps_mask(centre, _mm512_setzero_ps(), _CMP_GT_OQ);
+        _mm512_storeu_ps(out, _mm512_maskz_mov_ps(valid, _mm512_castsi512_ps(median)));
+    }
+};
+
+// The vector median rows, one copy per instruction set.
+namespace avx2_median {
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#include "processing/median_network_x86.inc"
+#pragma GCC pop_options
+}  // namespace avx2_median
+
+namespace avx512_median {
+#pragma GCC push_options
+#pragma GCC target("avx2,avx512f,avx512bw,avx512vl,avx512dq,prefer-vector-width=512")
+#include "processing/median_network_x86.inc"
+#pragma GCC pop_options
+}  // namespace avx512_median
+
+#define QUORVAN_FILTER_VARIANT(TARGET, SUFFIX, MEDIAN_ROW)                                     \
     TARGET void thresholdAmplitude##SUFFIX(float* depth, const float* amplitude,               \
                                            std::size_t pixel_count, float min_amplitude) {     \
         filters::body::thresholdAmplitude(depth, amplitude, pixel_count, min_amplitude);       \
@@ -121,15 +186,43 @@ QUORVAN_AVX512 void deprojectAvx512(const RayTable& rays, const float* radial_de
         filters::body::temporalFilter(depth, state, pixel_count, parameters);                  \
     }                                                                                          \
     TARGET void median3x3##SUFFIX(const float* in, float* out, int width, int height) {        \
-        filters::body::median3x3(in, out, width, height);                                      \
+        filters::body::median3x3<MEDIAN_ROW>(in, out, width, height);                          \
     }
 
-QUORVAN_FILTER_VARIANT(QUORVAN_AVX2, Avx2)
-QUORVAN_FILTER_VARIANT(QUORVAN_AVX512, Avx512)
+QUORVAN_FILTER_VARIANT(QUORVAN_AVX2, Avx2, avx2_median::VectorMedianRow<Avx2Lanes>)
+QUORVAN_FILTER_VARIANT(QUORVAN_AVX512, Avx512, avx512_median::VectorMedianRow<Avx512Lanes>)
 
 }  // namespace
 
 namespace variants {
+// The baseline (SSE2) variant's deprojection: four points per step from the
+// interleaved rays, as deprojectAvx2, one shuffle per output vector. (GCC's
+// vectorisation of the loop over the three ray planes, which aarch64 uses,
+// spends a dozen shuffles per four points on interleaving here.)
+void deprojectSse2(const RayTable& rays, const float* radial_depth_mm, float* xyz) {
+    const std::size_t pixels = rays.pixelCount();
+    const float* ray = rays.rayXYZ();
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 largest = _mm_set1_ps(filters::body::kLargestFinite);
+    const __m128 nan = _mm_set1_ps(std::numeric_limits<float>::quiet_NaN());
+    std::size_t i = 0;
+    for (; i + 4 <= pixels; i += 4) {
+        const __m128 d = _mm_loadu_ps(radial_depth_mm + i);
+        // A comparison that NaN fails, as for every variant.
+        const __m128 valid = _mm_and_ps(_mm_cmpgt_ps(d, zero), _mm_cmple_ps(d, largest));
+        const __m128 scale = _mm_or_ps(_mm_and_ps(valid, d), _mm_andnot_ps(valid, nan));
+        const float* r = ray + 3 * i;
+        float* out = xyz + 3 * i;
+        _mm_storeu_ps(out, _mm_mul_ps(_mm_loadu_ps(r),
+                                      _mm_shuffle_ps(scale, scale, _MM_SHUFFLE(1, 0, 0, 0))));
+        _mm_storeu_ps(out + 4, _mm_mul_ps(_mm_loadu_ps(r + 4),
+                                          _mm_shuffle_ps(scale, scale, _MM_SHUFFLE(2, 2, 1, 1))));
+        _mm_storeu_ps(out + 8, _mm_mul_ps(_mm_loadu_ps(r + 8),
+                                          _mm_shuffle_ps(scale, scale, _MM_SHUFFLE(3, 3, 3, 2))));
+    }
+    deprojectRemainder(ray, radial_depth_mm, xyz, i, pixels);
+}
+
 const ProcessingVariant kAvx2 = {"avx2",
                                  thresholdAmplitudeAvx2,
                                  rejectSaturatedAvx2,

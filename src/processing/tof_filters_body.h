@@ -131,6 +131,15 @@ QUORVAN_FILTER_INLINE float readDepth(float value) {
         return value;
 }
 
+// |upper - lower| per column, each value read through finiteOrInvalid (a
+// loop of its own, so that the planes are known apart and it vectorises).
+QUORVAN_FILTER_INLINE void verticalJumps(const float* __restrict upper,
+                                         const float* __restrict lower, float* __restrict jumps,
+                                         std::size_t count) {
+    for (std::size_t column = 0; column < count; ++column)
+        jumps[column] = std::fabs(finiteOrInvalid(upper[column]) - finiteOrInvalid(lower[column]));
+}
+
 // One interior row of removeFlyingPixels. `row_out` holds, on entry, the
 // jumps |d - above| that the row before stored there, and receives the
 // result; `down_jumps` (the next row of the output) receives |d - below| for
@@ -180,9 +189,7 @@ QUORVAN_FILTER_INLINE void removeFlyingPixels(const float* in, float* out, int w
     copyFinite(in, out, w);
     if (height > 1) {
         // The jumps from row 0 down to row 1, where row 1's pass expects them.
-        for (std::size_t column = 0; column < w; ++column)
-            out[w + column] =
-                std::fabs(finiteOrInvalid(in[column]) - finiteOrInvalid(in[w + column]));
+        verticalJumps(in, in + w, out + w, w);
     }
     for (int row = 1; row + 1 < height; ++row) {
         const float* here = in + row * w;
@@ -295,6 +302,18 @@ QUORVAN_FILTER_INLINE void medianRow(const float* __restrict above, const float*
     }
 }
 
+// The scalar windows of medianRow, as the row routine of median3x3 (vector
+// variants pass their own, which finishes a row's remainder with this one).
+struct ScalarMedianRow {
+    static QUORVAN_FILTER_INLINE void run(const float* __restrict above,
+                                          const float* __restrict here,
+                                          const float* __restrict below, float* __restrict result,
+                                          std::size_t first, std::size_t last) {
+        medianRow(above, here, below, result, first, last);
+    }
+};
+
+template <typename Row = ScalarMedianRow>
 QUORVAN_FILTER_INLINE void median3x3(const float* in, float* out, int width, int height) {
     if (width <= 0 || height <= 0)
         return;
@@ -307,7 +326,7 @@ QUORVAN_FILTER_INLINE void median3x3(const float* in, float* out, int width, int
         // plane, the last one's at column w - 1 past it.
         const std::size_t first = row == 1 ? 1 : 0;
         const std::size_t last = row + 2 == height ? w - 1 : w;
-        medianRow(here - w, here, here + w, result, first, last);
+        Row::run(here - w, here, here + w, result, first, last);
         result[0] = here[0];
         result[w - 1] = here[w - 1];
     }

@@ -112,13 +112,10 @@ TEST_F(PlaybackCamera, RecordedRawFramesGiveTheLiveDepthBitForBit) {
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
 
-    std::vector<uint16_t> cache(kRawSamples);
     for (size_t i = 0; i < kFrames; ++i) {
         SCOPED_TRACE(i);
         const uint64_t timestamp = 1000u + 33u * i;
-        ASSERT_TRUE(
-            rawPlaneToCache(HQVGA, raw[i].data(), raw[i].size(), cache.data(), cache.size()));
-        ASSERT_EQ(playback->feed().push(cache.data(), cache.size(), timestamp, kTimeoutMs),
+        ASSERT_EQ(playback->pushRaw(raw[i].data(), raw[i].size(), timestamp, kTimeoutMs),
                   QuorvanSuccess);
         DepthPlanes replayed;
         ASSERT_TRUE(nextDepth(camera, replayed));
@@ -129,7 +126,8 @@ TEST_F(PlaybackCamera, RecordedRawFramesGiveTheLiveDepthBitForBit) {
     }
     EXPECT_EQ(camera.requestFrame(200), nullptr) << "no push, no frame";
     ASSERT_EQ(camera.stop(), QuorvanSuccess);
-    EXPECT_EQ(playback->feed().push(cache.data(), cache.size(), 1, 0), QuorvanUnkownError);
+    EXPECT_EQ(playback->pushRaw(raw[0].data(), raw[0].size(), 1, 0), QuorvanUnkownError)
+        << "no pushes while the camera does not stream";
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
@@ -139,12 +137,12 @@ TEST_F(PlaybackCamera, RawOutputRoundTripsThroughTheCache) {
     QuorvanTOFCamera camera(playback);
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
     ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
-    std::vector<uint16_t> cache(kRawSamples);
+    EXPECT_EQ(playback->pushRaw(raw[0].data(), raw[0].size() - 240, 4, kTimeoutMs),
+              QuorvanInvalidParameter)
+        << "a plane that is not the device's layout";
     for (size_t i = 0; i < kFrames; ++i) {
         SCOPED_TRACE(i);
-        ASSERT_TRUE(
-            rawPlaneToCache(HQVGA, raw[i].data(), raw[i].size(), cache.data(), cache.size()));
-        ASSERT_EQ(playback->feed().push(cache.data(), cache.size(), 5 + i, kTimeoutMs),
+        ASSERT_EQ(playback->pushRaw(raw[i].data(), raw[i].size(), 5 + i, kTimeoutMs),
                   QuorvanSuccess);
         QuorvanFrameBuffer* frame = camera.requestFrame(kTimeoutMs);
         ASSERT_NE(frame, nullptr);
@@ -167,7 +165,30 @@ TEST(PlaybackSensor, AFeedThatPausesIsNotReportedAsFailingCaptures) {
     EXPECT_EQ(log.text().find("no complete frame"), std::string::npos) << log.text();
     // and the camera takes frames again as soon as they are fed.
     const std::vector<uint16_t> cache(kRawSamples, 0x10);
-    ASSERT_EQ(playback->feed().push(cache.data(), cache.size(), 7, kTimeoutMs), QuorvanSuccess);
+    ASSERT_EQ(playback->pushCapture(cache.data(), cache.size(), 7, kTimeoutMs), QuorvanSuccess);
+    QuorvanFrameBuffer* frame = camera.requestFrame(kTimeoutMs);
+    ASSERT_NE(frame, nullptr);
+    camera.releaseFrame(frame);
+    EXPECT_EQ(camera.stop(), QuorvanSuccess);
+    EXPECT_EQ(camera.close(), QuorvanSuccess);
+}
+
+TEST(PlaybackSensor, TheCaptureSizeChangesOnlyBetweenStreams) {
+    auto playback = std::make_shared<PlaybackBackendFactory>(PlaybackFormat{240, 180, 12, 2});
+    QuorvanTOFCamera camera(playback);
+    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
+    EXPECT_EQ(playback->setCaptureSize(0, 180), QuorvanInvalidParameter);
+    ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
+    EXPECT_EQ(playback->setCaptureSize(240, 90), QuorvanUnkownError)
+        << "the capture thread reads the size while streaming";
+    ASSERT_EQ(camera.stop(), QuorvanSuccess);
+    // Set and set back: the next start sizes the feed from what was set last.
+    ASSERT_EQ(playback->setCaptureSize(240, 90), QuorvanSuccess);
+    ASSERT_EQ(playback->setCaptureSize(240, 180), QuorvanSuccess);
+    ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
+    const std::vector<uint16_t> cache(kRawSamples, 0x10);
+    EXPECT_EQ(playback->pushCapture(cache.data(), cache.size() / 2, 1, 0), QuorvanInvalidParameter);
+    EXPECT_EQ(playback->pushCapture(cache.data(), cache.size(), 1, kTimeoutMs), QuorvanSuccess);
     QuorvanFrameBuffer* frame = camera.requestFrame(kTimeoutMs);
     ASSERT_NE(frame, nullptr);
     camera.releaseFrame(frame);

@@ -1,10 +1,12 @@
 // The hand-over between the application and the playback sensor.
+#include "device/playback_feed.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-#include "quorvan/playback.h"
+#include "device/playback_raw_plane.h"
 
 namespace Quorvan {
 namespace {
@@ -59,6 +61,45 @@ TEST(PlaybackFeed, ClosingWakesAWaitingPusherAndClearForgetsQueuedCaptures) {
     feed.close();
     pusher.join();
     EXPECT_EQ(blocked_result, QuorvanUnkownError);
+}
+
+// Two feeder threads converting at once: each capture must arrive whole, as
+// its pusher filled it, never mixed with the other's samples.
+TEST(PlaybackFeed, ConcurrentPushersNeverShareABuffer) {
+    constexpr size_t kLarge = 4096;
+    constexpr uint16_t kEach = 50;
+    PlaybackFeed feed;
+    feed.open(kLarge);
+    const auto pusher = [&feed](uint16_t value) {
+        for (uint16_t i = 0; i < kEach; ++i) {
+            const PlaybackFeed::Fill fill = [value](uint16_t* cache, size_t samples) {
+                for (size_t s = 0; s < samples; ++s)
+                    cache[s] = value;
+                return true;
+            };
+            ASSERT_EQ(feed.push(fill, value, 60000), QuorvanSuccess);
+        }
+    };
+    std::thread first(pusher, uint16_t{1});
+    std::thread second(pusher, uint16_t{2});
+    std::vector<uint16_t> cache(kLarge);
+    size_t whole = 0;
+    for (size_t taken = 0; taken < 2 * kEach; ++taken) {
+        uint64_t timestamp = 0;
+        ASSERT_EQ(feed.take(cache.data(), &timestamp, 60000), QuorvanSuccess);
+        whole += cache == std::vector<uint16_t>(kLarge, static_cast<uint16_t>(timestamp)) ? 1 : 0;
+    }
+    first.join();
+    second.join();
+    EXPECT_EQ(whole, 2 * kEach);
+}
+
+TEST(PlaybackFeed, AFillThatDoesNotFitIsRefusedAndQueuesNothing) {
+    PlaybackFeed feed;
+    feed.open(kSamples);
+    const PlaybackFeed::Fill refuse = [](uint16_t*, size_t) { return false; };
+    EXPECT_EQ(feed.push(refuse, 1, 0), QuorvanInvalidParameter);
+    EXPECT_EQ(feed.queued(), 0u);
 }
 
 TEST(PlaybackRawPlane, RefusesPlanesThatDoNotFitTheDevice) {

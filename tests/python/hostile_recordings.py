@@ -45,6 +45,19 @@ def raw_image_bytes(stamp_ms, height, width, data, encoding=messages.ENCODING_RA
     return bytes(TYPESTORE.serialize_cdr(message, "sensor_msgs/msg/Image"))
 
 
+def is_raw_channel(channel):
+    """The raw frames' channel, by its plane metadata, else by the older fixed topic."""
+    plane = channel.metadata.get("quorvan.plane")
+    return plane == "raw" if plane is not None else channel.topic == messages.TOPIC_RAW
+
+
+def raw_topic(path):
+    """The topic of a recording's raw frames, read with mcap's own reader."""
+    with open(path, "rb") as stream:
+        channels = make_reader(stream).get_summary().channels.values()
+        return next(channel.topic for channel in channels if is_raw_channel(channel))
+
+
 def rewrite(source, target, raw=None, metadata=None, extra_metadata=()):
     """Copies ``source`` into ``target``: ``raw(number, data)`` gives each raw
     message's new bytes, ``metadata(name, values)`` each metadata record's new
@@ -61,9 +74,10 @@ def rewrite(source, target, raw=None, metadata=None, extra_metadata=()):
                                                             schema.data)
             if channel.id not in channels:
                 channels[channel.id] = writer.register_channel(
-                    channel.topic, channel.message_encoding, schemas[schema.id])
+                    channel.topic, channel.message_encoding, schemas[schema.id],
+                    dict(channel.metadata))
             data = message.data
-            if channel.topic == messages.TOPIC_RAW:
+            if is_raw_channel(channel):
                 if raw is not None:
                     data = raw(number, data)
                 number += 1

@@ -16,11 +16,11 @@ import QuorvanDepthCamera as qdc
 from conftest import REPO_ROOT
 
 zenoh = pytest.importorskip("zenoh")
-zext = pytest.importorskip("zenoh.ext")
 
-from quorvan import messages  # noqa: E402
-from quorvan.live import Publisher, Subscriber  # noqa: E402
-from quorvan.live.session import open_session  # noqa: E402
+from quorvan import messages, ros_depth  # noqa: E402
+from quorvan.conventions import CameraTopics  # noqa: E402
+from quorvan.live import Publisher, Subscriber, rmw_zenoh  # noqa: E402
+from quorvan.live.session import FRAME_RECORD, frame_key, open_session  # noqa: E402
 
 DEADLINE_S = 30.0
 
@@ -31,32 +31,42 @@ def free_endpoint():
         return f"tcp/127.0.0.1:{probe.getsockname()[1]}"
 
 
-def attachment(sequence, parts):
-    return zext.z_serialize((zext.UInt64(sequence), zext.Int64(time.time_ns()), zext.UInt8(parts)))
-
-
 class Attacker:
-    """A bare Zenoh peer the subscriber connects to, putting whatever it likes."""
+    """A bare Zenoh peer the subscriber connects to, putting whatever it likes
+    under the keys of the camera node in namespace ``name``."""
 
     def __init__(self, name):
-        self.name = name
+        self.topics = CameraTopics.for_namespace(name)
         self.endpoint = free_endpoint()
         self.session = open_session([self.endpoint], [])
         self.publishers = {}
 
-    def put(self, leaf, payload, sequence, parts):
-        publisher = self.publishers.get(leaf)
+    def key(self, plane):
+        if plane == "frame":
+            return frame_key(0, self.topics.namespace)
+        kind = rmw_zenoh.CAMERA_INFO if plane == "camera_info" else rmw_zenoh.IMAGE
+        return rmw_zenoh.topic_key(0, self.topics.for_plane(plane), kind)
+
+    def put(self, plane, payload, sequence, attachment=None):
+        publisher = self.publishers.get(plane)
         if publisher is None:
             # Blocking, so that nothing the test counts on is dropped on the way.
-            publisher = self.publishers[leaf] = self.session.declare_publisher(
-                f"{self.name}/{leaf}", congestion_control=zenoh.CongestionControl.BLOCK)
-        publisher.put(payload, attachment=attachment(sequence, parts))
+            publisher = self.publishers[plane] = self.session.declare_publisher(
+                self.key(plane), congestion_control=zenoh.CongestionControl.BLOCK)
+        if attachment is None:
+            attachment = rmw_zenoh.Attachment(sequence, time.time_ns(), bytes(16)).to_bytes()
+        publisher.put(payload, attachment=attachment)
 
-    def put_valid_frame(self, sequence):
-        depth = np.full((4, 6), 1.5, np.float32)
-        self.put("depth", messages.encode_image(depth, 1234), sequence, 2)
+    def put_record(self, sequence, parts, index=None):
+        index = sequence if index is None else index
+        self.put("frame", FRAME_RECORD.pack(sequence, 1234, time.time_ns(), parts, index),
+                 sequence)
+
+    def put_valid_frame(self, sequence, index=None):
+        self.put_record(sequence, 2, index)
+        self.put("depth", messages.encode_image(np.full((4, 6), 1.5, np.float32), 1234), sequence)
         self.put("camera_info", messages.encode_camera_info(
-            messages.nominal_intrinsics(6, 4), 1234), sequence, 2)
+            messages.nominal_intrinsics(6, 4), 1234), sequence)
 
     def close(self):
         self.session.close()
@@ -104,21 +114,35 @@ GARBAGE = {
 
 
 def test_malformed_samples_are_dropped_counted_and_receiving_goes_on():
+    depth = messages.encode_image(np.zeros((4, 6), np.float32), 1)
     with attacked_subscriber("victim") as (attacker, subscriber):
         receive_valid_frame(attacker, subscriber, 1)
         sequence = 100
         for payload in GARBAGE.values():
-            attacker.put("depth", payload, sequence, 1)
+            attacker.put_record(sequence, 1)
+            attacker.put("depth", payload, sequence)
             sequence += 1
         # A valid image beside camera info that is not camera info.
-        attacker.put("depth", messages.encode_image(np.zeros((4, 6), np.float32), 1), sequence, 2)
-        attacker.put("camera_info", b"\x00\x01\x00\x00" + b"\xff" * 40, sequence, 2)
-        # Frames that announce no parts or more parts than a frame has.
-        attacker.put("depth", messages.encode_image(np.zeros((4, 6), np.float32), 1), 200, 0)
-        attacker.put("depth", messages.encode_image(np.zeros((4, 6), np.float32), 1), 201, 255)
+        attacker.put_record(sequence, 2)
+        attacker.put("depth", depth, sequence)
+        attacker.put("camera_info", b"\x00\x01\x00\x00" + b"\xff" * 40, sequence)
+        # Frames that announce no parts or more parts than a frame has, and a
+        # record of the wrong size.
+        attacker.put_record(200, 0)
+        attacker.put_record(201, 255)
+        attacker.put("frame", b"\x01" * 7, 202)
+        # Attachments rmw_zenoh would not take either: none, and the 17 bytes
+        # of a sequence, a time and a count.
+        attacker.put("depth", depth, 203, attachment=b"\x00" * 17)
+        attacker.put("depth", depth, 204, attachment=b"\x00" * 33)  # a GID length of 0
         frame = receive_valid_frame(attacker, subscriber, 1000)
-        assert frame.depth.shape == (4, 6) and np.all(frame.depth == 1500.0)
-        wait_until(lambda: subscriber.frames_malformed >= len(GARBAGE) + 3,
+        # The camera's distance along each ray, from Z = 1.5 m on the wire.
+        expected = ros_depth.radial_depth_from_ros(
+            np.full((4, 6), 1.5, np.float32), messages.nominal_intrinsics(6, 4))
+        assert frame.depth.shape == (4, 6)
+        np.testing.assert_allclose(frame.depth, expected, rtol=1e-6)
+        assert frame.depth.min() >= 1500.0 and frame.timestamp == 1234
+        wait_until(lambda: subscriber.frames_malformed >= len(GARBAGE) + 6,
                    "every malformed frame to be counted")
 
 
@@ -128,7 +152,8 @@ def test_incomplete_frames_are_bounded_in_count_and_bytes():
         receive_valid_frame(attacker, subscriber, 1)
         # 600 frames that each announce five parts (the most a frame has) and send one.
         for sequence in range(1000, 1600):
-            attacker.put("raw", part, sequence, 5)
+            attacker.put_record(sequence, 5)
+            attacker.put("raw", part, sequence)
         # The subscriber's own queue may drop some of a burst; the last one counts.
         wait_until(lambda: 1599 in dict(subscriber._pending), "the last part to arrive")
         assert len(subscriber._pending) <= 8
@@ -136,6 +161,23 @@ def test_incomplete_frames_are_bounded_in_count_and_bytes():
                    for payload in pending.payloads.values()) <= 64 * 1024 * 1024
         # The bound costs no complete frame.
         receive_valid_frame(attacker, subscriber, 5000)
+
+
+def test_frames_lost_whole_on_the_way_are_counted_from_the_publishers_numbering():
+    with attacked_subscriber("victim") as (attacker, subscriber):
+        first = receive_valid_frame(attacker, subscriber, 1)
+        counted = subscriber.frames_incomplete
+        sent = first.sequence  # the attacker numbers records by sequence
+        # Three frames went nowhere, a fourth lost its record but not its image.
+        attacker.put("depth", messages.encode_image(np.zeros((4, 6), np.float32), 1), sent + 4)
+        attacker.put_valid_frame(sent + 5)
+        frame = subscriber.receive(int(DEADLINE_S * 1000))
+        assert frame is not None and frame.sequence == sent + 5
+        assert subscriber.frames_incomplete - counted == 4
+        # A publisher started again numbers from 1: no loss.
+        attacker.put_valid_frame(sent + 6, index=1)
+        assert subscriber.receive(int(DEADLINE_S * 1000)) is not None
+        assert subscriber.frames_incomplete - counted == 4
 
 
 def test_closing_a_subscriber_twice_is_harmless():
@@ -150,12 +192,12 @@ def _run_child(code, timeout=60):
 
 
 def test_names_are_refused_with_a_clear_error_before_reaching_zenoh():
-    for name in ("x" * 70_000, "a/**", "a//b", "", "/a", "a b", "a\nb"):
-        with pytest.raises(ValueError, match="camera name"):
+    for name in ("x" * 70_000, "a/**", "a//b", "", "a b", "a\nb", "2cam", "a__b", "kit-2"):
+        with pytest.raises(ValueError, match="namespace"):
             Subscriber(name, connect=[free_endpoint()])
-        with pytest.raises(ValueError, match="camera name"):
+        with pytest.raises(ValueError, match="namespace"):
             Publisher(None, name, listen=[free_endpoint()])
-    with Subscriber("kit-2/depth_cam.left", connect=[free_endpoint()]):
+    with Subscriber("/front/depth_cam_left", connect=[free_endpoint()]):
         pass
 
 
@@ -164,7 +206,7 @@ def test_a_port_held_by_a_silent_listener_is_reported_promptly(depth_camera):
         silent.bind(("127.0.0.1", 0))
         silent.listen()
         began = time.monotonic()
-        with pytest.raises(RuntimeError, match="cannot listen"):
+        with pytest.raises(RuntimeError, match="not Zenoh"):
             Publisher(depth_camera, "kit", listen=[f"tcp/127.0.0.1:{silent.getsockname()[1]}"])
         assert time.monotonic() - began < 5
 
@@ -187,18 +229,43 @@ def test_subscribe_command_explains_a_bad_name_and_a_silent_bus():
         _, errors = bad_name.communicate(timeout=60)
     assert bad_name.returncode == 1
     assert "Traceback" not in errors and errors.strip().count("\n") == 0
-    assert "camera name" in errors
+    assert "namespace" in errors
 
     with command("quorvan.live", "subscribe", "--name", "nobody", "--connect",
                  free_endpoint()) as silent:
         first_line = silent.stdout.readline()
-    assert "no frame for 2 s" in first_line and "no publisher named 'nobody'" in first_line
+    assert "no frame for 2 s" in first_line
+    assert "no camera node /nobody/quorvan_camera" in first_line
 
 
 def test_a_sample_larger_than_the_bound_is_dropped_unparsed():
     with attacked_subscriber("victim") as (attacker, subscriber):
         receive_valid_frame(attacker, subscriber, 1)
-        attacker.put("depth", b"\xa5" * (70 * 1024 * 1024), 100, 1)
+        attacker.put("depth", b"\xa5" * (70 * 1024 * 1024), 100)
         wait_until(lambda: subscriber.frames_malformed >= 1, "the large sample to be dropped")
         assert not subscriber._pending
         receive_valid_frame(attacker, subscriber, 200)
+
+
+def test_the_default_port_is_joined_taken_or_reported_by_what_holds_it():
+    from quorvan.live.session import PortHeldByOther, default_publisher_endpoints
+
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen()
+        port = silent.getsockname()[1]
+        began = time.monotonic()
+        with pytest.raises(PortHeldByOther) as refused:
+            default_publisher_endpoints(port=port)
+        assert time.monotonic() - began < 5
+        # One line: which port, and the option that moves the bus.
+        assert f"port {port}" in str(refused.value) and "--listen" in str(refused.value)
+        assert "\n" not in str(refused.value)
+    free = default_publisher_endpoints(port=port)  # now nobody holds it
+    assert free.router and free.listen == [f"tcp/127.0.0.1:{port}"] and not free.connect
+    router = open_session([f"tcp/127.0.0.1:{port}"], [], router=True)
+    try:
+        joined = default_publisher_endpoints(port=port)
+    finally:
+        router.close()
+    assert not joined.router and joined.connect == [f"tcp/127.0.0.1:{port}"]

@@ -127,7 +127,7 @@ def test_bit_flips_in_a_compressed_recording_give_value_error_or_a_warning(tmp_p
             outcomes["refused"] += 1
             continue
         # The feeder's own path: whatever it meets, it ends without raising.
-        list(iter_raw_frames(target, len(index.raw_stamps_ms)))
+        list(iter_raw_frames(target, len(index.raw_log_times_ns)))
         outcomes["played"] += 1
     assert sum(outcomes.values()) == 30
 

@@ -97,14 +97,14 @@ def test_a_second_publisher_of_the_same_name_is_refused_clearly(camera):
     endpoint = free_endpoint()
     with Publisher(camera, "kit", listen=[endpoint]):
         # On the same endpoint (busy) and on another endpoint joined to the first.
-        with pytest.raises(PublisherNameTaken, match="already running"):
+        with pytest.raises(PublisherNameTaken, match="already publishing"):
             Publisher(camera, "kit", listen=[endpoint])
-        with pytest.raises(PublisherNameTaken, match="already running"):
+        with pytest.raises(PublisherNameTaken, match="already publishing"):
             Publisher(camera, "kit", listen=[free_endpoint()], connect=[endpoint])
         # Another name beside it is fine.
         with Publisher(camera, "other", listen=[free_endpoint()], connect=[endpoint]):
             pass
-    with pytest.raises(ValueError, match="cannot prefix"):
+    with pytest.raises(ValueError, match="not a ROS name"):
         Publisher(camera, "bad/*/name")
 
 
@@ -166,3 +166,82 @@ def test_two_subscribers_lose_nothing_while_a_third_pauses(camera):
     # Rates and latencies are reported, not asserted: bench/ measures them.
     print(f"camera {camera_fps:.1f} fps, latency p50 {np.percentile(latencies, 50):.2f} ms, "
           f"p99 {np.percentile(latencies, 99):.2f} ms")
+
+
+def test_a_publisher_without_a_camera_is_a_frame_sink_fed_by_the_caller():
+    from quorvan.stream import FrameSnapshot
+
+    endpoint = free_endpoint()
+    depth = np.full((18, 24), 2000.0, np.float32)
+    depth[0, 0] = 0.0  # no depth
+    amplitude = np.arange(18 * 24, dtype=np.float32).reshape(18, 24)
+    for encoding, tolerance in (("32FC1", 0.01), ("16UC1", 1.5)):
+        with Publisher(None, "/sink", listen=[endpoint], depth_encoding=encoding) as sink, \
+                Subscriber("/sink", connect=[endpoint]) as subscriber:
+            assert isinstance(sink.name, str) and sink.frames_read == 0
+            frame, sequence = None, 0
+            capture_ns = time.time_ns() - 5_000_000
+            while frame is None and sequence < 100:
+                sequence += 1
+                sink.consume(FrameSnapshot(sequence, 777, capture_ns + 5_000_000,
+                                           depth=depth, amplitude=amplitude,
+                                           confidence=amplitude, capture_ns=capture_ns))
+                frame = subscriber.receive(100)
+        assert frame is not None, encoding
+        # The camera's units and timestamp come back; header.stamp is the capture time.
+        assert frame.timestamp == 777 and frame.stamp_ns == capture_ns
+        assert frame.depth[0, 0] == 0.0
+        np.testing.assert_allclose(frame.depth.ravel()[1:], depth.ravel()[1:], atol=tolerance)
+        np.testing.assert_array_equal(frame.amplitude, amplitude)
+        assert frame.camera_info.width == 24 and frame.raw is None
+
+
+def test_points_and_compressed_depth_decode_with_an_independent_reader():
+    import zenoh
+    from rosbags.typesys import Stores, get_typestore
+
+    from quorvan import messages
+    from quorvan.live import rmw_zenoh
+    from quorvan.live.session import open_session
+    from quorvan.stream import FrameSnapshot
+
+    store = get_typestore(Stores.ROS2_JAZZY)
+    endpoint = free_endpoint()
+    depth = np.linspace(800.0, 3000.0, 18 * 24, dtype=np.float32).reshape(18, 24)
+    depth[3, 4] = 0.0
+    received = {}
+    with Publisher(None, "/pts", listen=[endpoint], points=True) as sink:
+        reader = open_session([], [endpoint])
+        try:
+            keys = {rmw_zenoh.topic_key(0, "/pts/points", rmw_zenoh.POINT_CLOUD2): "points",
+                    rmw_zenoh.topic_key(0, "/pts/depth/image_raw/compressedDepth",
+                                        rmw_zenoh.COMPRESSED_IMAGE): "compressed"}
+            subscribers = [reader.declare_subscriber(key, zenoh.handlers.RingChannel(4))
+                           for key in keys]
+            time.sleep(0.3)
+            for sequence in range(1, 200):
+                sink.consume(FrameSnapshot(sequence, 1, time.time_ns(), depth=depth))
+                for key, subscriber in zip(keys, subscribers):
+                    sample = subscriber.try_recv()
+                    if sample is not None:
+                        received[keys[key]] = sample.payload.to_bytes()
+                if len(received) == 2:
+                    break
+                time.sleep(0.01)
+        finally:
+            reader.close()
+    assert set(received) == {"points", "compressed"}
+    cloud = store.deserialize_cdr(received["points"], "sensor_msgs/msg/PointCloud2")
+    assert (cloud.height, cloud.width, cloud.point_step) == (18, 24, 12)
+    xyz = np.frombuffer(cloud.data.tobytes(), np.float32).reshape(18, 24, 3)
+    nominal = messages.nominal_intrinsics(24, 18)
+    expected = qdc.QuorvanDeprojector(qdc.QuorvanIntrinsics(
+        24, 18, nominal.fx, nominal.fy, nominal.cx, nominal.cy)).deproject(depth) / 1000.0
+    np.testing.assert_allclose(xyz, expected, rtol=1e-6, equal_nan=True)
+    assert np.all(np.isnan(xyz[3, 4]))
+    compressed = store.deserialize_cdr(received["compressed"], "sensor_msgs/msg/CompressedImage")
+    assert compressed.format == messages.COMPRESSED_DEPTH_FORMAT
+    # The compressed image is the same Z, in whole millimetres, 0 where invalid.
+    z_mm = qdc.QuorvanDepthCodec.decompress(compressed.data.tobytes()).astype(np.float64)
+    expected_mm = np.nan_to_num(expected[..., 2] * 1000.0, nan=0.0)
+    assert z_mm[3, 4] == 0 and np.abs(z_mm - expected_mm).max() <= 0.51

@@ -63,6 +63,7 @@ def test_module_attributes_in_definition_order():
                  "QuorvanTemporalFilter", "QuorvanFilters", "QuorvanFrameIterator",
                  "QuorvanCaptureFilters",
                  "QuorvanPlaybackCamera", "QuorvanMessageEncoder", "QuorvanDepthCodec",
+                 "QuorvanOpticalDepth",
                  "QuorvanHostTime", "QuorvanFrameSetMember", "QuorvanFrameSetMatcher"]
     assert public[14:] == additions
     assert all(isinstance(getattr(qdc, name), type) for name in additions)

@@ -17,6 +17,8 @@ import pytest
 
 import QuorvanDepthCamera as qdc
 from conftest import FRAME_TIMEOUT_MS, kit_config
+from hostile_recordings import TYPESTORE, raw_topic
+from mcap.reader import make_reader
 from quorvan.record import Recorder
 from quorvan.replay import PlaybackCamera
 
@@ -120,12 +122,25 @@ def hqvga_recording(tmp_path_factory):
     return path, live_frames(config, sequences, settings)
 
 
+def recorded_frames(path):
+    """(log time in ns, header stamp in ms) of each raw frame, as an independent
+    reader (mcap's and rosbags') sees them."""
+    frames = []
+    with open(path, "rb") as stream:
+        for _, _, message in make_reader(stream).iter_messages(topics=[raw_topic(path)]):
+            stamp = TYPESTORE.deserialize_cdr(message.data, "sensor_msgs/msg/Image").header.stamp
+            frames.append((message.log_time, stamp.sec * 1000 + stamp.nanosec // 1_000_000))
+    return frames
+
+
 def recorded_stamps(path):
-    camera = PlaybackCamera(path)
-    camera.open()
-    stamps = list(camera._require_index().raw_stamps_ms)
-    camera.close()
-    return stamps
+    return [stamp for _, stamp in recorded_frames(path)]
+
+
+def seconds_to(path, number):
+    """The seek that lands on raw frame ``number``."""
+    times = [time for time, _ in recorded_frames(path)]
+    return (times[number] - times[0]) / 1e9
 
 
 def test_240x180_replay_is_bit_identical_to_the_live_camera(hqvga_recording):
@@ -159,7 +174,7 @@ def test_seek_and_loop(hqvga_recording):
     stamps = recorded_stamps(path)
     camera = PlaybackCamera(path, realtime=False, loop=True)
     assert camera.open() == SUCCESS
-    camera.seek((stamps[-5] - stamps[0]) / 1000.0)
+    camera.seek(seconds_to(path, FRAMES - 5))
     assert camera.position == FRAMES - 5
     assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
     seen = []
@@ -184,7 +199,7 @@ def test_seek_while_streaming_jumps_ahead(hqvga_recording):
         seen.append(frame.getFrameFormat().timestamp)
         camera.releaseFrame(frame)
         if len(seen) == 3:
-            camera.seek((stamps[-3] - stamps[0]) / 1000.0)
+            camera.seek(seconds_to(path, FRAMES - 3))
     camera.close()
     # At most the frames processed before the seek come in between.
     assert seen[:3] == stamps[:3] and seen[-3:] == stamps[-3:]
@@ -196,7 +211,7 @@ def test_realtime_replay_keeps_the_recorded_spacing(hqvga_recording):
     stamps = recorded_stamps(path)
     camera = PlaybackCamera(path, realtime=True)
     assert camera.open() == SUCCESS
-    camera.seek((stamps[-10] - stamps[0]) / 1000.0)
+    camera.seek(seconds_to(path, FRAMES - 10))
     begin = time.monotonic()
     assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
     assert camera.wait_finished(10)
@@ -253,3 +268,75 @@ def test_files_that_are_no_recording_are_refused_in_one_line(tmp_path):
         PlaybackCamera(depth_only).open()
     with pytest.raises(RuntimeError, match="not open"):
         PlaybackCamera(depth_only).requestFrame(10)
+
+
+def test_a_640x480_double_recording_answers_the_range_it_is_computed_with(tmp_path, monkeypatch):
+    # Recorded without setting MODE: the controls recorded when the recorder
+    # was created are the device's before start took the kit's double layout.
+    monkeypatch.chdir(tmp_path)
+    path = tmp_path / "double.mcap"
+    record_raw(path, every_frame(tmp_path, "vga640_double.cfg"), 2)
+    with PlaybackCamera(path, realtime=False) as camera:
+        assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
+        frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+        assert frame is not None
+        camera.releaseFrame(frame)
+        assert camera.getControl(qdc.TOFControl.MODE) == 1
+        assert camera.getControl(qdc.TOFControl.RANGE) == 4500
+
+
+def joined(first, second, target):
+    """``second``'s raw frames after ``first``'s in one file, with the recorded
+    MODE change between them, as a recording restarted in the other mode."""
+    from mcap.writer import CompressionType, Writer
+
+    with open(first, "rb") as a, open(second, "rb") as b, open(target, "wb") as out:
+        writer = Writer(out, compression=CompressionType.NONE)
+        writer.start(profile="ros2", library="joined")
+        channel = None
+        last = 0
+        for number, source in enumerate((make_reader(a), make_reader(b))):
+            offset = last + 1_000_000_000 - source.get_summary().statistics.message_start_time
+            if number == 0:
+                offset = 0
+                for record in source.iter_metadata():
+                    writer.add_metadata(record.name, dict(record.metadata))
+            else:
+                writer.add_metadata("quorvan.control_change", {
+                    "control": "MODE", "value": "1", "status": "QuorvanSuccess",
+                    "log_time_ns": str(last + 500_000_000), "frames_written": "2"})
+            for schema, record_channel, message in source.iter_messages(
+                    topics=[raw_topic(first if number == 0 else second)]):
+                if channel is None:
+                    schema_id = writer.register_schema(schema.name, schema.encoding, schema.data)
+                    channel = writer.register_channel(record_channel.topic,
+                                                      record_channel.message_encoding, schema_id,
+                                                      dict(record_channel.metadata))
+                last = message.log_time + offset
+                writer.add_message(channel, last, message.data, last)
+        writer.finish()
+    return target
+
+
+def test_a_640x480_frequency_mode_change_restarts_the_replay_in_the_new_layout(tmp_path,
+                                                                              monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    single, double = tmp_path / "single.mcap", tmp_path / "double.mcap"
+    record_raw(single, every_frame(tmp_path, "vga640_single.cfg"), 2,
+               [(qdc.TOFControl.MODE, 0)])
+    record_raw(double, every_frame(tmp_path, "vga640_double.cfg"), 2,
+               [(qdc.TOFControl.MODE, 1)])
+    both = joined(single, double, tmp_path / "both.mcap")
+    expected = replay_depth(single, 2) + replay_depth(double, 2)
+    with PlaybackCamera(both, realtime=False) as camera:
+        assert camera.frame_count == 4
+        assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
+        modes = []
+        for index in range(4):
+            frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+            assert frame is not None, f"frame {index} did not come"
+            assert frame.getDepthData().tobytes() == expected[index][1].tobytes(), index
+            camera.releaseFrame(frame)
+            modes.append(camera.getControl(qdc.TOFControl.MODE))
+        assert modes[0] == 0 and modes[-1] == 1
+        assert camera.frames_skipped == 0

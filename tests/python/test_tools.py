@@ -194,7 +194,7 @@ def test_the_publisher_sends_frames_and_reports_progress(tmp_path):
     endpoint = f"tcp/127.0.0.1:{free_port()}"
     with running("quorvan-publish", "--name", "toolkit", "--listen", endpoint,
                  cwd=tmp_path) as publisher:
-        first_line_matching(publisher, r"publishing camera 'toolkit'")
+        first_line_matching(publisher, r"publishing node /toolkit/quorvan_camera")
         with live.Subscriber("toolkit", connect=[endpoint]) as subscriber:
             frame = subscriber.receive(20000)
             assert frame is not None and frame.depth.shape == (180, 240)

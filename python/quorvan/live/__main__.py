@@ -1,7 +1,11 @@
 """Command line of the live bus.
 
-python -m quorvan.live publish [--config KIT_CFG] [--name NAME] [--listen EP] [--connect EP]
-python -m quorvan.live subscribe [--name NAME] [--connect EP] [--frames N]
+python -m quorvan.live publish [--config KIT_CFG] [--namespace /cam0] [--node-name NAME]
+    [--depth-encoding 32FC1|16UC1] [--points] [--listen EP] [--connect EP]
+python -m quorvan.live subscribe [--namespace /cam0] [--connect EP] [--frames N]
+
+The publisher is a ROS 2 node over rmw_zenoh on domain ROS_DOMAIN_ID (0 when
+unset): `ros2 topic list` shows its topics under the namespace.
 """
 
 from __future__ import annotations
@@ -13,7 +17,9 @@ import threading
 import time
 from typing import TYPE_CHECKING
 
+from ..conventions import DEFAULT_NAMESPACE, DEFAULT_NODE_NAME
 from ..kit_configs import CONFIG_HELP, ConfigNotFound
+from ..ros_depth import DEPTH_ENCODINGS
 from .camera_setup import CameraSetupError, open_camera
 
 if TYPE_CHECKING:
@@ -31,15 +37,23 @@ def _publish(args: argparse.Namespace) -> int:
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
     try:
-        publisher = Publisher(camera, args.name, listen=args.listen, connect=args.connect)
+        publisher = Publisher(
+            camera,
+            args.namespace,
+            listen=args.listen,
+            connect=args.connect,
+            node_name=args.node_name,
+            depth_encoding=args.depth_encoding,
+            points=args.points,
+        )
     except (PublisherNameTaken, RuntimeError, ValueError) as error:
         print(f"error: {error}", file=sys.stderr)
         camera.stop()
         camera.close()
         return 1
     print(
-        f"publishing camera {args.name!r} on "
-        f"{', '.join(args.listen or args.connect or ['tcp/127.0.0.1:7447'])}; Ctrl-C stops",
+        f"publishing node {publisher.namespace}/{publisher.node_name} on ROS domain "
+        f"{publisher.domain_id}, {publisher.endpoints.how}; Ctrl-C stops",
         flush=True,
     )
     try:
@@ -55,6 +69,11 @@ def _publish(args: argparse.Namespace) -> int:
         publisher.close()
         camera.stop()
         camera.close()
+        print(
+            f"stopped: read {publisher.frames_read}  sent {publisher.frames_sent}  "
+            f"dropped {publisher.frames_dropped}",
+            flush=True,
+        )
     return 0
 
 
@@ -62,7 +81,7 @@ def _subscribe(args: argparse.Namespace) -> int:
     from .subscriber import Subscriber
 
     try:
-        subscriber = Subscriber(args.name, connect=args.connect)
+        subscriber = Subscriber(args.namespace, connect=args.connect)
     except (RuntimeError, ValueError) as error:
         print(f"error: {error}", file=sys.stderr)
         return 1
@@ -99,7 +118,7 @@ def _silence_hint(subscriber: Subscriber) -> str:
     # Silence has two very different causes; say which one it is.
     if not subscriber.publisher_reachable(0.5):
         return (
-            f": no publisher named {subscriber.name!r} is reachable through "
+            f": no camera node {subscriber.name}/{subscriber.node_name} is reachable through "
             f"{', '.join(subscriber.endpoints)} (wrong name or endpoint, or not started)"
         )
     return ": the publisher is there but sends nothing (is its camera streaming?)"
@@ -114,13 +133,31 @@ def main(argv: list[str] | None = None) -> int:
     commands = parser.add_subparsers(dest="command", required=True)
     publish = commands.add_parser("publish", help="publish a camera's frames")
     publish.add_argument("--config", help=CONFIG_HELP)
-    publish.add_argument("--name", default="quorvan", help="key prefix (default: quorvan)")
+    publish.add_argument(
+        "--namespace",
+        "--name",
+        dest="namespace",
+        default=DEFAULT_NAMESPACE,
+        help=f"ROS namespace of the camera (default: {DEFAULT_NAMESPACE})",
+    )
+    publish.add_argument(
+        "--node-name",
+        default=DEFAULT_NODE_NAME,
+        help=f"ROS node name (default: {DEFAULT_NODE_NAME})",
+    )
+    publish.add_argument(
+        "--depth-encoding",
+        choices=DEPTH_ENCODINGS,
+        default=DEPTH_ENCODINGS[0],
+        help="32FC1: metres, NaN where invalid (default); 16UC1: millimetres, 0 where invalid",
+    )
+    publish.add_argument("--points", action="store_true", help="also publish a PointCloud2")
     publish.add_argument("--listen", action="append", help="Zenoh endpoint to listen on")
     publish.add_argument("--connect", action="append", help="Zenoh endpoint to connect to")
     publish.add_argument("--mode", type=int, help="MODE before start (1: 640x480 two frequencies)")
     publish.add_argument("--raw", action="store_true", help="publish raw phase frames, not depth")
     subscribe = commands.add_parser("subscribe", help="print the frames of a publisher")
-    subscribe.add_argument("--name", default="quorvan")
+    subscribe.add_argument("--namespace", "--name", dest="namespace", default=DEFAULT_NAMESPACE)
     subscribe.add_argument("--connect", action="append", help="Zenoh endpoint to connect to")
     subscribe.add_argument("--frames", type=int, default=0, help="stop after N frames")
     args = parser.parse_args(argv)

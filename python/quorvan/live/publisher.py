@@ -1,4 +1,4 @@
-"""Publishes a camera's frames on the Zenoh bus (keys in :mod:`quorvan.live.session`)."""
+"""Publishes a camera's frames on the Zenoh bus as a ROS 2 node (keys in :mod:`.session`)."""
 
 from __future__ import annotations
 
@@ -7,131 +7,201 @@ import time
 from collections.abc import Sequence
 
 import zenoh
-import zenoh.ext as zext
 
-from .. import closing, messages
+from .. import closing, conventions, messages, ros_depth
 from ..camera_like import CameraLike
 from ..stream import CameraReader, FrameSnapshot, NewestFrameSlot
+from . import rmw_zenoh
+from .ros_frame import EncodedMessage, RosFrameEncoder
 from .session import (
-    CAMERA_INFO_KEY,
-    DEFAULT_ENDPOINT,
-    PLANE_KEYS,
-    PUBLISHER_TOKEN_KEY,
-    check_name,
-    endpoints,
-    key,
+    FRAME_RECORD,
+    PublisherEndpoints,
+    default_publisher_endpoints,
+    frame_key,
     open_session,
+    port_held_message,
+    zenoh_answers,
 )
 
-_PROBE_HANDSHAKE_MS = 1000
+DEFAULT_NODE_NAME = conventions.DEFAULT_NODE_NAME
+_NAME_QUERY_S = 1.0
+# The planes this package's Subscriber puts back together; the others (the
+# compressed depth, the point cloud) are for ROS tools.
+_SUBSCRIBER_PLANES = frozenset(
+    {
+        conventions.PLANE_DEPTH,
+        conventions.PLANE_AMPLITUDE,
+        conventions.PLANE_CONFIDENCE,
+        conventions.PLANE_RAW,
+        conventions.PLANE_CAMERA_INFO,
+    }
+)
 
 
 class PublisherNameTaken(RuntimeError):
-    """Another publisher with the same name is already on the bus."""
+    """A camera node of the same namespace and name is already on the bus."""
 
 
 def camera_intrinsics(camera: CameraLike, shape: tuple[int, ...]) -> messages.Intrinsics:
     """The camera's own intrinsics if it reports them, else the nominal pinhole."""
-    get_intrinsics = getattr(camera, "getIntrinsics", None)
-    if get_intrinsics is not None:
-        try:
-            reported = get_intrinsics()
-            return messages.Intrinsics(
-                int(reported.width),
-                int(reported.height),
-                float(reported.fx),
-                float(reported.fy),
-                float(reported.cx),
-                float(reported.cy),
-            )
-        except (AttributeError, RuntimeError, TypeError):
-            pass
-    height, width = shape[-2], shape[-1]
-    info = camera.getCameraInfo()
-    if shape and int(info.height) and height > int(info.height):
-        height = int(info.height)  # raw sub-frames are stacked; the picture is one of them
-    return messages.nominal_intrinsics(width, height)
+    return conventions.camera_intrinsics(camera, shape)
 
 
-def _attachment(sequence: int, sent_ns: int, samples: int) -> zenoh.ZBytes:
-    return zext.z_serialize((zext.UInt64(sequence), zext.Int64(sent_ns), zext.UInt8(samples)))
+class _TopicPublisher:
+    """One ROS topic: its Zenoh publisher, its liveliness token and its GID."""
+
+    def __init__(self, session: zenoh.Session, key: str, token: str) -> None:
+        self.gid = rmw_zenoh.entity_gid(token)
+        self.publisher = session.declare_publisher(
+            key, congestion_control=zenoh.CongestionControl.DROP, express=True
+        )
+        self.token = session.liveliness().declare_token(token)
+
+    def put(self, payload: bytes, sequence: int) -> None:
+        attachment = rmw_zenoh.Attachment(sequence, time.time_ns(), self.gid)
+        self.publisher.put(payload, attachment=attachment.to_bytes())
+
+    def undeclare(self) -> None:
+        self.token.undeclare()  # type: ignore[no-untyped-call]
+        self.publisher.undeclare()  # type: ignore[no-untyped-call]
 
 
 class Publisher:
-    """Publishes every frame of ``camera`` under the key prefix ``name``.
+    """Publishes the frames of ``camera`` as the ROS 2 node ``<namespace>/<node_name>``.
+
+    ``name`` is the camera's ROS namespace (``"cam0"`` or ``"/cam0"``; a
+    ``ValueError`` for anything ROS 2 would refuse). Topics, types and QoS
+    follow ROS's conventions (:mod:`quorvan.live.ros_frame`); a ROS 2 node
+    over rmw_zenoh (Jazzy or newer) on domain ``domain_id`` (default
+    ``ROS_DOMAIN_ID``, else 0) sees and reads them, and so does
+    :class:`~quorvan.live.Subscriber`.
 
     ``camera`` is opened and started by the caller (a ``QuorvanCamera`` or a
-    playback camera). A reading thread takes frames from the camera and keeps
-    only the newest; a sending thread encodes and puts it. A subscriber that
-    is slow or gone never slows the camera: Zenoh drops on its congested link
+    playback camera); a reading thread takes frames from it and keeps the
+    newest, a sending thread publishes them (:meth:`consume`). With
+    ``camera=None`` nothing is read: the publisher is a
+    :class:`~quorvan.stream.FrameSink` fed by the caller. A subscriber that is
+    slow or gone never slows the camera: Zenoh drops on its congested link
     (congestion control ``DROP``), and frames the sending thread had no time
     for are counted in :attr:`frames_dropped`.
 
-    With no endpoints the publisher listens on ``tcp/127.0.0.1:7447``.
-    Raises :class:`PublisherNameTaken` when a publisher of the same name is
-    reachable, ``RuntimeError`` when the endpoints cannot be used.
+    With no endpoints the publisher joins the Zenoh router on
+    ``tcp/127.0.0.1:7447`` if one runs there and otherwise listens on that
+    port itself. Raises :class:`PublisherNameTaken` when a node of the same
+    namespace and name is reachable, ``RuntimeError`` when the endpoints
+    cannot be used.
     """
 
     def __init__(
         self,
-        camera: CameraLike,
-        name: str,
+        camera: CameraLike | None,
+        name: str = conventions.DEFAULT_NAMESPACE,
         *,
         listen: Sequence[str] | None = None,
         connect: Sequence[str] | None = None,
+        node_name: str = DEFAULT_NODE_NAME,
+        depth_encoding: str = ros_depth.ENCODING_DEPTH_32,
+        points: bool = False,
+        domain_id: int | None = None,
     ) -> None:
-        self.name = check_name(name)
+        self.topics = conventions.CameraTopics.for_namespace(name)
+        self.namespace = self.topics.namespace
+        self.node_name = _check_node_name(node_name)
+        self.domain_id = rmw_zenoh.domain_id_from_environment() if domain_id is None else domain_id
         self._camera = camera
-        listen_on = endpoints(listen, [DEFAULT_ENDPOINT] if not connect else [])
+        self._encoder = RosFrameEncoder(self.topics, self._intrinsics_for, depth_encoding, points)
+        self.endpoints = self._choose_endpoints(listen, connect)
         try:
-            self._session = open_session(listen_on, connect)
+            self._session = open_session(
+                self.endpoints.listen, self.endpoints.connect, router=self.endpoints.router
+            )
         except zenoh.ZError as error:
-            self._refuse_if_name_taken(listen_on, connect)
-            raise RuntimeError(f"cannot listen on {', '.join(listen_on)}: {error}") from None
+            self._refuse_if_name_taken([*self.endpoints.listen, *self.endpoints.connect])
+            raise RuntimeError(
+                f"cannot listen on {', '.join(self.endpoints.listen)}: {error}"
+            ) from None
+        self._zid = str(self._session.info.zid())
+        self._lock = threading.Lock()  # guards the topic publishers and closing
+        self._topic_publishers: dict[str, _TopicPublisher] = {}
+        self._next_entity_id = 1
+        self._records_sent = 0
         try:
             self._refuse_if_running(self._session)
-            self._token = self._session.liveliness().declare_token(key(name, PUBLISHER_TOKEN_KEY))
-            self._publishers = {
-                leaf: self._session.declare_publisher(
-                    key(name, leaf), congestion_control=zenoh.CongestionControl.DROP, express=True
-                )
-                for leaf in PLANE_KEYS + (CAMERA_INFO_KEY,)
-            }
+            self._node_token = self._session.liveliness().declare_token(
+                rmw_zenoh.node_token(self.domain_id, self._zid, 0, self.namespace, self.node_name)
+            )
+            self._frame_publisher = self._session.declare_publisher(
+                frame_key(self.domain_id, self.namespace),
+                congestion_control=zenoh.CongestionControl.DROP,
+                express=True,
+            )
         except BaseException:
             self._session.close()  # type: ignore[no-untyped-call]
             raise
-        self._intrinsics: messages.Intrinsics | None = None
         self._slot = NewestFrameSlot(capacity=4)
-        self._reader = CameraReader(camera, self._slot.put)
+        self._reader = None if camera is None else CameraReader(camera, self._slot.put)
         self._stopping = threading.Event()
+        self._closed = False
         self.frames_sent = 0
         self.send_errors = 0
         self._sender = threading.Thread(
             target=self._send_loop, name="quorvan-publisher", daemon=True
         )
-        self._reader.start()
-        self._sender.start()
+        if self._reader is not None:
+            self._reader.start()
+            self._sender.start()
         self._exit_registration = closing.close_at_exit(self)
 
+    @property
+    def name(self) -> str:
+        """What this sink is, for messages: the node it publishes as."""
+        return f"bus publisher {self.namespace}/{self.node_name}"
+
+    @staticmethod
+    def _choose_endpoints(
+        listen: Sequence[str] | None, connect: Sequence[str] | None
+    ) -> PublisherEndpoints:
+        if listen or connect:
+            what = ", ".join([*(listen or []), *(connect or [])])
+            return PublisherEndpoints(list(listen or []), list(connect or []), f"on {what}")
+        try:
+            return default_publisher_endpoints()
+        except OSError as error:  # PortHeldByOther is no OSError and passes as it is
+            raise RuntimeError(f"cannot reach the bus's port: {error}") from None
+
+    def _intrinsics_for(self, shape: tuple[int, ...]) -> ros_depth.IntrinsicsLike:
+        camera = self._camera
+        if camera is not None:
+            get_intrinsics = getattr(camera, "getIntrinsics", None)
+            if get_intrinsics is not None:
+                try:
+                    reported = get_intrinsics()
+                    if int(reported.width) == int(shape[-1]):
+                        return ros_depth.native_intrinsics(reported)
+                except (AttributeError, RuntimeError, TypeError, ValueError):
+                    pass
+            return conventions.camera_intrinsics(camera, shape)
+        return messages.nominal_intrinsics(int(shape[-1]), int(shape[-2]))
+
     def _refuse_if_running(self, session: zenoh.Session) -> None:
-        token = key(self.name, PUBLISHER_TOKEN_KEY)
-        for reply in session.liveliness().get(token, timeout=1.0):
+        pattern = rmw_zenoh.node_token_pattern(self.domain_id, self.namespace, self.node_name)
+        for reply in session.liveliness().get(pattern, timeout=_NAME_QUERY_S):
             if reply.ok is not None:
                 raise PublisherNameTaken(
-                    f"a publisher named {self.name!r} is already running; "
-                    "stop it or choose another name"
+                    f"a node {self.namespace}/{self.node_name} is already publishing on domain "
+                    f"{self.domain_id}; stop it or choose another namespace (--namespace)"
                 )
 
-    def _refuse_if_name_taken(
-        self, listen_on: Sequence[str], connect: Sequence[str] | None
-    ) -> None:
-        # The endpoint is busy: if it is our own kind with this name, say so.
-        # Whatever holds it may accept connections and never answer, so the
-        # probe gives up on a handshake after a second.
+    def _refuse_if_name_taken(self, where: Sequence[str]) -> None:
+        # The endpoint is busy: if a Zenoh node holds it and our name is taken
+        # there, say so; if something else holds it, say that.
+        if not zenoh_answers(where[0]):
+            port = where[0].rsplit(":", 1)[-1]
+            if port.isdigit():
+                raise RuntimeError(port_held_message(int(port)))
+            return
         try:
-            probe = open_session(
-                [], list(listen_on) + list(connect or []), handshake_timeout_ms=_PROBE_HANDSHAKE_MS
-            )
+            probe = open_session([], list(where), handshake_timeout_ms=1000)
         except zenoh.ZError:
             return
         try:
@@ -143,7 +213,7 @@ class Publisher:
     @property
     def frames_read(self) -> int:
         """Frames taken from the camera."""
-        return self._reader.frames_read
+        return 0 if self._reader is None else self._reader.frames_read
 
     @property
     def frames_dropped(self) -> int:
@@ -156,42 +226,75 @@ class Publisher:
             if snapshot is None:
                 continue
             try:
-                self._send(snapshot)
-                self.frames_sent += 1
+                self.consume(snapshot)
             except (zenoh.ZError, ValueError):
                 self.send_errors += 1
 
-    def _send(self, snapshot: FrameSnapshot) -> None:
-        planes = {
-            "depth": None if snapshot.depth is None else messages.depth_to_metres(snapshot.depth),
-            "amplitude": snapshot.amplitude,
-            "confidence": snapshot.confidence,
-            "raw": snapshot.raw,
-        }
-        present = {leaf: plane for leaf, plane in planes.items() if plane is not None}
-        if self._intrinsics is None or (self._intrinsics.width != snapshot.shape[-1]):
-            self._intrinsics = camera_intrinsics(self._camera, snapshot.shape)
-        payloads = [
-            (leaf, messages.encode_image(plane, snapshot.timestamp))
-            for leaf, plane in present.items()
-        ]
-        payloads.append(
-            (CAMERA_INFO_KEY, messages.encode_camera_info(self._intrinsics, snapshot.timestamp))
-        )
-        attachment = _attachment(snapshot.sequence, time.time_ns(), len(payloads))
-        for leaf, payload in payloads:
-            self._publishers[leaf].put(payload, attachment=attachment)
+    def consume(self, snapshot: FrameSnapshot) -> None:
+        """Publishes one frame: the frame record, its images, its camera info last."""
+        encoded = self._encoder.encode(snapshot)
+        with self._lock:
+            if self._closed:
+                return
+            for_subscriber = sum(1 for message in encoded if message.plane in _SUBSCRIBER_PLANES)
+            self._records_sent += 1
+            self._frame_publisher.put(
+                FRAME_RECORD.pack(
+                    snapshot.sequence,
+                    snapshot.timestamp,
+                    snapshot.capture_ns,
+                    for_subscriber,
+                    self._records_sent,
+                )
+            )
+            for message in encoded:
+                self._topic(message).put(message.data, snapshot.sequence)
+        self.frames_sent += 1
+
+    def _topic(self, message: EncodedMessage) -> _TopicPublisher:
+        # Topics are declared on first use, so the graph shows what the camera
+        # delivers (a depth camera no raw topic, a raw one no depth).
+        publisher = self._topic_publishers.get(message.topic)
+        if publisher is None:
+            qos = (
+                rmw_zenoh.CAMERA_INFO_QOS
+                if message.plane == conventions.PLANE_CAMERA_INFO
+                else rmw_zenoh.SENSOR_DATA_QOS
+            )
+            token = rmw_zenoh.publisher_token(
+                self.domain_id,
+                self._zid,
+                0,
+                self._next_entity_id,
+                self.namespace,
+                self.node_name,
+                message.topic,
+                message.message_type,
+                qos,
+            )
+            self._next_entity_id += 1
+            key = rmw_zenoh.topic_key(self.domain_id, message.topic, message.message_type)
+            publisher = self._topic_publishers[message.topic] = _TopicPublisher(
+                self._session, key, token
+            )
+        return publisher
 
     def close(self) -> None:
         """Stops reading the camera (which stays started) and leaves the bus."""
         if self._stopping.is_set():
             return
         closing.forget(self._exit_registration)
-        self._reader.stop()
+        if self._reader is not None:
+            self._reader.stop()
         self._stopping.set()
         self._slot.close()
-        self._sender.join()
-        self._token.undeclare()  # type: ignore[no-untyped-call]
+        if self._sender.is_alive():
+            self._sender.join()
+        with self._lock:
+            self._closed = True
+            for publisher in self._topic_publishers.values():
+                publisher.undeclare()
+            self._node_token.undeclare()  # type: ignore[no-untyped-call]
         self._session.close()  # type: ignore[no-untyped-call]
 
     def __enter__(self) -> Publisher:
@@ -201,7 +304,16 @@ class Publisher:
         self.close()
 
 
+def _check_node_name(node_name: str) -> str:
+    # A node name is one ROS name token; the namespace check knows the rules.
+    if not isinstance(node_name, str) or "/" in node_name:
+        raise ValueError(f"node name {node_name!r} is one ROS name, without '/'")
+    conventions.normalise_namespace(node_name)
+    return node_name
+
+
 __all__ = [
+    "DEFAULT_NODE_NAME",
     "Publisher",
     "PublisherNameTaken",
     "camera_intrinsics",

@@ -4,6 +4,7 @@ writes the last frame as depth and amplitude pictures.
     quorvan-record --config noise_free --output raw.mcap --output-type raw --frames 60
     quorvan-replay raw.mcap --output pictures
     quorvan-replay raw.mcap --fast --loop 3
+    quorvan-replay cameras.mcap --namespace /right
 """
 
 from __future__ import annotations
@@ -74,6 +75,11 @@ def _parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("--seek", type=float, default=0.0, metavar="SECONDS")
     parser.add_argument(
+        "--namespace",
+        metavar="NS",
+        help="in a recording of several cameras, the one to play (default: the first)",
+    )
+    parser.add_argument(
         "--output",
         type=pathlib.Path,
         default=pathlib.Path("."),
@@ -101,7 +107,9 @@ def _write_pictures(camera: PlaybackCamera, last: Planes, output: pathlib.Path) 
 
 def main(argv: list[str] | None = None) -> int:
     args = _parser().parse_args(argv)
-    camera = PlaybackCamera(args.recording, realtime=not args.fast, loop=args.loop > 1)
+    camera = PlaybackCamera(
+        args.recording, realtime=not args.fast, loop=args.loop > 1, namespace=args.namespace
+    )
     try:
         status = camera.open()
     except (OSError, ValueError) as error:
