@@ -3,8 +3,9 @@
 # every optimised kernel, each instruction-set variant the processor runs
 # forced in turn, beside its scalar reference and beside a memcpy moving as
 # many bytes as the kernel reads and writes; then the whole C++ pipeline over
-# the unpaced emulated kit, the Python per-frame cost, and the depth filters
-# and deprojection from Python beside NumPy. Prints the processor, then per
+# the unpaced emulated kit, the Python per-frame cost, the depth filters
+# and deprojection from Python beside NumPy, and the host clock of two
+# drifting kits (bench/multicamera.py). Prints the processor, then per
 # kernel and variant one line
 #
 #   kernel <name> <variant>: <r>x reference, <m>x memcpy
@@ -87,6 +88,15 @@ if cmake --build "${build_dir}" -j 2 --target quorvan_message_bench >&2; then
         "${python}" "${repo}/bench/message_bench_python.py" --repeat "${processing_repeat}" ||
         echo "(the Python encoding figures need quorvan's dependencies: pip install mcap-ros2-support)"
 fi
+
+# Two emulated kits whose clocks run 200 ppm apart, with 0-8 ms of delivery
+# jitter: the host timestamps' error against the kits' truth, and how many
+# frames group into frame sets (a minute; --quick: 15 s).
+multicamera_seconds=60
+if [[ "${min_time}" == 0.05 ]]; then multicamera_seconds=15; fi
+echo
+PYTHONPATH="${build_dir}/python:${repo}/python${PYTHONPATH:+:${PYTHONPATH}}" \
+    "${python}" "${repo}/bench/multicamera.py" --seconds "${multicamera_seconds}"
 
 # The emulated kit per shipped configuration (bench/kit_rate.cpp); --quick
 # (min_time 0.05) measures each for half a second instead of two.

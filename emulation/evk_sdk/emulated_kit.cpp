@@ -31,6 +31,13 @@ std::unique_ptr<EmulatedKit> EmulatedKit::create(const KitConfig& config, uint32
             return nullptr;
         }
     }
+    // Kit timestamps are unsigned: its clock must not read before zero.
+    const KitClock clock(config.clock, config.seed);
+    if (clock.deviceTime(std::chrono::steady_clock::now()).time_since_epoch().count() < 0) {
+        *error = "clock_offset_ms: " + std::to_string(config.clock.offset_ms) +
+                 " puts the kit's clock before zero (the host's steady clock is younger)";
+        return nullptr;
+    }
     return std::unique_ptr<EmulatedKit>(new EmulatedKit(config, std::move(renderer), buffer_count));
 }
 
@@ -39,6 +46,7 @@ EmulatedKit::EmulatedKit(const KitConfig& config, std::unique_ptr<FrameRenderer>
     : config_(config),
       renderer_(std::move(renderer)),
       faults_(config.faults, config.seed),
+      clock_(config.clock, config.seed),
       pixels_(renderer_->width() * renderer_->height()),
       image_bytes_(pixels_ * bytesPerSample(config.bits_per_pixel)),
       render_in_place_(storesWordsAsIs(config.bits_per_pixel)),
@@ -73,7 +81,7 @@ int EmulatedKit::start() {
         return QUORVAN_EVK_BAD_STATE;
     streaming_ = true;
     ++generation_;
-    schedule_.restart(Clock::now());
+    schedule_.restart(deviceNow());
     capture_calls_ = 0;
     images_delivered_ = 0;
     gap_applied_before_ = 0;
@@ -98,15 +106,28 @@ bool EmulatedKit::waitUntil(std::unique_lock<std::mutex>& lock, Clock::time_poin
 int EmulatedKit::waitForDueImage(std::unique_lock<std::mutex>& lock, int32_t timeout_ms,
                                  uint64_t generation, ScheduledImage* image) {
     const auto limit = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    // The schedule runs on the kit's clock; the image leaves the kit when the
+    // host's clock reaches that moment plus its frame's delivery delay (the
+    // images of a frame travel together). An unpaced image is due whenever
+    // it is asked for, so it has no delay.
+    const bool paced = config_.frame_rate > 0.0;
     for (;;) {
         const auto now = Clock::now();
-        *image = schedule_.next(now);
-        if (image->due <= now)
+        const auto device_now = clock_.deviceTime(now);
+        *image = schedule_.next(device_now);
+        const auto delay =
+            paced ? clock_.deliveryDelay(image->frame_index + 1) : Clock::duration::zero();
+        // Compared on the kit's clock first: converting back to host time
+        // may round a nanosecond past `now`.
+        if (image->due <= device_now && delay == Clock::duration::zero())
             return QUORVAN_EVK_OK;
-        const bool limited = timeout_ms >= 0 && limit < image->due;
+        const auto leaves = clock_.hostTime(image->due) + delay;
+        if (leaves <= now)
+            return QUORVAN_EVK_OK;
+        const bool limited = timeout_ms >= 0 && limit < leaves;
         if (limited && now >= limit)
             return QUORVAN_EVK_TIMEOUT;
-        if (waitUntil(lock, limited ? limit : image->due, generation))
+        if (waitUntil(lock, limited ? limit : leaves, generation))
             return QUORVAN_EVK_NOT_STARTED;
     }
 }
@@ -118,7 +139,7 @@ int EmulatedKit::capture(QuorvanImage* image, int32_t timeout_ms) {
     const uint64_t generation = generation_;
     if (faults_.captureTimesOut(++capture_calls_)) {
         // The image that was due never arrives.
-        schedule_.next(Clock::now());
+        schedule_.next(deviceNow());
         schedule_.consume();
         if (timeout_ms >= 0) {
             const auto wait = std::chrono::milliseconds(faults_.timeoutWaitMs(timeout_ms));

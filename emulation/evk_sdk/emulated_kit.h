@@ -14,6 +14,7 @@
 #include "fault_injector.h"
 #include "frame_renderer.h"
 #include "image_schedule.h"
+#include "kit_clock.h"
 #include "kit_config.h"
 #include "quorvan_evk_sdk.h"
 
@@ -57,10 +58,13 @@ private:
     int waitForDueImage(std::unique_lock<std::mutex>& lock, int32_t timeout_ms, uint64_t generation,
                         ScheduledImage* image);
     double modulationFromRegister() const;
+    // Now on the kit's own clock, which paces and stamps the images.
+    Clock::time_point deviceNow() const { return clock_.deviceTime(Clock::now()); }
 
     const KitConfig config_;
     const std::unique_ptr<FrameRenderer> renderer_;
     const FaultInjector faults_;
+    const KitClock clock_;
     const uint32_t pixels_;
     const uint32_t image_bytes_;
     const bool render_in_place_;  // the stored samples are the words (storesWordsAsIs)

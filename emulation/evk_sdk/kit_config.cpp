@@ -164,6 +164,12 @@ const std::map<std::string, KeyHandler>& keyHandlers() {
                     [](KitConfig& c, uint64_t v) { c.faults.gap_every = uint32_t(v); })},
         {"gap_ms",
          unsignedIn(6, 100000, [](KitConfig& c, uint64_t v) { c.faults.gap_ms = uint32_t(v); })},
+        {"clock_offset_ms",
+         numberIn(-1e9, 1e12, [](KitConfig& c, double v) { c.clock.offset_ms = v; })},
+        {"clock_drift_ppm",
+         numberIn(-10000.0, 10000.0, [](KitConfig& c, double v) { c.clock.drift_ppm = v; })},
+        {"delivery_jitter_ms",
+         numberIn(0.0, 1000.0, [](KitConfig& c, double v) { c.clock.delivery_jitter_ms = v; })},
     };
     return handlers;
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "kit_clock.h"
 #include "scene/scene.h"
 
 namespace Quorvan {
@@ -44,6 +45,7 @@ struct KitConfig {
     double noise_scale = 0.35;
     uint64_t seed = 1;
     KitFaults faults;
+    KitClockSettings clock;  // the kit's clock against the host's (kit_clock.h)
 };
 
 // Parses configuration text. On failure returns false and sets *error to

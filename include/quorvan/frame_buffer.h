@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "quorvan/export.h"
+#include "quorvan/host_time.h"
 #include "quorvan/types.h"
 
 namespace Quorvan {
@@ -24,8 +25,15 @@ public:
     uint64_t getSequence() const { return sequence; }
     void setSequence(uint64_t value) { sequence = value; }
 
+    // The capture time of this frame on the host's clocks, mapped from the
+    // timestamp its sensor gave it (that one stays in the format's
+    // `timestamp`). All zero until the camera fills a frame.
+    const HostTime& getHostTime() const { return host_time; }
+    void setHostTime(const HostTime& value) { host_time = value; }
+
 private:
     uint64_t sequence = 0;
+    HostTime host_time;
 };
 
 class QUORVAN_API RawData : public QuorvanFrameBuffer {

@@ -13,6 +13,8 @@ adds what is written in Python on top of it:
 - :mod:`quorvan.replay`: ``PlaybackCamera``, which plays such a file back
   through the camera's own processing code;
 - :mod:`quorvan.kit_configs`: the shipped kit configurations, by name;
+- :mod:`quorvan.framesets`: ``FrameSets``, which groups frames of several
+  cameras taken at the same moment by their host timestamps;
 - :mod:`quorvan.depth_picture`: depth pictures with their millimetre scale;
 - :mod:`quorvan.live` (the Zenoh bus), :mod:`quorvan.viewer` (a browser page),
   :mod:`quorvan.foxglove_live` and :mod:`quorvan.tools` (the console scripts).
@@ -33,6 +35,7 @@ __all__ = [
     "camera_like",
     "closing",
     "depth_picture",
+    "framesets",
     "kit_configs",
     "messages",
     "record",

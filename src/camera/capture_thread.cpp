@@ -125,8 +125,10 @@ TofErrorCode CaptureThread::analysisFrame(const Stream& stream, uint8_t* cache, 
     sensor_failed = stream.sensor.getFrame(cache, &timestamp) != QuorvanSuccess;
     if (sensor_failed)
         return QuorvanUnkownError;
+    const HostArrival arrival = HostArrival::now();
     QuorvanFrameBuffer& buffer = *node->buffer;
     buffer.setTimestamp(timestamp);
+    buffer.setHostTime(host_clock.map(timestamp, arrival));
 
     const SkipStep step =
         advanceSkipPattern(skip_counter, controls.skipFrame(), controls.skipFrameLoop());

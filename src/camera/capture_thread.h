@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "camera/frame_rate.h"
+#include "camera/host_clock.h"
 #include "camera/stream_health.h"
 #include "processing/capture_filter_chain.h"
 #include "quorvan/types.h"
@@ -82,6 +83,9 @@ private:
     // The filter settings' generation the chain was configured for.
     uint64_t filters_in_force = 0;
     FrameRateMeter rate_meter;
+    // Maps the sensor's timestamps to host time; its history outlives a stop,
+    // since the sensor's clock keeps running.
+    HostClock host_clock;
     // Written by the worker, read by measuredFps from any thread.
     std::atomic<float> fps{0.0f};
 };

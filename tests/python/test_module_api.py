@@ -63,7 +63,8 @@ def test_module_attributes_in_definition_order():
                  "QuorvanTemporalFilter", "QuorvanFilters", "QuorvanFrameIterator",
                  "QuorvanCaptureFilters",
                  "QuorvanPlaybackCamera", "QuorvanMessageEncoder", "QuorvanDepthCodec",
-                 "QuorvanOpticalDepth"]
+                 "QuorvanOpticalDepth",
+                 "QuorvanHostTime", "QuorvanFrameSetMember", "QuorvanFrameSetMatcher"]
     assert public[14:] == additions
     assert all(isinstance(getattr(qdc, name), type) for name in additions)
     assert qdc.__version__ == "dev"
