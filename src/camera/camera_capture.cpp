@@ -2,6 +2,7 @@
 #include "camera/camera_internals.h"
 #include "camera/capture_thread.h"
 #include "camera/frame_pool.h"
+#include "camera/kit_connection_sensor.h"
 #include "quorvan/camera.h"
 
 namespace Quorvan {
@@ -32,7 +33,9 @@ QuorvanFrameBuffer* CameraInternals::requestFrame(QuorvanTOFCamera& camera, int1
 
 FrameStatistics QuorvanTOFCamera::getStatistics() const {
     const std::shared_ptr<FramePool> current = std::atomic_load(&pool);
-    return current ? current->statistics() : FrameStatistics{};
+    FrameStatistics statistics = current ? current->statistics() : FrameStatistics{};
+    addConnectionStatistics(sensor.get(), &statistics);
+    return statistics;
 }
 
 bool QuorvanTOFCamera::isStreaming() const {
