@@ -76,12 +76,17 @@ std::string KitConnectionSensor::innerPath() const {
 
 int KitConnectionSensor::open(QuorvanTOFCamera& camera) {
     std::lock_guard<std::mutex> lock(inner_mutex_);
-    serial_ = resolveSerial();
-    inner_ = std::make_unique<QuorvanTOFUSBSensor>(innerPath().c_str(), index_);
     have_range_ = false;
     away_ = false;
     auto_reconnect_.store(false);
-    return inner_->open(camera);
+    // Kit 0 opens by the plain path, so a configuration that does not load
+    // is reported once, by the open; its serial is looked up afterwards.
+    serial_ = index_ != 0 ? resolveSerial() : path_.serial;
+    inner_ = std::make_unique<QuorvanTOFUSBSensor>(innerPath().c_str(), index_);
+    const int opened = inner_->open(camera);
+    if (opened == QuorvanSuccess && serial_.empty())
+        serial_ = resolveSerial();
+    return opened;
 }
 
 int KitConnectionSensor::close() {

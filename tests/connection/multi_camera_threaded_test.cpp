@@ -11,6 +11,7 @@
 #include "connection/kit_set_environment.h"
 #include "quorvan/camera.h"
 #include "quorvan/camera_connection.h"
+#include "quorvan_evk_emulator.h"
 #include "support/test_deadlines.h"
 
 namespace Quorvan {
@@ -66,6 +67,58 @@ TEST(MultiCamera, ThreeKitsStreamAtOnceEachItsOwnScene) {
     EXPECT_NE(centre_depth[0], centre_depth[1]);
     EXPECT_NE(centre_depth[0], centre_depth[2]);
     EXPECT_NE(centre_depth[1], centre_depth[2]);
+}
+
+TEST(MultiCamera, AReconnectOnTheCaptureThreadRacesNoneOfTheApplicationsCalls) {
+    QuorvanTOFCamera unplugged;
+    QuorvanTOFCamera neighbour;
+    ASSERT_EQ(openBySerial(unplugged, "MULTI-A"), QuorvanSuccess);
+    ASSERT_EQ(openBySerial(neighbour, "MULTI-B"), QuorvanSuccess);
+    ASSERT_EQ(setAutoReconnect(unplugged, true), QuorvanSuccess);
+    ASSERT_EQ(unplugged.start(FrameType::DEPTH), QuorvanSuccess);
+    ASSERT_EQ(neighbour.start(FrameType::DEPTH), QuorvanSuccess);
+    const int16_t wait = testing_support::frameDeadlineMs(2000);
+
+    // The application keeps asking while the kit comes and goes.
+    std::atomic<bool> done{false};
+    std::atomic<int> neighbour_frames{0};
+    std::thread asker([&] {
+        while (!done.load()) {
+            (void)unplugged.getStatistics();
+            (void)takeConnectionEvents(unplugged);
+            if (QuorvanFrameBuffer* frame = unplugged.requestFrame(5))
+                unplugged.releaseFrame(frame);
+        }
+    });
+    std::thread other([&] {
+        while (!done.load()) {
+            if (QuorvanFrameBuffer* frame = neighbour.requestFrame(wait)) {
+                neighbour.releaseFrame(frame);
+                ++neighbour_frames;
+            }
+        }
+    });
+    const auto limit = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(testing_support::scaledDeadlineMs(5000));
+    for (uint64_t cycle = 1; cycle <= 2; ++cycle) {
+        ASSERT_EQ(QuorvanEvkSetAttached("MULTI-A", 0), 0);
+        while (unplugged.getStatistics().disconnects < cycle &&
+               std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(QuorvanEvkSetAttached("MULTI-A", 1), 0);
+        while (unplugged.getStatistics().reconnects < cycle &&
+               std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    done.store(true);
+    asker.join();
+    other.join();
+    EXPECT_EQ(unplugged.getStatistics().reconnects, 2u);
+    // The neighbour never noticed.
+    EXPECT_GT(neighbour_frames.load(), 0);
+    EXPECT_EQ(neighbour.getStatistics().disconnects, 0u);
+    EXPECT_EQ(unplugged.stop(), QuorvanSuccess);
+    EXPECT_EQ(neighbour.stop(), QuorvanSuccess);
 }
 
 }  // namespace
