@@ -59,8 +59,8 @@ public:
         return wrap(inner_->createUSBSensor(config_path, index));
     }
     std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t platform, float modulation_frequency,
-                                                     int32_t range, uint8_t sample_shift) override {
-        return inner_->createHQVGADevice(platform, modulation_frequency, range, sample_shift);
+                                                     int32_t range) override {
+        return inner_->createHQVGADevice(platform, modulation_frequency, range);
     }
     std::unique_ptr<QuorvanDevice> createVGADevice(int32_t platform, int32_t width,
                                                    int32_t height) override {

@@ -26,10 +26,11 @@ public:
     // A USB evaluation-kit sensor; `config_path` is empty for the default kit.
     virtual std::unique_ptr<QuorvanTOFSensor> createUSBSensor(const char* config_path,
                                                               uint32_t index) = 0;
+    // The 240x180 device; its raw sample shift is the host's (`platform`),
+    // which the factory looks up itself.
     virtual std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t platform,
                                                              float modulation_frequency,
-                                                             int32_t range,
-                                                             uint8_t sample_shift) = 0;
+                                                             int32_t range) = 0;
     virtual std::unique_ptr<QuorvanDevice> createVGADevice(int32_t platform, int32_t width,
                                                            int32_t height) = 0;
 };

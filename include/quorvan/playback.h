@@ -95,7 +95,7 @@ public:
     std::unique_ptr<QuorvanTOFSensor> createUSBSensor(const char* config_path,
                                                       uint32_t index) override;
     std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t platform, float modulation_frequency,
-                                                     int32_t range, uint8_t sample_shift) override;
+                                                     int32_t range) override;
     std::unique_ptr<QuorvanDevice> createVGADevice(int32_t platform, int32_t width,
                                                    int32_t height) override;
 

@@ -37,8 +37,8 @@ from foxglove.messages import (
 
 from . import closing, messages
 from .camera_like import CameraLike
-from .live.camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
 from .live.publisher import camera_intrinsics
+from .stream import CameraReader, FrameSnapshot, NewestFrameSlot
 
 TOPIC_DEPTH = "/quorvan/depth"
 TOPIC_AMPLITUDE = "/quorvan/amplitude"

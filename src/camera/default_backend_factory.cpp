@@ -4,10 +4,10 @@
 #include "camera/kit_bus.h"
 #include "camera/kit_connection_sensor.h"
 #include "csi/csi_sensor.h"
-#include "csi/host_platform.h"
 #include "device/hqvga_device.h"
 #include "device/usb_sensor.h"
 #include "device/vga_device.h"
+#include "host/host_platform.h"
 #include "quorvan/backend_factory.h"
 #include "system/kernel_interface.h"
 
@@ -31,9 +31,9 @@ public:
     }
 
     std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t platform, float modulation_frequency,
-                                                     int32_t range, uint8_t sample_shift) override {
+                                                     int32_t range) override {
         return std::make_unique<QuorvanDeviceHQVGA>(platform, modulation_frequency, range,
-                                                    sample_shift);
+                                                    hqvgaSampleShift(platform));
     }
 
     std::unique_ptr<QuorvanDevice> createVGADevice(int32_t platform, int32_t width,

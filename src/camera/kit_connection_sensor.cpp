@@ -20,7 +20,7 @@ public:
     std::unique_ptr<QuorvanTOFSensor> createUSBSensor(const char*, uint32_t) override {
         return nullptr;
     }
-    std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t, float, int32_t, uint8_t) override {
+    std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t, float, int32_t) override {
         return nullptr;
     }
     std::unique_ptr<QuorvanDevice> createVGADevice(int32_t, int32_t, int32_t) override {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "csi/host_profile.h"
+#include "csi/csi_host_profile.h"
 #include "csi/sensor_discovery.h"
 #include "csi/v4l2_records.h"
 #include "log/log.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "csi/host_profile.h"
+#include "csi/csi_host_profile.h"
 #include "csi/v4l2_requests.h"
 #include "log/log.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "csi/capture_node.h"
-#include "csi/host_profile.h"
+#include "csi/csi_host_profile.h"
 #include "csi/media_graph.h"
 #include "quorvan/types.h"
 #include "system/kernel_line_reader.h"

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <linux/videodev2.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>

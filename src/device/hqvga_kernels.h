@@ -7,13 +7,15 @@
 
 #include <cstdint>
 
+#include "device/sensor_sizes.h"
+
 namespace Quorvan {
 namespace hqvga {
 
-constexpr int kWidth = 240;
-constexpr int kHeight = 180;
+constexpr int kWidth = kHQVGASize.width;
+constexpr int kHeight = kHQVGASize.height;
 constexpr int kPixels = kWidth * kHeight;  // samples per phase image
-constexpr int kPhases = 4;
+constexpr int kPhases = kHQVGASubframes;
 
 // Low 11 bits of (raw >> shift) as a two's-complement value, times 16. A
 // shift of 16 or more leaves nothing of the sample.
@@ -27,7 +29,7 @@ inline int16_t convertSample(uint16_t raw, uint8_t shift) {
 void unpackRaw(const uint16_t* cache, int16_t* raw, uint8_t shift);
 
 // Depth in millimetres, amplitude and confidence (identical) for each pixel.
-// Range 2000 selects the alternate phase pairing.
+// The short range mode (range_modes.h) selects the alternate phase pairing.
 void computeDepth(const uint16_t* cache, float* depth, float* amplitude, float* confidence,
                   int32_t range, float modulation_frequency, uint8_t shift);
 

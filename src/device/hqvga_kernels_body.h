@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "device/hqvga_kernels.h"
+#include "device/range_modes.h"
 
 #define QUORVAN_KERNEL_INLINE inline __attribute__((always_inline))
 
@@ -90,7 +91,7 @@ inline PhasePairing pairingFor(const uint16_t* cache, int32_t range) {
     const uint16_t* p1 = cache + kPixels;
     const uint16_t* p2 = cache + 2 * kPixels;
     const uint16_t* p3 = cache + 3 * kPixels;
-    if (range == 2000)
+    if (range == kShortRangeMode.millimetres)
         return {p1, p3, p2, p0};
     return {p2, p0, p3, p1};
 }

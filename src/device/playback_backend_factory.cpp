@@ -1,15 +1,16 @@
 // The factory and raw-plane conversion behind playback (quorvan/playback.h).
-#include "csi/host_platform.h"
 #include "device/playback_sensor.h"
+#include "device/sensor_sizes.h"
+#include "host/host_platform.h"
 #include "quorvan/playback.h"
 
 namespace Quorvan {
 
 namespace {
 
-constexpr size_t kHQVGAWidth = 240;
-constexpr size_t kHQVGAHeight = 180;
-constexpr size_t kHQVGAPhases = 4;
+constexpr size_t kHQVGAWidth = kHQVGASize.width;
+constexpr size_t kHQVGAHeight = kHQVGASize.height;
+constexpr size_t kHQVGAPhases = kHQVGASubframes;
 constexpr size_t kHQVGASamples = kHQVGAWidth * kHQVGAHeight * kHQVGAPhases;
 // The raw plane holds each signed 11-bit sample code times 16; the device
 // reads only those 11 bits of a cache sample (at shift 0).
@@ -49,9 +50,8 @@ std::unique_ptr<QuorvanTOFSensor> PlaybackBackendFactory::createUSBSensor(const 
 
 std::unique_ptr<QuorvanDevice> PlaybackBackendFactory::createHQVGADevice(int32_t platform,
                                                                          float modulation_frequency,
-                                                                         int32_t range,
-                                                                         uint8_t sample_shift) {
-    return devices_->createHQVGADevice(platform, modulation_frequency, range, sample_shift);
+                                                                         int32_t range) {
+    return devices_->createHQVGADevice(platform, modulation_frequency, range);
 }
 
 std::unique_ptr<QuorvanDevice> PlaybackBackendFactory::createVGADevice(int32_t platform,

@@ -1,7 +1,8 @@
-// The sensor's two range modes and everything that belongs to each: the range
-// callers name, the modulation frequency the depth is computed with, and what
-// each backend writes to make the sensor modulate at that frequency. Every
-// place that selects or interprets a range reads it from this one table.
+// The ranges of both sensors. The 240x180 sensor has two range modes, each
+// with the range callers name, the modulation frequency the depth is computed
+// with, and what each backend writes to make the sensor modulate at that
+// frequency; the 640x480 sensor's range follows from its frequency mode.
+// Every place that selects or interprets a range reads it from here.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +32,11 @@ inline constexpr const RangeMode* kRangeModes[] = {&kShortRangeMode, &kLongRange
 
 // The range a camera starts in.
 inline constexpr const RangeMode& kInitialRangeMode = kLongRangeMode;
+
+// The 640x480 sensor measures unambiguously to 1250 mm with one modulation
+// frequency and to 4500 mm with two; its RANGE control reports which.
+inline constexpr int32_t kVGASingleFrequencyRangeMm = 1250;
+inline constexpr int32_t kVGADoubleFrequencyRangeMm = 4500;
 
 // The mode a range in millimetres names, or null for any other value.
 inline const RangeMode* rangeModeForMillimetres(int32_t millimetres) {

@@ -5,19 +5,19 @@
 #include <ctime>
 
 #include "device/default_config_files.h"
+#include "device/range_modes.h"
+#include "device/sensor_sizes.h"
 #include "log/log.h"
 #include "quorvan/sensor.h"
 
 namespace Quorvan {
 namespace {
 
-constexpr int32_t kFullWidth = 640;
-constexpr int32_t kFullHeight = 480;
-constexpr int32_t kHalfWidth = 320;
-constexpr int32_t kHalfHeight = 240;
+constexpr int32_t kFullWidth = kVGAFullSize.width;
+constexpr int32_t kFullHeight = kVGAFullSize.height;
+constexpr int32_t kHalfWidth = kVGAHalfSize.width;
+constexpr int32_t kHalfHeight = kVGAHalfSize.height;
 constexpr int32_t kRawPlaneKind = 2;
-constexpr int32_t kSingleRangeMm = 1250;
-constexpr int32_t kDoubleRangeMm = 4500;
 constexpr long kCloseDelayNs = 500L * 1000L * 1000L;
 constexpr char kCalibrationFile[] = "cali.bin";
 
@@ -274,7 +274,7 @@ int QuorvanDeviceVGA::getControl(CameraCtrl control, int* value) {
     }
     switch (control) {
         case CameraCtrl::RANGE:
-            *value = singleFrequency() ? kSingleRangeMm : kDoubleRangeMm;
+            *value = singleFrequency() ? kVGASingleFrequencyRangeMm : kVGADoubleFrequencyRangeMm;
             return QuorvanSuccess;
         case CameraCtrl::FMT_WIDTH:
             *value = width.load();

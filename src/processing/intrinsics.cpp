@@ -2,10 +2,11 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
+
+#include "system/kernel_files.h"
 
 namespace Quorvan {
 
@@ -15,21 +16,14 @@ constexpr double kPi = 3.14159265358979323846;
 
 // A calibration file is a dozen short lines; anything this large is the wrong
 // file (a device node such as /dev/zero never ends), so reading stops here.
-constexpr std::streamsize kMaxIntrinsicsFileBytes = 64 * 1024;
+constexpr std::size_t kMaxIntrinsicsFileBytes = 64 * 1024;
 
 // The whole file, or false when it cannot be read, is larger than the bound
 // or holds a NUL byte (text after it would be invisible to a reader of the
 // file, so it is refused rather than silently cut).
 bool readBoundedText(const char* path, std::string* text) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return false;
-    text->assign(static_cast<std::size_t>(kMaxIntrinsicsFileBytes) + 1, '\0');
-    file.read(text->data(), kMaxIntrinsicsFileBytes + 1);
-    if (file.bad() || file.gcount() > kMaxIntrinsicsFileBytes)
-        return false;
-    text->resize(static_cast<std::size_t>(file.gcount()));
-    return text->find('\0') == std::string::npos;
+    return readWholeFile(linuxKernel(), path, kMaxIntrinsicsFileBytes, text) &&
+           text->find('\0') == std::string::npos;
 }
 
 std::string trimmed(const std::string& text) {

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "processing/processing_variants.h"
+#include "system/kernel_files.h"
 
 namespace Quorvan {
 
@@ -83,26 +83,28 @@ TofErrorCode writePly(const char* path, const float* xyz, std::size_t point_coun
     for (std::size_t i = 0; i < point_count; ++i)
         finite += std::isfinite(xyz[3 * i]) && std::isfinite(xyz[3 * i + 1]) &&
                   std::isfinite(xyz[3 * i + 2]);
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "wb"), std::fclose);
-    if (!file)
-        return QuorvanUnkownError;
     std::string header = "ply\nformat binary_little_endian 1.0\ncomment units millimetres\n";
     header += "element vertex " + std::to_string(finite) + "\n";
     header += "property float x\nproperty float y\nproperty float z\n";
     if (rgb != nullptr)
         header += "property uchar red\nproperty uchar green\nproperty uchar blue\n";
     header += "end_header\n";
-    bool ok = std::fwrite(header.data(), 1, header.size(), file.get()) == header.size();
+    // The whole file is built in memory and written at once: a cloud of the
+    // largest sensor is a few megabytes.
+    const std::size_t vertex_bytes = 3 * sizeof(float) + (rgb != nullptr ? 3 : 0);
+    std::string file = std::move(header);
+    file.reserve(file.size() + finite * vertex_bytes);
     // PLY's binary_little_endian matches the in-memory floats of every host
     // this SDK builds for (x86-64 and aarch64).
-    for (std::size_t i = 0; ok && i < point_count; ++i) {
+    for (std::size_t i = 0; i < point_count; ++i) {
         const float* point = xyz + 3 * i;
         if (!(std::isfinite(point[0]) && std::isfinite(point[1]) && std::isfinite(point[2])))
             continue;
-        ok = std::fwrite(point, sizeof(float), 3, file.get()) == 3 &&
-             (rgb == nullptr || std::fwrite(rgb + 3 * i, 1, 3, file.get()) == 3);
+        file.append(reinterpret_cast<const char*>(point), 3 * sizeof(float));
+        if (rgb != nullptr)
+            file.append(reinterpret_cast<const char*>(rgb + 3 * i), 3);
     }
-    ok = std::fclose(file.release()) == 0 && ok;
+    const bool ok = writeWholeFile(linuxKernel(), path, file.data(), file.size());
     return ok ? QuorvanSuccess : QuorvanUnkownError;
 }
 

@@ -1,6 +1,8 @@
 // Every call the product makes into the operating system goes through
 // KernelInterface: the CSI backend, host detection, the I2C helpers, the
-// 640x480 device's calibration mapping and its configuration-file writer.
+// 640x480 device's calibration mapping and its configuration-file writer,
+// and whole-file reads and writes (kernel_files.h) for calibration texts and
+// point clouds.
 // The Linux implementation forwards each call unchanged; tests substitute a
 // simulated board.
 //

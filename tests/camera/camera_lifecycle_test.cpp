@@ -42,7 +42,7 @@ TEST_F(CameraLifecycle, StartUpAndShutdownOrder) {
         "factory.detectPlatform",
         "factory.createUSBSensor(,0)",
         "sensor1.open",
-        "factory.createHQVGADevice(3,37500000.0,4000,4)",
+        "factory.createHQVGADevice(3,37500000.0,4000)",
         "device1.open",
         "device1.setControl(0,4000)",
         "device1.configureSensor",
@@ -185,7 +185,7 @@ TEST_F(CameraLifecycle, ReopeningReplacesSensorAndDeviceDeviceFirst) {
     EXPECT_EQ(
         lifecycleCalls(),
         (Calls{"factory.createUSBSensor(,1)", "device1.destroy", "sensor1.destroy", "sensor2.open",
-               "factory.createHQVGADevice(0,37500000.0,4000,0)", "device2.open"}));
+               "factory.createHQVGADevice(0,37500000.0,4000)", "device2.open"}));
     EXPECT_EQ(factory->lastDevice()->boundSensor(), factory->lastSensor());
 }
 

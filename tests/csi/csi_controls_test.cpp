@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "csi/host_platform.h"
 #include "csi_rig.h"
+#include "host/host_platform.h"
 
 namespace Quorvan {
 namespace {

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "csi/host_platform.h"
+#include "host/host_platform.h"
 #include "quorvan/camera.h"
 #include "support/simulated_board.h"
 #include "support/simulated_board_factory.h"
@@ -95,7 +95,7 @@ TEST_P(CsiEndToEnd, DepthMatchesTheSceneAndNothingLeaks) {
     // A millisecond per buffer keeps the capture thread from spinning.
     board.kernel().setDequeuePacing(std::chrono::milliseconds(1));
     {
-        QuorvanTOFCamera camera(std::make_shared<simulation::SimulatedBoardFactory>(board));
+        QuorvanTOFCamera camera(simulation::boardFactory(board));
         // Jetson hosts have no sensor sub-device, so the range cannot reach
         // the sensor; the failure is reported and streaming goes on.
         testing::internal::CaptureStderr();
@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(Hosts, CsiEndToEnd,
 TEST(CsiEndToEndUnknownHost, OpenFailsWithSystemError) {
     SimulatedBoard board(OTHER);
     {
-        QuorvanTOFCamera camera(std::make_shared<simulation::SimulatedBoardFactory>(board));
+        QuorvanTOFCamera camera(simulation::boardFactory(board));
         testing::internal::CaptureStderr();
         EXPECT_EQ(camera.open(Connection::CSI, 0), QuorvanSystemError);
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -155,7 +155,7 @@ TEST(CsiEndToEndFaults, DriverHiccupsCostFramesNotTheCamera) {
     board.kernel().injectFault({simulation::KernelCall::Ioctl, VIDIOC_DQBUF, "", EINTR, 30, 3});
     board.kernel().injectFault({simulation::KernelCall::Ioctl, VIDIOC_DQBUF, "", EIO, 40, 1});
     {
-        QuorvanTOFCamera camera(std::make_shared<simulation::SimulatedBoardFactory>(board));
+        QuorvanTOFCamera camera(simulation::boardFactory(board));
         ASSERT_EQ(camera.open(Connection::CSI, 0), QuorvanSuccess);
         ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
         int good_frames = 0;
@@ -185,7 +185,7 @@ TEST(CsiEndToEndControls, ControlsWhileStreaming) {
     options.source = scene;
     SimulatedBoard board(options);
     board.kernel().setDequeuePacing(std::chrono::milliseconds(1));
-    QuorvanTOFCamera camera(std::make_shared<simulation::SimulatedBoardFactory>(board));
+    QuorvanTOFCamera camera(simulation::boardFactory(board));
     ASSERT_EQ(camera.open(Connection::CSI, 0), QuorvanSuccess);
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
     // The 240x180 device passes range writes and every read except the

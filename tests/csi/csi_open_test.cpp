@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <string>
 
-#include "csi/host_platform.h"
 #include "csi_rig.h"
+#include "host/host_platform.h"
 #include "system/ioctl_retry.h"
 
 namespace Quorvan {
@@ -243,7 +243,7 @@ TEST(CsiOpen, FailedSizeReadStillReportsTheSampleFormat) {
 TEST(CsiOpen, DestroyingAnOpenSensorReleasesIt) {
     SimulatedBoard board(RADXA_ROCK);
     {
-        QuorvanTOFCamera camera(std::make_shared<simulation::SimulatedBoardFactory>(board));
+        QuorvanTOFCamera camera(simulation::boardFactory(board));
         QuorvanTOFCSISensor sensor(SimulatedBoard::kVideoNode, RADXA_ROCK, board.kernel());
         ASSERT_EQ(sensor.open(camera), 0);
         ASSERT_EQ(sensor.open(camera), 0);  // a second open does not leak the first

@@ -18,7 +18,7 @@ struct CsiRig {
     explicit CsiRig(int32_t platform) : CsiRig(boardOptions(platform)) {}
     explicit CsiRig(simulation::BoardOptions options)
         : board(std::move(options)),
-          camera(std::make_shared<simulation::SimulatedBoardFactory>(board)),
+          camera(simulation::boardFactory(board)),
           sensor(simulation::SimulatedBoard::kVideoNode, board.platform(), board.kernel()) {}
 
     static simulation::BoardOptions boardOptions(int32_t platform) {

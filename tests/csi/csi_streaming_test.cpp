@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "csi/host_platform.h"
 #include "csi/line_copy.h"
 #include "csi_rig.h"
+#include "host/host_platform.h"
 #include "support/driver_layout.h"
 
 namespace Quorvan {

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "csi/host_platform.h"
 #include "csi/i2c_bus.h"
+#include "host/host_platform.h"
 #include "quorvan/i2c.h"
 #include "support/simulated_board.h"
 #include "support/simulated_i2c_adapter.h"

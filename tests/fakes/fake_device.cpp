@@ -29,24 +29,9 @@ int FakeDevice::open(QuorvanTOFSensor* bound) {
     return config.open_result;
 }
 
-int FakeDevice::close() {
-    log->record(name + ".close");
-    return config.close_result;
-}
-
-int FakeDevice::configureSensor() {
-    log->record(name + ".configureSensor");
-    return config.configure_result;
-}
-
-int FakeDevice::startProcessing() {
-    log->record(name + ".startProcessing");
-    return config.start_processing_result;
-}
-
-int FakeDevice::stop() {
-    log->record(name + ".stop");
-    return config.stop_result;
+int FakeDevice::logged(const char* call, int result) {
+    log->record(name + "." + call);
+    return result;
 }
 
 int FakeDevice::setControl(CameraCtrl control, int value) {

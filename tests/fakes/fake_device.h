@@ -33,10 +33,13 @@ public:
     DeviceType getDeviceType() override { return type; }
     void getFrameFormats(PlaneDescriptor& raw, PlaneDescriptor& depth) override;
     int open(QuorvanTOFSensor* sensor) override;
-    int close() override;
-    int configureSensor() override;
-    int startProcessing() override;
-    int stop() override;
+    // The lifecycle calls only log themselves and answer as configured.
+    int close() override { return logged("close", config.close_result); }
+    int configureSensor() override { return logged("configureSensor", config.configure_result); }
+    int startProcessing() override {
+        return logged("startProcessing", config.start_processing_result);
+    }
+    int stop() override { return logged("stop", config.stop_result); }
     int setControl(CameraCtrl control, int value) override;
     int setControlExt(CameraCtrl control, const char* text) override;
     int getControl(CameraCtrl control, int* value) override;
@@ -61,6 +64,8 @@ public:
     std::atomic<uint64_t> phase_calls{0};
 
 private:
+    int logged(const char* call, int result);
+
     std::shared_ptr<CallLog> log;
 };
 

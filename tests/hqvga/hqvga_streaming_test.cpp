@@ -10,6 +10,8 @@
 
 #include "device/hqvga_device.h"
 #include "fakes/call_log.h"
+#include "fakes/fake_backend_factory.h"
+#include "host/host_platform.h"
 #include "hqvga/hqvga_test_support.h"
 #include "quorvan/camera.h"
 #include "support/test_deadlines.h"
@@ -95,24 +97,15 @@ private:
     uint64_t frames = 0;
 };
 
-class PhaseSensorFactory final : public BackendFactory {
-public:
-    int32_t detectPlatform() override { return 0; }
-    std::unique_ptr<QuorvanTOFSensor> createCSISensor(const char*, int32_t) override {
-        return nullptr;
-    }
-    std::unique_ptr<QuorvanTOFSensor> createUSBSensor(const char*, uint32_t) override {
+// A factory whose USB sensor is a PhaseSensor, with the library's devices.
+std::shared_ptr<fakes::FakeBackendFactory> phaseSensorFactory() {
+    auto factory = std::make_shared<fakes::FakeBackendFactory>();
+    factory->make_usb_sensor = [log = factory->log](const char*, uint32_t) {
         return std::make_unique<PhaseSensor>(log);
-    }
-    std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t platform, float frequency,
-                                                     int32_t range, uint8_t shift) override {
-        return std::make_unique<QuorvanDeviceHQVGA>(platform, frequency, range, shift);
-    }
-    std::unique_ptr<QuorvanDevice> createVGADevice(int32_t, int32_t, int32_t) override {
-        return nullptr;
-    }
-    std::shared_ptr<fakes::CallLog> log = std::make_shared<fakes::CallLog>();
-};
+    };
+    factory->useLibraryDevices();
+    return factory;
+}
 
 float nextDepth(QuorvanTOFCamera& camera) {
     QuorvanFrameBuffer* frame = camera.requestFrame(testing_support::frameDeadlineMs(2000));
@@ -126,7 +119,7 @@ float nextDepth(QuorvanTOFCamera& camera) {
 }
 
 TEST(HQVGACamera, StreamsDepthAndFollowsRangeAcrossRestarts) {
-    auto factory = std::make_shared<PhaseSensorFactory>();
+    auto factory = phaseSensorFactory();
     QuorvanTOFCamera camera(factory);
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "csi/csi_rig.h"
-#include "csi/host_platform.h"
 #include "csi/i2c_bus.h"
+#include "host/host_platform.h"
 #include "quorvan/log.h"
 
 namespace Quorvan {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "csi/csi_rig.h"
-#include "csi/host_platform.h"
 #include "csi/i2c_bus.h"
+#include "host/host_platform.h"
 #include "log/recorded_log.h"
 
 namespace Quorvan {

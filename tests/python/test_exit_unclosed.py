@@ -50,7 +50,7 @@ EVERY_CLASS = """
     import QuorvanDepthCamera as qdc
     from quorvan.foxglove_live import FoxgloveLiveServer
     from quorvan.live import Publisher, Subscriber
-    from quorvan.live.camera_reader import CameraReader, NewestFrameSlot
+    from quorvan.stream import CameraReader, NewestFrameSlot
     from quorvan.record import Recorder
     from quorvan.replay import PlaybackCamera
     from quorvan.viewer import ViewerServer

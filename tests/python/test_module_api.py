@@ -62,7 +62,8 @@ def test_module_attributes_in_definition_order():
     additions = ["QuorvanStatistics", "QuorvanIntrinsics", "QuorvanDeprojector",
                  "QuorvanTemporalFilter", "QuorvanFilters", "QuorvanFrameIterator",
                  "QuorvanCaptureFilters",
-                 "QuorvanPlaybackCamera", "QuorvanMessageEncoder", "QuorvanDepthCodec"]
+                 "QuorvanPlaybackCamera", "QuorvanMessageEncoder", "QuorvanDepthCodec",
+                 "QuorvanAttachedCamera", "QuorvanConnectionEvent"]
     assert public[14:] == additions
     assert all(isinstance(getattr(qdc, name), type) for name in additions)
     assert qdc.__version__ == "dev"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "csi/csi_sensor.h"
-#include "csi/host_platform.h"
+#include "host/host_platform.h"
 #include "host_stage.h"
 #include "quorvan/camera.h"
 #include "vivid_node.h"

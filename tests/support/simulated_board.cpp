@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "csi/host_platform.h"
+#include "host/host_platform.h"
 
 namespace Quorvan {
 namespace simulation {

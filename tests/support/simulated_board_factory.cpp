@@ -1,38 +1,20 @@
 #include "support/simulated_board_factory.h"
 
 #include "csi/csi_sensor.h"
-#include "csi/host_platform.h"
-#include "device/hqvga_device.h"
-#include "device/vga_device.h"
+#include "host/host_platform.h"
 
 namespace Quorvan {
 namespace simulation {
 
-int32_t SimulatedBoardFactory::detectPlatform() {
-    return detectHostPlatform(board.kernel());
-}
-
-std::unique_ptr<QuorvanTOFSensor> SimulatedBoardFactory::createCSISensor(const char* node_path,
-                                                                         int32_t platform) {
-    return std::make_unique<QuorvanTOFCSISensor>(node_path, platform, board.kernel());
-}
-
-std::unique_ptr<QuorvanTOFSensor> SimulatedBoardFactory::createUSBSensor(const char*, uint32_t) {
-    return nullptr;  // the board has no USB kit
-}
-
-std::unique_ptr<QuorvanDevice> SimulatedBoardFactory::createHQVGADevice(int32_t platform,
-                                                                        float modulation_frequency,
-                                                                        int32_t range,
-                                                                        uint8_t sample_shift) {
-    return std::make_unique<QuorvanDeviceHQVGA>(platform, modulation_frequency, range,
-                                                sample_shift);
-}
-
-std::unique_ptr<QuorvanDevice> SimulatedBoardFactory::createVGADevice(int32_t platform,
-                                                                      int32_t width,
-                                                                      int32_t height) {
-    return std::make_unique<QuorvanDeviceVGA>(platform, width, height);
+std::shared_ptr<fakes::FakeBackendFactory> boardFactory(SimulatedBoard& board) {
+    auto factory = std::make_shared<fakes::FakeBackendFactory>();
+    factory->detect_platform = [&board] { return detectHostPlatform(board.kernel()); };
+    factory->make_csi_sensor = [&board](const char* node_path, int32_t platform) {
+        return std::make_unique<QuorvanTOFCSISensor>(node_path, platform, board.kernel());
+    };
+    factory->make_usb_sensor = [](const char*, uint32_t) { return nullptr; };
+    factory->useLibraryDevices();
+    return factory;
 }
 
 }  // namespace simulation

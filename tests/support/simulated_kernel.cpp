@@ -241,8 +241,14 @@ ssize_t SimulatedKernel::write(int fd, const void* buffer, size_t size) {
     }
     if (faultHits(KernelCall::Write, open_file->path, 0))
         return -1;
-    files[open_file->path].append(static_cast<const char*>(buffer), size);
-    return static_cast<ssize_t>(size);
+    const size_t count = write_limit > 0 ? std::min(size, write_limit) : size;
+    files[open_file->path].append(static_cast<const char*>(buffer), count);
+    return static_cast<ssize_t>(count);
+}
+
+void SimulatedKernel::limitWritesTo(size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex);
+    write_limit = bytes;
 }
 
 void* SimulatedKernel::mmap(void* /*address*/, size_t length, int /*protection*/, int /*flags*/,

@@ -75,6 +75,9 @@ public:
     // Dequeue requests wait this long (outside the lock) before they are
     // answered, so a streaming test does not spin a core.
     void setDequeuePacing(std::chrono::microseconds pacing);
+    // Each write takes at most this many bytes (0: all), as a pipe or a full
+    // disk may; writers must continue where a short write stopped.
+    void limitWritesTo(size_t bytes);
 
     // Observation.
     int openDescriptorCount() const;
@@ -147,6 +150,7 @@ private:
     std::vector<std::string> opened_paths;
     std::vector<IoctlRecord> ioctl_log;
     int next_descriptor = 100;
+    size_t write_limit = 0;
     std::atomic<int64_t> dequeue_pacing_us{0};
 };
 

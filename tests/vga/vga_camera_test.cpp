@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "device/vga_device.h"
+#include "fakes/fake_backend_factory.h"
 #include "quorvan/camera.h"
 #include "support/test_deadlines.h"
 #include "vga/fake_vga_sensor.h"
@@ -27,36 +27,28 @@ using testing_support::ScopedWorkingDirectory;
 
 const int16_t kFrameTimeoutMs = testing_support::frameDeadlineMs(3000);
 
-// Hands the camera one FakeVgaSensor (as its USB sensor) and real 640x480
-// devices.
-class VgaTestFactory final : public BackendFactory {
-public:
-    VgaTestFactory(uint32_t width, uint32_t height) : width(width), height(height) {}
-    int32_t detectPlatform() override { return 0; }
-    std::unique_ptr<QuorvanTOFSensor> createCSISensor(const char*, int32_t) override {
-        return nullptr;
+// Hands the camera one FakeVgaSensor (as its USB sensor) and the library's
+// 640x480 device. Outlives the camera it is given to.
+struct VgaKit {
+    VgaKit(uint32_t width, uint32_t height) {
+        factory->make_usb_sensor = [this, width, height](const char*, uint32_t) {
+            auto created = std::make_unique<FakeVgaSensor>(width, height, true);
+            sensor = created.get();
+            return created;
+        };
+        factory->useLibraryDevices();
     }
-    std::unique_ptr<QuorvanTOFSensor> createUSBSensor(const char*, uint32_t) override {
-        auto created = std::make_unique<FakeVgaSensor>(width, height, true);
-        sensor = created.get();
-        return created;
-    }
-    std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t, float, int32_t, uint8_t) override {
-        return nullptr;
-    }
-    std::unique_ptr<QuorvanDevice> createVGADevice(int32_t platform, int32_t device_width,
-                                                   int32_t device_height) override {
-        return std::make_unique<QuorvanDeviceVGA>(platform, device_width, device_height);
-    }
+    VgaKit(const VgaKit&) = delete;
+    VgaKit& operator=(const VgaKit&) = delete;
 
-    uint32_t width;
-    uint32_t height;
+    std::shared_ptr<fakes::FakeBackendFactory> factory =
+        std::make_shared<fakes::FakeBackendFactory>();
     FakeVgaSensor* sensor = nullptr;  // owned by the camera
 };
 
 TEST(VgaCamera, FrameRateBoundFollowsTheDevice) {
-    auto factory = std::make_shared<VgaTestFactory>(640, 2405);
-    QuorvanTOFCamera camera(factory);
+    VgaKit kit(640, 2405);
+    QuorvanTOFCamera camera(kit.factory);
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
     EXPECT_EQ(camera.getCameraInfo().device_type, VGA);
     int32_t value = 0;
@@ -69,7 +61,7 @@ TEST(VgaCamera, FrameRateBoundFollowsTheDevice) {
     for (int32_t rate : {1, 10, 36, 41, 61, 100}) {
         EXPECT_EQ(camera.setControl(CameraCtrl::FRAME_RATE, rate), QuorvanInvalidParameter) << rate;
     }
-    EXPECT_EQ(factory->sensor->frame_rate.load(), 0);  // nothing reached the sensor
+    EXPECT_EQ(kit.sensor->frame_rate.load(), 0);  // nothing reached the sensor
 
     ASSERT_EQ(camera.setControl(CameraCtrl::FMT_HEIGHT, 240), QuorvanSuccess);
     ASSERT_EQ(camera.setControl(CameraCtrl::FRAME_RATE, 30), QuorvanSuccess);
@@ -81,10 +73,10 @@ TEST(VgaCamera, FrameRateBoundFollowsTheDevice) {
 TEST(VgaCamera, RawFramesCarryTheWholeCapture) {
     ScopedWorkingDirectory directory;
     ASSERT_TRUE(directory.ready());
-    auto factory = std::make_shared<VgaTestFactory>(640, 2405);
-    QuorvanTOFCamera camera(factory);
+    VgaKit kit(640, 2405);
+    QuorvanTOFCamera camera(kit.factory);
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
-    FakeVgaSensor& sensor = *factory->sensor;
+    FakeVgaSensor& sensor = *kit.sensor;
     sensor.capture.resize(640 * 2405);
     for (size_t i = 0; i < sensor.capture.size(); ++i) {
         sensor.capture[i] = static_cast<uint16_t>((i * 13) & 0xFFF);
@@ -107,10 +99,10 @@ TEST(VgaCamera, RawFramesCarryTheWholeCapture) {
 TEST(VgaCamera, SizeAndModeChangesWhileStreamingKeepTheSizeInForce) {
     ScopedWorkingDirectory directory;
     ASSERT_TRUE(directory.ready());
-    auto factory = std::make_shared<VgaTestFactory>(640, 2405);
-    QuorvanTOFCamera camera(factory);
+    VgaKit kit(640, 2405);
+    QuorvanTOFCamera camera(kit.factory);
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
-    FakeVgaSensor& sensor = *factory->sensor;
+    FakeVgaSensor& sensor = *kit.sensor;
     sensor.capture.resize(640 * 2405);
     for (size_t i = 0; i < sensor.capture.size(); ++i) {
         sensor.capture[i] = static_cast<uint16_t>((i * 29) & 0xFFF);
@@ -168,15 +160,15 @@ DepthAccuracy streamDepth(QuorvanTOFCamera& camera, const emulation::GroundTruth
 TEST(VgaCamera, DoubleModeDepthFromAScriptedSensor) {
     ScopedWorkingDirectory directory;
     ASSERT_TRUE(directory.ready());
-    auto factory = std::make_shared<VgaTestFactory>(640, 2405);
-    QuorvanTOFCamera camera(factory);
+    VgaKit kit(640, 2405);
+    QuorvanTOFCamera camera(kit.factory);
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
     ASSERT_EQ(camera.setControl(CameraCtrl::MODE, 1), QuorvanSuccess);
     const testing_support::RenderedCapture capture =
         testing_support::renderCapture("default", {}, false);
-    factory->sensor->capture = capture.raw;
+    kit.sensor->capture = capture.raw;
     const DepthAccuracy accuracy = streamDepth(camera, capture.truth, 4500.0f, 20.0f);
-    EXPECT_EQ(factory->sensor->format.height, 4810u);  // asked for by configureSensor
+    EXPECT_EQ(kit.sensor->format.height, 4810u);  // asked for by configureSensor
     EXPECT_GT(accuracy.compared, 200000u);
     EXPECT_LT(accuracy.p99_error_mm, 10.0f);
     EXPECT_EQ(camera.close(), QuorvanSuccess);

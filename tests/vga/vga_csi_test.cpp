@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "csi/host_platform.h"
+#include "host/host_platform.h"
 #include "quorvan/camera.h"
 #include "support/simulated_board.h"
 #include "support/simulated_board_factory.h"
@@ -33,7 +33,7 @@ TEST(VgaCsiBoard, DoubleModeDepthMatchesTheSceneBeyond1250) {
     options.source = source;
     simulation::SimulatedBoard board(options);
     {
-        QuorvanTOFCamera camera(std::make_shared<simulation::SimulatedBoardFactory>(board));
+        QuorvanTOFCamera camera(simulation::boardFactory(board));
         ASSERT_EQ(camera.open(Connection::CSI, 0), QuorvanSuccess);
         EXPECT_EQ(camera.getCameraInfo().device_type, VGA);
         ASSERT_EQ(camera.setControl(CameraCtrl::MODE, 1), QuorvanSuccess);

@@ -11,7 +11,7 @@ import zenoh.ext as zext
 
 from .. import closing, messages
 from ..camera_like import CameraLike
-from .camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
+from ..stream import CameraReader, FrameSnapshot, NewestFrameSlot
 from .session import (
     CAMERA_INFO_KEY,
     DEFAULT_ENDPOINT,

@@ -28,7 +28,7 @@ import QuorvanDepthCamera as qdc
 
 from .. import closing
 from ..camera_like import CameraLike, ControllableCamera
-from ..live.camera_reader import CameraReader, FrameSnapshot, NewestFrameSlot
+from ..stream import CameraReader, FrameSnapshot, NewestFrameSlot
 from . import pictures
 from .request_checks import (
     RequestRefused,

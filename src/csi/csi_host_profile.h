@@ -1,6 +1,6 @@
-// Everything the CSI path and the 240x180 device do differently per host
-// board, one row per host. Code elsewhere asks the row instead of comparing
-// platform values, so a new board is one new row.
+// Everything the CSI path does differently per host board, one row per host
+// (what the host decides beyond CSI capture is in host/host_platform.h). Code elsewhere asks the
+// row instead of comparing platform values, so a new board is one new row.
 #pragma once
 
 #include <cstdint>
@@ -50,8 +50,6 @@ struct HostProfile {
     // How a driver buffer reaches the raw cache, unless the buffer is the
     // 512-byte-stride frame (chooseLineCopy).
     LineCopyRoutine line_copy;
-    // Right shift the 240x180 device applies to raw samples.
-    uint8_t hqvga_sample_shift;
 
     // Hosts whose sensor size, formats and controls live on sub-devices.
     bool usesMediaGraph() const { return discovery == DiscoveryKind::MediaGraph; }

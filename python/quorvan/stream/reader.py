@@ -36,6 +36,9 @@ class FrameSnapshot:
     ``depth`` is in millimetres as the camera delivers it; planes the frame
     does not carry are ``None``. ``timestamp`` is the camera's frame timestamp
     in milliseconds; ``read_ns`` is the host's wall clock when it was read.
+    ``capture_ns`` is the host's real time at capture, what ``header.stamp``
+    of every output carries: the frame's own host timestamp where the camera
+    gives one, else the time it was read.
     """
 
     sequence: int
@@ -45,6 +48,11 @@ class FrameSnapshot:
     amplitude: Plane = None
     confidence: Plane = None
     raw: Plane = None
+    capture_ns: int = 0
+
+    def __post_init__(self) -> None:
+        if not self.capture_ns:
+            object.__setattr__(self, "capture_ns", self.read_ns)
 
     @property
     def shape(self) -> tuple[int, ...]:

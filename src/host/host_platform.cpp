@@ -1,4 +1,4 @@
-#include "csi/host_platform.h"
+#include "host/host_platform.h"
 
 #include <fcntl.h>
 
@@ -7,6 +7,9 @@
 namespace Quorvan {
 
 namespace {
+
+// The Xavier/Orin receiver stores the 12-bit samples four bits up.
+constexpr uint8_t kXavierOrinSampleShift = 4;
 
 constexpr const char* kModelPath = "/sys/firmware/devicetree/base/model";
 // One line of at most 99 characters plus the terminating NUL.
@@ -63,6 +66,10 @@ int32_t detectHostPlatform(KernelInterface& kernel) {
     kernel.close(fd);
     // The device-tree text carries its own NUL; strstr stops there by itself.
     return classifyHostModel(line);
+}
+
+uint8_t hqvgaSampleShift(int32_t platform) {
+    return platform == JETSON_XAVIER_ORIN ? kXavierOrinSampleShift : 0;
 }
 
 }  // namespace Quorvan

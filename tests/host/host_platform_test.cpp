@@ -1,10 +1,13 @@
-#include "csi/host_platform.h"
+#include "host/host_platform.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
+
+#include "device/hqvga_device.h"
+#include "quorvan/backend_factory.h"
 
 namespace Quorvan {
 namespace {
@@ -107,6 +110,26 @@ TEST(HostPlatform, MissingOrEmptyModelIsOther) {
     EXPECT_EQ(detectHostPlatform(missing), OTHER);
     EXPECT_EQ(detect(""), OTHER);
     EXPECT_EQ(detect(std::string(1, '\0')), OTHER);
+}
+
+// The default factory looks the shift up itself; a camera only names the host.
+TEST(HostPlatform, TheDefaultFactoryGivesThe240x180DeviceTheHostsSampleShift) {
+    const std::shared_ptr<BackendFactory> factory = defaultBackendFactory();
+    struct Case {
+        int32_t platform;
+        uint8_t shift;
+    };
+    // 1, 4 and 99 are values detection never produces.
+    for (const Case& c : {Case{OTHER, 0}, Case{JETSON_TX1_NANO, 0}, Case{JETSON_XAVIER_ORIN, 4},
+                          Case{RASPBERRY_PI, 0}, Case{RASPBERRY_PI_5, 0}, Case{RADXA_ROCK, 0},
+                          Case{1, 0}, Case{4, 0}, Case{99, 0}}) {
+        EXPECT_EQ(hqvgaSampleShift(c.platform), c.shift) << c.platform;
+        const std::unique_ptr<QuorvanDevice> device =
+            factory->createHQVGADevice(c.platform, 37500000.0f, 4000);
+        const auto* hqvga = dynamic_cast<const QuorvanDeviceHQVGA*>(device.get());
+        ASSERT_NE(hqvga, nullptr);
+        EXPECT_EQ(hqvga->sampleShift(), c.shift) << c.platform;
+    }
 }
 
 }  // namespace

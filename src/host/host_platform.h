@@ -1,6 +1,7 @@
-// Which single-board host this process runs on. The CSI capture path and the
-// 240x180 device's raw sample shift differ per host, so the camera detects the
-// board once and hands the value to every backend it creates.
+// Which single-board host this process runs on, and what the host alone
+// decides outside the CSI capture path. The camera detects the board once and
+// hands the value to every backend it creates; how CSI capture differs per
+// board is the CSI backend's own table (csi/csi_host_profile.h).
 #pragma once
 
 #include <cstdint>
@@ -18,13 +19,16 @@ enum HostPlatform : int32_t {
     RADXA_ROCK = 7,
 };
 
-// What each board changes is in its HostProfile row (host_profile.h).
-
 // Reads the device-tree model text and classifies it. Never fails: a missing,
 // unreadable, empty or unknown model gives OTHER.
 int32_t detectHostPlatform(KernelInterface& kernel);
 
 // The classification alone, for an already-read model text.
 int32_t classifyHostModel(const char* model);
+
+// Right shift the 240x180 device applies to every raw sample: the
+// Xavier/Orin receiver stores the 12-bit samples four bits up. It depends on
+// the host alone, whatever the connection.
+uint8_t hqvgaSampleShift(int32_t platform);
 
 }  // namespace Quorvan

@@ -1,0 +1,215 @@
+"""How this package names, places and stamps a camera's outputs for ROS 2 tools.
+
+The recorder, the live publisher, the Foxglove server and replay all take
+their names from here, so that a camera looks the same in a recording, on the
+bus and in a viewer, and two cameras can sit side by side:
+
+- **Namespace.** Each camera lives under a ROS namespace (``/front``; the
+  default :data:`DEFAULT_NAMESPACE`). :func:`normalise_namespace` checks it
+  against ROS 2's name rules and refuses anything else with ``ValueError``.
+- **Topics** (:class:`CameraTopics`), as image_pipeline names them under the
+  namespace: ``depth/image_raw``, ``depth/camera_info``,
+  ``depth/image_raw/compressedDepth``, ``amplitude/image_raw``,
+  ``confidence/image_raw``, ``points`` and ``raw/image_raw``.
+- **Frame id**: the camera's optical frame (REP 103: z forward, x right, y
+  down), ``<last namespace token>_optical_frame``; the default namespace keeps
+  the frame id earlier recordings carry, ``quorvan_optical_frame``.
+- **Planes.** Every channel we write names what it carries in its metadata
+  (:data:`METADATA_PLANE`, one of :data:`PLANES`) and the namespace
+  (:data:`METADATA_NAMESPACE`), so readers find channels without relying on
+  topic names; recordings made before namespaces used the fixed topics of
+  :data:`LEGACY_TOPICS`.
+- **Intrinsics** (:func:`camera_intrinsics`): the camera's own, else the
+  nominal pinhole of its sensor.
+- **Time.** ``header.stamp`` is host real time (nanoseconds since the Unix
+  epoch) at capture; the device's own millisecond timestamp stays beside it.
+  :func:`stamp_parts` splits nanoseconds into ROS's ``(sec, nanosec)``.
+"""
+
+from __future__ import annotations
+
+import re
+from collections.abc import Callable
+from dataclasses import dataclass
+from typing import Any
+
+from . import messages
+from .camera_like import CameraLike
+
+__all__ = [
+    "DEFAULT_NAMESPACE",
+    "LEGACY_TOPICS",
+    "METADATA_NAMESPACE",
+    "METADATA_PLANE",
+    "PLANES",
+    "PLANE_AMPLITUDE",
+    "PLANE_CAMERA_INFO",
+    "PLANE_COMPRESSED_DEPTH",
+    "PLANE_CONFIDENCE",
+    "PLANE_DEPTH",
+    "PLANE_POINTS",
+    "PLANE_RAW",
+    "CameraTopics",
+    "camera_intrinsics",
+    "normalise_namespace",
+    "stamp_parts",
+]
+
+DEFAULT_NAMESPACE = "/quorvan"
+
+PLANE_RAW = "raw"
+PLANE_DEPTH = "depth"
+PLANE_AMPLITUDE = "amplitude"
+PLANE_CONFIDENCE = "confidence"
+PLANE_CAMERA_INFO = "camera_info"
+PLANE_COMPRESSED_DEPTH = "compressed_depth"
+PLANE_POINTS = "points"
+PLANES = (
+    PLANE_RAW,
+    PLANE_DEPTH,
+    PLANE_AMPLITUDE,
+    PLANE_CONFIDENCE,
+    PLANE_CAMERA_INFO,
+    PLANE_COMPRESSED_DEPTH,
+    PLANE_POINTS,
+)
+
+METADATA_PLANE = "quorvan.plane"
+METADATA_NAMESPACE = "quorvan.namespace"
+
+# The fixed topics of recordings made before cameras had namespaces.
+LEGACY_TOPICS = {
+    PLANE_RAW: messages.TOPIC_RAW,
+    PLANE_DEPTH: messages.TOPIC_DEPTH,
+    PLANE_AMPLITUDE: messages.TOPIC_AMPLITUDE,
+    PLANE_CONFIDENCE: messages.TOPIC_CONFIDENCE,
+    PLANE_CAMERA_INFO: messages.TOPIC_CAMERA_INFO,
+}
+
+# A ROS 2 name token: a letter or underscore, then letters, digits and
+# underscores; no double underscores (rcl refuses them).
+_TOKEN = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
+_NAMESPACE_LIMIT = 200
+
+
+def normalise_namespace(namespace: str) -> str:
+    """``namespace`` as an absolute ROS 2 namespace (``"cam0"`` -> ``"/cam0"``).
+
+    Raises ``ValueError`` naming the problem for anything ROS 2 would refuse:
+    empty tokens, characters outside ``[A-Za-z0-9_]``, a token starting with
+    a digit, double underscores, or a name longer than 200 characters.
+    """
+    if not isinstance(namespace, str):
+        raise ValueError(f"a namespace is text, not {type(namespace).__name__}")
+    text = namespace.strip()
+    if len(text) > _NAMESPACE_LIMIT:
+        raise ValueError(f"namespace longer than {_NAMESPACE_LIMIT} characters")
+    inner = text[1:] if text.startswith("/") else text
+    tokens = (inner[:-1] if inner.endswith("/") else inner).split("/")
+    if text in ("", "/") or any(not token for token in tokens):
+        raise ValueError(f"namespace {namespace!r} has an empty part: write e.g. '/front'")
+    for token in tokens:
+        if not _TOKEN.fullmatch(token) or "__" in token:
+            raise ValueError(
+                f"namespace {namespace!r}: {token!r} is not a ROS name "
+                "(letters, digits and single underscores, not starting with a digit)"
+            )
+    return "/" + "/".join(tokens)
+
+
+@dataclass(frozen=True)
+class CameraTopics:
+    """The topics and optical frame of one camera under its namespace."""
+
+    namespace: str
+    frame_id: str
+
+    @classmethod
+    def for_namespace(cls, namespace: str = DEFAULT_NAMESPACE) -> CameraTopics:
+        """The topics of a camera under ``namespace`` (``ValueError`` if not a ROS name)."""
+        absolute = normalise_namespace(namespace)
+        return cls(absolute, absolute.rsplit("/", 1)[-1] + "_optical_frame")
+
+    def _topic(self, relative: str) -> str:
+        return f"{self.namespace}/{relative}"
+
+    @property
+    def depth(self) -> str:
+        return self._topic("depth/image_raw")
+
+    @property
+    def depth_camera_info(self) -> str:
+        return self._topic("depth/camera_info")
+
+    @property
+    def compressed_depth(self) -> str:
+        return self._topic("depth/image_raw/compressedDepth")
+
+    @property
+    def amplitude(self) -> str:
+        return self._topic("amplitude/image_raw")
+
+    @property
+    def confidence(self) -> str:
+        return self._topic("confidence/image_raw")
+
+    @property
+    def points(self) -> str:
+        return self._topic("points")
+
+    @property
+    def raw(self) -> str:
+        return self._topic("raw/image_raw")
+
+    def for_plane(self, plane: str) -> str:
+        """The topic carrying ``plane`` (one of :data:`PLANES`)."""
+        topics = {
+            PLANE_RAW: self.raw,
+            PLANE_DEPTH: self.depth,
+            PLANE_AMPLITUDE: self.amplitude,
+            PLANE_CONFIDENCE: self.confidence,
+            PLANE_CAMERA_INFO: self.depth_camera_info,
+            PLANE_COMPRESSED_DEPTH: self.compressed_depth,
+            PLANE_POINTS: self.points,
+        }
+        if plane not in topics:
+            raise ValueError(f"no topic for plane {plane!r}; planes are {', '.join(PLANES)}")
+        return topics[plane]
+
+    def channel_metadata(self, plane: str) -> dict[str, str]:
+        """Metadata of the channel carrying ``plane``, so readers need not parse topic names."""
+        self.for_plane(plane)
+        return {METADATA_PLANE: plane, METADATA_NAMESPACE: self.namespace}
+
+
+def camera_intrinsics(camera: CameraLike, shape: tuple[int, ...]) -> messages.Intrinsics:
+    """The camera's own intrinsics if it reports them, else the nominal pinhole.
+
+    ``shape`` is the shape of a plane of the frame; raw frames stack their
+    sub-frames, so a plane taller than the sensor is cut to one sub-frame.
+    """
+    get_intrinsics: Callable[[], Any] | None = getattr(camera, "getIntrinsics", None)
+    if get_intrinsics is not None:
+        try:
+            reported = get_intrinsics()
+            return messages.Intrinsics(
+                int(reported.width),
+                int(reported.height),
+                float(reported.fx),
+                float(reported.fy),
+                float(reported.cx),
+                float(reported.cy),
+            )
+        except (AttributeError, RuntimeError, TypeError, ValueError):
+            pass
+    height, width = int(shape[-2]), int(shape[-1])
+    info = camera.getCameraInfo()
+    if int(info.height) and height > int(info.height):
+        height = int(info.height)
+    return messages.nominal_intrinsics(width, height)
+
+
+def stamp_parts(stamp_ns: int) -> tuple[int, int]:
+    """ROS's ``(sec, nanosec)`` of a time in nanoseconds (``nanosec`` always in [0, 1e9))."""
+    seconds, nanoseconds = divmod(int(stamp_ns), 1_000_000_000)
+    return seconds, nanoseconds
