@@ -138,15 +138,13 @@ int KitConnectionSensor::getControl(CameraCtrl id, int* value) {
 int KitConnectionSensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
     if (away_)
         return whileAway();
-    int result = QuorvanUnkownError;
-    {
-        std::lock_guard<std::mutex> lock(inner_mutex_);
-        if (!inner_)
-            return QuorvanUnkownError;
-        inner_->subframe_count = subframe_count;
-        result = inner_->getFrame(cache, timestamp);
-        last_capture_failure = inner_->last_capture_failure;
-    }
+    // Without the lock: only this thread replaces inner_, and the
+    // application's calls must not wait for a capture to finish.
+    if (!inner_)
+        return QuorvanUnkownError;
+    inner_->subframe_count = subframe_count;
+    const int result = inner_->getFrame(cache, timestamp);
+    last_capture_failure = inner_->last_capture_failure;
     if (result == QuorvanSuccess) {
         frameArrived(*timestamp);
         return result;

@@ -74,8 +74,9 @@ private:
     // the real camera's information is not the capture thread's to write.
     std::unique_ptr<QuorvanTOFCamera> reopen_target_;
 
-    // Guards inner_ against the application's calls while the capture
-    // thread replaces it; no other camera ever takes it.
+    // Held by the application's calls and by the capture thread while it
+    // replaces inner_ (the capture thread alone writes it, so its own reads
+    // need no lock); no other camera ever takes it.
     mutable std::mutex inner_mutex_;
     std::unique_ptr<QuorvanTOFUSBSensor> inner_;
     bool have_range_ = false;
