@@ -33,19 +33,25 @@ void init_record_additions(py::module_& m) {
     py::class_<FrameStatistics> statistics(
         m, "QuorvanStatistics",
         R"doc(What became of the captures since the last start: captured == delivered +
-overwritten + skipped + queued. sensor_failures counts attempts that gave no frame.)doc");
+overwritten + skipped + queued. sensor_failures counts attempts that gave no frame;
+disconnects, reconnects and lost_while_disconnected count the device leaving the bus,
+coming back, and the frames it would have delivered meanwhile.)doc");
     statistics.def_readonly("captured", &FrameStatistics::captured)
         .def_readonly("delivered", &FrameStatistics::delivered)
         .def_readonly("overwritten", &FrameStatistics::overwritten)
         .def_readonly("skipped", &FrameStatistics::skipped)
         .def_readonly("sensor_failures", &FrameStatistics::sensor_failures)
         .def_readonly("queued", &FrameStatistics::queued)
+        .def_readonly("disconnects", &FrameStatistics::disconnects)
+        .def_readonly("reconnects", &FrameStatistics::reconnects)
+        .def_readonly("lost_while_disconnected", &FrameStatistics::lost_while_disconnected)
         .def("__repr__", [](const FrameStatistics& s) {
             return py::str(
                        "QuorvanStatistics(captured={}, delivered={}, overwritten={}, skipped={}, "
-                       "sensor_failures={}, queued={})")
+                       "sensor_failures={}, queued={}, disconnects={}, reconnects={}, "
+                       "lost_while_disconnected={})")
                 .format(s.captured, s.delivered, s.overwritten, s.skipped, s.sensor_failures,
-                        s.queued);
+                        s.queued, s.disconnects, s.reconnects, s.lost_while_disconnected);
         });
 }
 

@@ -19,5 +19,6 @@ void init_playback(pybind11::module_& m);
 void init_messages(pybind11::module_& m);
 void init_logging(pybind11::module_& m);
 void init_host_time(pybind11::module_& m);
+void init_connection(pybind11::module_& m);
 
 }  // namespace Quorvan::python

@@ -51,6 +51,7 @@ PYBIND11_MODULE(QuorvanDepthCamera, m) {
     Quorvan::python::init_messages(m);
     Quorvan::python::init_logging(m);
     Quorvan::python::init_host_time(m);
+    Quorvan::python::init_connection(m);
     lookUpNumPyNow();
     stopCamerasAtExit();
 }

@@ -54,6 +54,7 @@ public:
     // A RawData or DepthData object, or None when no frame came in time.
     py::object requestFrame(int16_t timeout);
     QuorvanTOFCamera& native() { return *camera_; }
+    const QuorvanTOFCamera& nativeConst() const { return *camera_; }
     TofErrorCode releaseFrame(const FrameHandle* frame);
 
     FrameStatistics getStatistics() const;

@@ -1,5 +1,6 @@
 #include "emulated_kit.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -9,8 +10,16 @@
 namespace Quorvan {
 namespace evk {
 
+namespace {
+
+// How often a waiting capture looks whether its kit is still on the bus.
+constexpr auto kPlugPollInterval = std::chrono::milliseconds(10);
+
+}  // namespace
+
 std::unique_ptr<EmulatedKit> EmulatedKit::create(const KitConfig& config, uint32_t buffer_count,
-                                                 std::string* error) {
+                                                 std::string* error,
+                                                 std::shared_ptr<PlugState> plug) {
     auto scene = emulation::makeScene(config.scene, config.scene_parameters, error);
     if (!scene)
         return nullptr;
@@ -38,11 +47,12 @@ std::unique_ptr<EmulatedKit> EmulatedKit::create(const KitConfig& config, uint32
                  " puts the kit's clock before zero (the host's steady clock is younger)";
         return nullptr;
     }
-    return std::unique_ptr<EmulatedKit>(new EmulatedKit(config, std::move(renderer), buffer_count));
+    return std::unique_ptr<EmulatedKit>(
+        new EmulatedKit(config, std::move(renderer), buffer_count, std::move(plug)));
 }
 
 EmulatedKit::EmulatedKit(const KitConfig& config, std::unique_ptr<FrameRenderer> renderer,
-                         uint32_t buffer_count)
+                         uint32_t buffer_count, std::shared_ptr<PlugState> plug)
     : config_(config),
       renderer_(std::move(renderer)),
       faults_(config.faults, config.seed),
@@ -50,6 +60,8 @@ EmulatedKit::EmulatedKit(const KitConfig& config, std::unique_ptr<FrameRenderer>
       pixels_(renderer_->width() * renderer_->height()),
       image_bytes_(pixels_ * bytesPerSample(config.bits_per_pixel)),
       render_in_place_(storesWordsAsIs(config.bits_per_pixel)),
+      plug_(std::move(plug)),
+      departures_at_open_(plug_ ? plug_->read(Clock::now()).departures : 0),
       schedule_(config.frame_rate, renderer_->imagesPerFrame(), config.subframe_interval_ms,
                 config.skip_missed_frames),
       slots_(buffer_count) {
@@ -60,7 +72,16 @@ EmulatedKit::EmulatedKit(const KitConfig& config, std::unique_ptr<FrameRenderer>
     }
 }
 
+bool EmulatedKit::vanished() const {
+    if (!plug_)
+        return false;
+    const PlugState::Reading reading = plug_->read(Clock::now());
+    return !reading.attached || reading.departures != departures_at_open_;
+}
+
 int EmulatedKit::init() {
+    if (vanished())
+        return QUORVAN_EVK_DEVICE_FAILURE;
     if (config_.faults.fail_init)
         return QUORVAN_EVK_DEVICE_FAILURE;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -76,6 +97,8 @@ void EmulatedKit::getConfig(QuorvanCameraConfig* config) const {
 }
 
 int EmulatedKit::start() {
+    if (vanished())
+        return QUORVAN_EVK_DEVICE_FAILURE;
     std::lock_guard<std::mutex> lock(mutex_);
     if (!initialised_ || streaming_)
         return QUORVAN_EVK_BAD_STATE;
@@ -98,9 +121,18 @@ int EmulatedKit::stop() {
     return QUORVAN_EVK_OK;
 }
 
-bool EmulatedKit::waitUntil(std::unique_lock<std::mutex>& lock, Clock::time_point deadline,
-                            uint64_t generation) {
-    return stream_changed_.wait_until(lock, deadline, [&] { return generation_ != generation; });
+EmulatedKit::WaitEnd EmulatedKit::waitUntil(std::unique_lock<std::mutex>& lock,
+                                            Clock::time_point deadline, uint64_t generation) {
+    for (;;) {
+        // A kit that is never unplugged sleeps the whole wait in one piece.
+        const auto slice = plug_ ? std::min(deadline, Clock::now() + kPlugPollInterval) : deadline;
+        if (stream_changed_.wait_until(lock, slice, [&] { return generation_ != generation; }))
+            return WaitEnd::StreamEnded;
+        if (vanished())
+            return WaitEnd::Vanished;
+        if (Clock::now() >= deadline)
+            return WaitEnd::Reached;
+    }
 }
 
 int EmulatedKit::waitForDueImage(std::unique_lock<std::mutex>& lock, int32_t timeout_ms,
@@ -127,12 +159,20 @@ int EmulatedKit::waitForDueImage(std::unique_lock<std::mutex>& lock, int32_t tim
         const bool limited = timeout_ms >= 0 && limit < leaves;
         if (limited && now >= limit)
             return QUORVAN_EVK_TIMEOUT;
-        if (waitUntil(lock, limited ? limit : leaves, generation))
-            return QUORVAN_EVK_NOT_STARTED;
+        switch (waitUntil(lock, limited ? limit : leaves, generation)) {
+            case WaitEnd::StreamEnded:
+                return QUORVAN_EVK_NOT_STARTED;
+            case WaitEnd::Vanished:
+                return QUORVAN_EVK_DEVICE_FAILURE;
+            case WaitEnd::Reached:
+                break;
+        }
     }
 }
 
 int EmulatedKit::capture(QuorvanImage* image, int32_t timeout_ms) {
+    if (vanished())
+        return QUORVAN_EVK_DEVICE_FAILURE;
     std::unique_lock<std::mutex> lock(mutex_);
     if (!streaming_)
         return QUORVAN_EVK_NOT_STARTED;
@@ -143,8 +183,14 @@ int EmulatedKit::capture(QuorvanImage* image, int32_t timeout_ms) {
         schedule_.consume();
         if (timeout_ms >= 0) {
             const auto wait = std::chrono::milliseconds(faults_.timeoutWaitMs(timeout_ms));
-            return waitUntil(lock, Clock::now() + wait, generation) ? QUORVAN_EVK_NOT_STARTED
-                                                                    : QUORVAN_EVK_TIMEOUT;
+            switch (waitUntil(lock, Clock::now() + wait, generation)) {
+                case WaitEnd::StreamEnded:
+                    return QUORVAN_EVK_NOT_STARTED;
+                case WaitEnd::Vanished:
+                    return QUORVAN_EVK_DEVICE_FAILURE;
+                case WaitEnd::Reached:
+                    return QUORVAN_EVK_TIMEOUT;
+            }
         }
     }
     const uint64_t number = images_delivered_ + 1;

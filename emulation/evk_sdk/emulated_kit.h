@@ -16,6 +16,7 @@
 #include "image_schedule.h"
 #include "kit_clock.h"
 #include "kit_config.h"
+#include "kit_plug_board.h"
 #include "quorvan_evk_sdk.h"
 
 namespace Quorvan {
@@ -30,8 +31,11 @@ class EmulatedKit {
 public:
     // Null, with *error set, when the configuration cannot be realised
     // (unknown geometry or scene, a frame rate the geometry cannot reach).
+    // `plug` tells whether the kit is still on the bus; null for a kit that
+    // never leaves it.
     static std::unique_ptr<EmulatedKit> create(const KitConfig& config, uint32_t buffer_count,
-                                               std::string* error);
+                                               std::string* error,
+                                               std::shared_ptr<PlugState> plug = nullptr);
 
     int init();
     void getConfig(QuorvanCameraConfig* config) const;
@@ -40,6 +44,9 @@ public:
     int capture(QuorvanImage* image, int32_t timeout_ms);
     int release(const QuorvanImage& image);
     int writeRegister(uint32_t address, uint32_t value);
+    const std::string& serial() const { return config_.serial; }
+    // True once the kit has left the bus after this handle was opened.
+    bool vanished() const;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -50,11 +57,14 @@ private:
         bool in_use = false;
     };
 
+    enum class WaitEnd { Reached, StreamEnded, Vanished };
+
     EmulatedKit(const KitConfig& config, std::unique_ptr<FrameRenderer> renderer,
-                uint32_t buffer_count);
-    // Waits until `deadline`; true when the stream `generation` ended meanwhile.
-    bool waitUntil(std::unique_lock<std::mutex>& lock, Clock::time_point deadline,
-                   uint64_t generation);
+                uint32_t buffer_count, std::shared_ptr<PlugState> plug);
+    // Waits until `deadline`, or until the stream `generation` ends or the
+    // kit leaves the bus.
+    WaitEnd waitUntil(std::unique_lock<std::mutex>& lock, Clock::time_point deadline,
+                      uint64_t generation);
     int waitForDueImage(std::unique_lock<std::mutex>& lock, int32_t timeout_ms, uint64_t generation,
                         ScheduledImage* image);
     double modulationFromRegister() const;
@@ -68,6 +78,8 @@ private:
     const uint32_t pixels_;
     const uint32_t image_bytes_;
     const bool render_in_place_;  // the stored samples are the words (storesWordsAsIs)
+    const std::shared_ptr<PlugState> plug_;
+    const uint64_t departures_at_open_;
     std::atomic<uint32_t> modulation_register_{kModulation37_5MHz};
 
     std::mutex mutex_;  // guards every member below

@@ -170,6 +170,32 @@ const std::map<std::string, KeyHandler>& keyHandlers() {
          numberIn(-10000.0, 10000.0, [](KitConfig& c, double v) { c.clock.drift_ppm = v; })},
         {"delivery_jitter_ms",
          numberIn(0.0, 1000.0, [](KitConfig& c, double v) { c.clock.delivery_jitter_ms = v; })},
+        {"serial",
+         [](const std::string& text,
+            KitConfig& config) -> std::
+                                   string {
+                                       const bool printable =
+                                           !text.empty() && text.size() <= 31 &&
+                                           std::all_of(text.begin(), text.end(), [](char c) {
+                                               return (c >= '0' && c <= '9') ||
+                                                      (c >= 'A' && c <= 'Z') ||
+                                                      (c >= 'a' && c <= 'z') || c == '-' ||
+                                                      c == '_';
+                                           });
+                                       if (!printable)
+                                           return "expected 1 to 31 letters, digits, '-' or '_'";
+                                       config.serial = text;
+                                       return "";
+                                   }},
+        {"unplug_after_ms",
+         unsignedIn(0, 86400000,
+                    [](KitConfig& c, uint64_t v) { c.faults.unplug_after_ms = uint32_t(v); })},
+        {"unplugged_ms",
+         unsignedIn(0, 86400000,
+                    [](KitConfig& c, uint64_t v) { c.faults.unplugged_ms = uint32_t(v); })},
+        {"unplug_every_ms",
+         unsignedIn(0, 86400000,
+                    [](KitConfig& c, uint64_t v) { c.faults.unplug_every_ms = uint32_t(v); })},
     };
     return handlers;
 }
@@ -209,23 +235,17 @@ constexpr size_t kLongestLine = 4096;
 // How much of an offending text a message quotes.
 constexpr size_t kQuotedCharacters = 80;
 
-// Applies one non-empty line; returns the problem, or an empty string.
-std::string applyLine(const std::string& line, KitConfig& config) {
+// Splits one non-empty line into key and value; returns the problem, or an
+// empty string.
+std::string splitLine(const std::string& line, std::string* key, std::string* value) {
     const auto equals = line.find('=');
     if (equals == std::string::npos)
         return "expected key = value, found " + quoteForMessage(line);
-    const std::string key = trim(line.substr(0, equals));
-    const std::string value = trim(line.substr(equals + 1));
-    if (key.empty())
+    *key = trim(line.substr(0, equals));
+    *value = trim(line.substr(equals + 1));
+    if (key->empty())
         return "missing key before '='";
-    const auto handler = keyHandlers().find(key);
-    if (handler != keyHandlers().end()) {
-        const std::string refused = handler->second(value, config);
-        return refused.empty() ? "" : key + ": " + refused;
-    }
-    if (key.find('.') != std::string::npos)
-        return applyPrefixedKey(key, value, config);
-    return "unknown key " + quoteForMessage(key);
+    return "";
 }
 
 // Reads one line into *line, keeping at most kLongestLine characters; the
@@ -276,15 +296,25 @@ std::string quoteForMessage(const std::string& text) {
     return "'" + escaped + (cut ? "'..." : "'");
 }
 
-bool parseKitConfig(std::istream& input, KitConfig* config, std::string* error) {
-    KitConfig parsed;
+std::string applyKitKey(const std::string& key, const std::string& value, KitConfig& config) {
+    const auto handler = keyHandlers().find(key);
+    if (handler != keyHandlers().end()) {
+        const std::string refused = handler->second(value, config);
+        return refused.empty() ? "" : key + ": " + refused;
+    }
+    if (key.find('.') != std::string::npos)
+        return applyPrefixedKey(key, value, config);
+    return "unknown key " + quoteForMessage(key);
+}
+
+std::string readKitLines(std::istream& input,
+                         const std::function<std::string(int number, const std::string& key,
+                                                         const std::string& value)>& apply) {
     std::string line;
     bool too_long = false;
     int number = 0;
     const auto refuse = [&](const std::string& problem) {
-        if (error)
-            *error = "line " + std::to_string(number) + ": " + problem;
-        return false;
+        return "line " + std::to_string(number) + ": " + problem;
     };
     while (readBoundedLine(input, &line, &too_long)) {
         ++number;
@@ -303,9 +333,27 @@ bool parseKitConfig(std::istream& input, KitConfig* config, std::string* error) 
         line = trim(line);
         if (line.empty())
             continue;
-        const std::string problem = applyLine(line, parsed);
+        std::string key;
+        std::string value;
+        std::string problem = splitLine(line, &key, &value);
+        if (problem.empty())
+            problem = apply(number, key, value);
         if (!problem.empty())
             return refuse(problem);
+    }
+    return "";
+}
+
+bool parseKitConfig(std::istream& input, KitConfig* config, std::string* error) {
+    KitConfig parsed;
+    const std::string problem =
+        readKitLines(input, [&](int, const std::string& key, const std::string& value) {
+            return applyKitKey(key, value, parsed);
+        });
+    if (!problem.empty()) {
+        if (error)
+            *error = problem;
+        return false;
     }
     *config = parsed;
     return true;
@@ -316,29 +364,38 @@ bool parseKitConfig(const std::string& text, KitConfig* config, std::string* err
     return parseKitConfig(input, config, error);
 }
 
-bool loadKitConfig(const std::string& path, KitConfig* config, std::string* error) {
+bool openKitFile(const std::string& path, std::ifstream* file, std::string* shown_path,
+                 std::string* error) {
     // A path is the caller's own text, shown whole unless it is absurdly long.
     bool cut = false;
-    std::string shown_path = escapeForMessage(path, 4 * kQuotedCharacters, &cut);
+    *shown_path = escapeForMessage(path, 4 * kQuotedCharacters, &cut);
     if (cut)
-        shown_path += "...";
+        *shown_path += "...";
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
         if (error)
-            *error = shown_path + ": cannot read the file (" + std::strerror(errno) + ")";
+            *error = *shown_path + ": cannot read the file (" + std::strerror(errno) + ")";
         return false;
     }
     if (!S_ISREG(status.st_mode)) {
         if (error)
-            *error = shown_path + ": not a regular file";
+            *error = *shown_path + ": not a regular file";
         return false;
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    file->open(path, std::ios::binary);
+    if (!*file) {
         if (error)
-            *error = shown_path + ": cannot read the file (" + std::strerror(errno) + ")";
+            *error = *shown_path + ": cannot read the file (" + std::strerror(errno) + ")";
         return false;
     }
+    return true;
+}
+
+bool loadKitConfig(const std::string& path, KitConfig* config, std::string* error) {
+    std::ifstream file;
+    std::string shown_path;
+    if (!openKitFile(path, &file, &shown_path, error))
+        return false;
     std::string problem;
     if (!parseKitConfig(file, config, &problem)) {
         if (error)

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
+#include <functional>
 #include <istream>
 #include <map>
 #include <string>
@@ -23,6 +25,12 @@ struct KitFaults {
     uint32_t wrong_size_every = 0;   // every Nth image reports a size two bytes short
     uint32_t gap_every = 0;          // every Nth image follows a timestamp gap
     uint32_t gap_ms = 20;
+    // The kit drops off the bus unplug_after_ms after its serial was first
+    // opened, stays away unplugged_ms, and does so again every
+    // unplug_every_ms (0: once). unplugged_ms 0 means never.
+    uint32_t unplug_after_ms = 0;
+    uint32_t unplugged_ms = 0;
+    uint32_t unplug_every_ms = 0;
 };
 
 struct KitConfig {
@@ -44,6 +52,9 @@ struct KitConfig {
     bool skip_missed_frames = true;
     double noise_scale = 0.35;
     uint64_t seed = 1;
+    // What the kit answers when asked who it is; empty until a kit set
+    // gives every kit its own (kit_set.h).
+    std::string serial;
     KitFaults faults;
     KitClockSettings clock;  // the kit's clock against the host's (kit_clock.h)
 };
@@ -56,6 +67,17 @@ struct KitConfig {
 bool parseKitConfig(const std::string& text, KitConfig* config, std::string* error);
 bool parseKitConfig(std::istream& input, KitConfig* config, std::string* error);
 
+// Applies one `key = value` pair to *config; returns the problem, or an
+// empty string. Used by the kit-set parser to apply each kit's own keys.
+std::string applyKitKey(const std::string& key, const std::string& value, KitConfig& config);
+
+// Reads the configuration lines of `input`, stripped of comments and blank
+// lines, calling `line` with each line's number, key and value; stops at
+// the first problem (returned as "line N: ...") or at the end ("").
+std::string readKitLines(std::istream& input,
+                         const std::function<std::string(int number, const std::string& key,
+                                                         const std::string& value)>& line);
+
 // `text` in single quotes, cut after 80 characters (marked "..."), with
 // control characters written as \xNN, for quoting user input in a message.
 std::string quoteForMessage(const std::string& text);
@@ -63,6 +85,11 @@ std::string quoteForMessage(const std::string& text);
 // Reads and parses a file. On failure returns false and sets *error to one
 // line naming the file and the problem.
 bool loadKitConfig(const std::string& path, KitConfig* config, std::string* error);
+
+// Opens a configuration file for reading; on failure sets *error to one line
+// naming the file and the problem. *shown_path is the path as messages show it.
+bool openKitFile(const std::string& path, std::ifstream* file, std::string* shown_path,
+                 std::string* error);
 
 }  // namespace evk
 }  // namespace Quorvan

@@ -14,6 +14,7 @@ enum class CaptureFailure {
     WrongSize,     // an image of another size than the sensor's format
     TimestampGap,  // sub-frames too far apart to belong to one capture
     DeviceError,   // the device or driver reported an error
+    Disconnected,  // the device left the bus (unplugged); its handle is dead
     // Nothing was offered: a source fed by the program (a playback feed)
     // whose feeder paused. Not a failure, so it is never reported as one.
     SourceIdle,

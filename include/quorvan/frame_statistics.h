@@ -19,6 +19,13 @@ struct FrameStatistics {
     // the device could not process what it delivered. Not part of `captured`.
     uint64_t sensor_failures = 0;
     uint32_t queued = 0;  // frames ready and waiting for a consumer now
+    // The device leaving and coming back (camera_connection.h): times it
+    // left, times it was reopened and restarted, and the frames it would
+    // have delivered while it was away (from its frame interval). Lost
+    // frames got no sequence number and are not part of `captured`.
+    uint64_t disconnects = 0;
+    uint64_t reconnects = 0;
+    uint64_t lost_while_disconnected = 0;
 };
 
 }  // namespace Quorvan

@@ -50,6 +50,8 @@ __all__ = [
     "DEFAULT_NAMESPACE",
     "DEFAULT_NODE_NAME",
     "LEGACY_TOPICS",
+    "DEVICE_TIME_IN_PUBLISH_TIME",
+    "METADATA_DEVICE_TIME",
     "METADATA_NAMESPACE",
     "METADATA_PLANE",
     "PLANES",
@@ -93,6 +95,10 @@ PLANES = (
 
 METADATA_PLANE = "quorvan.plane"
 METADATA_NAMESPACE = "quorvan.namespace"
+# Where a channel keeps the camera's own timestamp of each message, when its
+# header carries host time: "publish_time" (the MCAP message's publish time).
+METADATA_DEVICE_TIME = "quorvan.device_time"
+DEVICE_TIME_IN_PUBLISH_TIME = "publish_time"
 
 # The fixed topics of recordings made before cameras had namespaces.
 LEGACY_TOPICS = {

@@ -330,6 +330,7 @@ class _Channels:
             )
             metadata = self._topics.channel_metadata(plane)
             metadata["offered_qos_profiles"] = conventions.offered_qos_profiles(plane)
+            metadata[conventions.METADATA_DEVICE_TIME] = conventions.DEVICE_TIME_IN_PUBLISH_TIME
             channel = self._writer.register_channel(
                 self.topic(plane), messages.MESSAGE_ENCODING, self._schemas[schema.name], metadata
             )

@@ -57,7 +57,14 @@ from mcap.stream_reader import StreamReader
 from mcap.summary import Summary
 
 from . import messages
-from .conventions import LEGACY_TOPICS, METADATA_NAMESPACE, METADATA_PLANE, PLANE_RAW
+from .conventions import (
+    DEVICE_TIME_IN_PUBLISH_TIME,
+    LEGACY_TOPICS,
+    METADATA_DEVICE_TIME,
+    METADATA_NAMESPACE,
+    METADATA_PLANE,
+    PLANE_RAW,
+)
 
 _log = logging.getLogger(__name__)
 
@@ -107,6 +114,10 @@ class RecordingIndex:
     timeline: ControlTimeline = field(default_factory=ControlTimeline)
     raw_log_times_ns: list[int] = field(default_factory=list)
     raw_topic: str = messages.TOPIC_RAW
+    # Recordings that stamp headers with host time keep the camera's own
+    # timestamp as each message's publish time (their channels say so);
+    # earlier ones carried the camera's timestamp in the header.
+    device_time_in_publish_time: bool = False
     # True when the frames are found through the file's summary, False when
     # every pass scans the file from its start.
     indexed: bool = False
@@ -146,6 +157,7 @@ class _RawChannel:
         self._namespace = namespace
         self.id: int | None = None
         self.topic = LEGACY_TOPICS[PLANE_RAW]
+        self.device_time_in_publish_time = False
 
     def consider(self, channel: Channel) -> bool:
         """True when ``channel`` is the raw channel (choosing it if none was yet)."""
@@ -163,6 +175,9 @@ class _RawChannel:
             )
         if raw:
             self.id, self.topic = channel.id, channel.topic
+            self.device_time_in_publish_time = (
+                channel.metadata.get(METADATA_DEVICE_TIME) == DEVICE_TIME_IN_PUBLISH_TIME
+            )
         return raw
 
 
@@ -239,7 +254,11 @@ def _index_from_summary(
     raw = _RawChannel(namespace)
     for _, channel in sorted(summary.channels.items()):
         raw.consider(channel)
-    index = RecordingIndex(indexed=True, raw_topic=raw.topic)
+    index = RecordingIndex(
+        indexed=True,
+        raw_topic=raw.topic,
+        device_time_in_publish_time=raw.device_time_in_publish_time,
+    )
     times: list[int] = []
     for chunk in summary.chunk_indexes:
         if not chunk.message_index_offsets:
@@ -277,6 +296,7 @@ def _index_by_scan(stream: IO[bytes], path: PathLike, namespace: str | None) -> 
             if isinstance(record, Channel):
                 if raw.consider(record):
                     index.raw_topic = record.topic
+                    index.device_time_in_publish_time = raw.device_time_in_publish_time
             elif isinstance(record, Message) and record.channel_id == raw.id:
                 index.raw_log_times_ns.append(record.log_time)
             elif isinstance(record, Metadata):
@@ -375,7 +395,7 @@ def check_controls(index: RecordingIndex, names: Iterable[str], path: PathLike) 
             control_value(values, name, path)
 
 
-def _decode_raw(number: int, data: bytes) -> RawFrame | DamagedFrame:
+def _decode_raw(number: int, data: bytes, device_ms: int | None) -> RawFrame | DamagedFrame:
     try:
         image = messages.decode_image(data)
     except ValueError as error:
@@ -383,7 +403,8 @@ def _decode_raw(number: int, data: bytes) -> RawFrame | DamagedFrame:
     if image.pixels.dtype.kind != "i" or image.pixels.itemsize != 2:
         return DamagedFrame(number, f"raw frame of encoding {image.encoding}")
     pixels = np.ascontiguousarray(image.pixels, dtype=np.int16)
-    return messages.stamp_ns_to_ms(image.stamp_ns), pixels
+    stamp_ms = messages.stamp_ns_to_ms(image.stamp_ns) if device_ms is None else device_ms
+    return stamp_ms, pixels
 
 
 class RawFrameReader:
@@ -415,16 +436,18 @@ class RawFrameReader:
         source = self._indexed(start) if self._reader is not None else self._scanned(start)
         number = start
         try:
-            for data in source:
+            device_time = self._index.device_time_in_publish_time
+            for data, publish_time_ns in source:
                 if number >= count:
                     return
-                yield number, _decode_raw(number, data)
+                device_ms = publish_time_ns // 1_000_000 if device_time else None
+                yield number, _decode_raw(number, data, device_ms)
                 number += 1
         except Exception as error:  # noqa: BLE001 - the decompressors' and reader's own errors
             self.damage = f"the file is damaged at raw frame {number} ({error})"
             _log.warning("%s: %s; the pass ends there", self._path, self.damage)
 
-    def _indexed(self, start: int) -> Iterator[bytes]:
+    def _indexed(self, start: int) -> Iterator[tuple[bytes, int]]:
         assert self._reader is not None
         times = self._index.raw_log_times_ns
         first = times[start]
@@ -434,9 +457,9 @@ class RawFrameReader:
             if earlier > 0:
                 earlier -= 1
                 continue
-            yield message.data
+            yield message.data, message.publish_time
 
-    def _scanned(self, start: int) -> Iterator[bytes]:
+    def _scanned(self, start: int) -> Iterator[tuple[bytes, int]]:
         raw_id: int | None = None
         seen = 0
         self._stream.seek(0)
@@ -446,7 +469,7 @@ class RawFrameReader:
             elif isinstance(record, Message) and record.channel_id == raw_id:
                 seen += 1
                 if seen > start:
-                    yield record.data
+                    yield record.data, record.publish_time
                 if seen == len(self._index.raw_log_times_ns):
                     return  # the damage of a cut file lies after its last indexed frame
 

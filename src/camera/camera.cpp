@@ -19,6 +19,7 @@
 #include "camera/capture_thread.h"
 #include "camera/frame_pool.h"
 #include "camera/frame_pool_sizing.h"
+#include "camera/kit_connection_sensor.h"
 #include "camera/live_cameras.h"
 #include "device/range_modes.h"
 #include "device/sensor_sizes.h"
@@ -245,7 +246,9 @@ QuorvanFrameBuffer* CameraInternals::requestFrame(QuorvanTOFCamera& camera, int1
 
 FrameStatistics QuorvanTOFCamera::getStatistics() const {
     const std::shared_ptr<FramePool> current = std::atomic_load(&pool);
-    return current ? current->statistics() : FrameStatistics{};
+    FrameStatistics statistics = current ? current->statistics() : FrameStatistics{};
+    addConnectionStatistics(sensor.get(), &statistics);
+    return statistics;
 }
 
 bool QuorvanTOFCamera::isStreaming() const {

@@ -40,6 +40,8 @@ public:
     static float measuredFps(const QuorvanTOFCamera& camera) {
         return camera.capture->measuredFps();
     }
+    // The camera's capture backend, or null before the first open.
+    static QuorvanTOFSensor* sensor(const QuorvanTOFCamera& camera) { return camera.sensor.get(); }
     // The current pool, or null before the first start.
     // For tests, which replace no pool while they look at it.
     static FramePool* pool(const QuorvanTOFCamera& camera) { return camera.pool.get(); }

@@ -14,6 +14,8 @@ const char* describeCaptureFailure(CaptureFailure failure) {
             return "sub-frames arrive with timestamp gaps";
         case CaptureFailure::DeviceError:
             return "the device reports errors";
+        case CaptureFailure::Disconnected:
+            return "the device is disconnected";
         case CaptureFailure::SourceIdle:
             return "nothing is being fed to the camera";
         case CaptureFailure::Unknown:

@@ -1,6 +1,8 @@
 // The factory a camera uses unless it is handed another. Each backend is
 // created here, so a build or host without one simply answers null and the
 // camera reports the open as failed.
+#include "camera/kit_bus.h"
+#include "camera/kit_connection_sensor.h"
 #include "csi/csi_sensor.h"
 #include "device/hqvga_device.h"
 #include "device/usb_sensor.h"
@@ -24,7 +26,8 @@ public:
 
     std::unique_ptr<QuorvanTOFSensor> createUSBSensor([[maybe_unused]] const char* config_path,
                                                       [[maybe_unused]] uint32_t index) override {
-        return std::make_unique<QuorvanTOFUSBSensor>(config_path, index);
+        // Bound to one kit serial, so it can find the same kit again.
+        return std::make_unique<KitConnectionSensor>(config_path, index, linkedKitBus());
     }
 
     std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t platform, float modulation_frequency,

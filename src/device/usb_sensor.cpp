@@ -97,8 +97,11 @@ int QuorvanTOFUSBSensor::assembleSubframes(uint8_t* cache, uint64_t* timestamp) 
         // image in its place; such a frame is no frame.
         const int captured = library.captureImage(handle, &current_image, kCaptureTimeoutMs);
         if (captured != 0) {
+            // The kit library answers a device failure when the kit has gone.
             last_capture_failure = captured == QUORVAN_EVK_TIMEOUT ? CaptureFailure::Timeout
-                                                                   : CaptureFailure::DeviceError;
+                                   : captured == QUORVAN_EVK_DEVICE_FAILURE
+                                       ? CaptureFailure::Disconnected
+                                       : CaptureFailure::DeviceError;
             return QuorvanUnkownError;
         }
         // Unsigned, so a timestamp that went backwards counts as a gap too.

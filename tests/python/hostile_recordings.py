@@ -58,9 +58,9 @@ def raw_topic(path):
         return next(channel.topic for channel in channels if is_raw_channel(channel))
 
 
-def rewrite(source, target, raw=None, metadata=None, extra_metadata=()):
+def rewrite(source, target, raw=None, metadata=None, extra_metadata=(), publish_time=None):
     """Copies ``source`` into ``target``: ``raw(number, data)`` gives each raw
-    message's new bytes, ``metadata(name, values)`` each metadata record's new
+    message's new bytes, ``publish_time(number, time)`` its new publish time, ``metadata(name, values)`` each metadata record's new
     values (None leaves it out); ``extra_metadata`` (name, values) records are added."""
     with open(source, "rb") as stream, open(target, "wb") as out:
         reader = make_reader(stream)
@@ -76,13 +76,14 @@ def rewrite(source, target, raw=None, metadata=None, extra_metadata=()):
                 channels[channel.id] = writer.register_channel(
                     channel.topic, channel.message_encoding, schemas[schema.id],
                     dict(channel.metadata))
-            data = message.data
+            data, published = message.data, message.publish_time
             if is_raw_channel(channel):
                 if raw is not None:
                     data = raw(number, data)
+                if publish_time is not None:
+                    published = publish_time(number, published)
                 number += 1
-            writer.add_message(channels[channel.id], message.log_time, data,
-                               message.publish_time)
+            writer.add_message(channels[channel.id], message.log_time, data, published)
         for record in reader.iter_metadata():
             values = dict(record.metadata)
             if metadata is not None:

@@ -94,7 +94,11 @@ def test_seek_during_a_long_recorded_pause_takes_effect_at_once(six_frames, tmp_
         image = messages.decode_image(data)
         return messages.encode_image(np.array(image.pixels), 1_000 + stamps[number])
 
-    paused = rewrite(six_frames, tmp_path / "pause.mcap", raw=restamp)
+    def republish(number, _):
+        return (1_000 + stamps[number]) * 1_000_000
+
+    # The header and the publish time both: whichever holds the camera's time.
+    paused = rewrite(six_frames, tmp_path / "pause.mcap", raw=restamp, publish_time=republish)
     with PlaybackCamera(paused, realtime=True) as camera:
         assert camera.start(qdc.TOFOutput.DEPTH) == SUCCESS
         for _ in range(3):

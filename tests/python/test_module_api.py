@@ -64,7 +64,8 @@ def test_module_attributes_in_definition_order():
                  "QuorvanCaptureFilters",
                  "QuorvanPlaybackCamera", "QuorvanMessageEncoder", "QuorvanDepthCodec",
                  "QuorvanOpticalDepth",
-                 "QuorvanHostTime", "QuorvanFrameSetMember", "QuorvanFrameSetMatcher"]
+                 "QuorvanHostTime", "QuorvanFrameSetMember", "QuorvanFrameSetMatcher",
+                 "QuorvanAttachedCamera", "QuorvanConnectionEvent"]
     assert public[14:] == additions
     assert all(isinstance(getattr(qdc, name), type) for name in additions)
     assert qdc.__version__ == "dev"

@@ -126,14 +126,21 @@ def raw_topic(path):
 
 
 def recorded_frames(path):
-    """(log time in ns, header stamp in ms) of each raw frame, as an independent
-    reader (mcap's, with its ROS 2 decoder) sees them."""
+    """(log time in ns, the camera's timestamp in ms) of each raw frame, as an
+    independent reader (mcap's, with its ROS 2 decoder) sees them: the header
+    stamp, or the publish time where the channel says it holds the camera's
+    time (the header then carries host time)."""
     frames = []
     with open(path, "rb") as stream:
         reader = make_reader(stream, decoder_factories=[DecoderFactory()])
-        for _, _, message, image in reader.iter_decoded_messages(topics=[raw_topic(path)]):
+        for _, channel, message, image in reader.iter_decoded_messages(topics=[raw_topic(path)]):
             stamp = image.header.stamp
-            frames.append((message.log_time, stamp.sec * 1000 + stamp.nanosec // 1_000_000))
+            stamp_ms = stamp.sec * 1000 + stamp.nanosec // 1_000_000
+            if channel.metadata.get("quorvan.device_time") == "publish_time":
+                # Host time in the header, the same the log time holds.
+                assert stamp.sec * 1_000_000_000 + stamp.nanosec == message.log_time
+                stamp_ms = message.publish_time // 1_000_000
+            frames.append((message.log_time, stamp_ms))
     return frames
 
 

@@ -165,7 +165,7 @@ def test_configuration_names_and_paths_resolve(tmp_path, monkeypatch):
 def test_the_list_shows_the_emulated_kit(tmp_path):
     listed = run("quorvan-list", cwd=tmp_path)
     assert listed.returncode == 0, listed.stderr
-    assert "USB 0: HQVGA, 240x180" in listed.stdout.splitlines()
+    assert "USB 0: HQVGA, 240x180  serial QVK000001" in listed.stdout.splitlines()
     names = run("quorvan-list", "--configs", cwd=tmp_path)
     assert names.returncode == 0 and "  vga640_single" in names.stdout.splitlines()
 

@@ -38,7 +38,8 @@ class FrameSnapshot:
     in milliseconds; ``read_ns`` is the host's wall clock when it was read.
     ``capture_ns`` is the host's real time at capture, what ``header.stamp``
     of every output carries: the frame's own host timestamp where the camera
-    gives one, else the time it was read.
+    gives one (``getHostRealtimeNs``: the camera's drift-corrected mapping of
+    its device clock), else the time it was read.
     """
 
     sequence: int
@@ -119,10 +120,23 @@ def _frame_sequence(frame: Any, fallback: int) -> int:
     return fallback
 
 
+def _host_realtime_ns(frame: Any) -> int:
+    # The camera's host-clock estimate of the capture (drift corrected, late
+    # deliveries rejected); 0 from frames that carry none.
+    get_realtime = getattr(frame, "getHostRealtimeNs", None)
+    if get_realtime is None:
+        return 0
+    try:
+        return max(0, int(get_realtime()))
+    except (RuntimeError, TypeError, ValueError):
+        return 0
+
+
 def snapshot_frame(frame: Any, sequence: int) -> FrameSnapshot:
     """Copies the planes of a camera frame (``DepthData`` or ``RawData``, live or replayed)."""
     timestamp = int(frame.getFrameFormat().timestamp)
     read_ns = time.time_ns()
+    capture_ns = _host_realtime_ns(frame) or read_ns
     if hasattr(frame, "getDepthData"):
         return FrameSnapshot(
             sequence,
@@ -131,9 +145,14 @@ def snapshot_frame(frame: Any, sequence: int) -> FrameSnapshot:
             depth=np.asarray(frame.getDepthData(), dtype=np.float32),
             amplitude=np.asarray(frame.getAmplitudeData(), dtype=np.float32),
             confidence=np.asarray(frame.getConfidenceData(), dtype=np.float32),
+            capture_ns=capture_ns,
         )
     return FrameSnapshot(
-        sequence, timestamp, read_ns, raw=np.asarray(frame.getRawData(), dtype=np.int16)
+        sequence,
+        timestamp,
+        read_ns,
+        raw=np.asarray(frame.getRawData(), dtype=np.int16),
+        capture_ns=capture_ns,
     )
 
 

@@ -1,14 +1,16 @@
 """quorvan-list: the cameras attached to this machine, one line each.
 
-Every USB and CSI index from 0 to 7 is opened and closed again; a camera
-that opens is listed with its connection, index, device type, sensor size
-and, where its information carries one, its serial number. ``--configs``
-lists the kit configurations ``--config`` of the other tools accepts by name.
+USB kits come from the kit library's own listing, each with its index (what
+``open`` takes), serial number and sensor size; a kit that is unplugged is
+marked so. ``--kit-config`` lists the kits a configuration describes instead
+of the built-in set. ``--configs`` lists the kit configurations ``--config``
+of the other tools accepts by name.
 """
 
 from __future__ import annotations
 
 import argparse
+import os
 import sys
 from collections.abc import Iterator
 from dataclasses import dataclass
@@ -19,9 +21,6 @@ from ..kit_configs import config_directory, shipped_configs
 
 __all__ = ["AttachedCamera", "attached_cameras", "main"]
 
-# Indexes tried per connection: more than any host this runs on attaches.
-MAX_INDEX = 8
-
 
 @dataclass(frozen=True)
 class AttachedCamera:
@@ -31,42 +30,49 @@ class AttachedCamera:
     width: int
     height: int
     serial: str | None
+    attached: bool = True
 
     def describe(self) -> str:
         serial = f"  serial {self.serial}" if self.serial else ""
+        away = "  (unplugged)" if not self.attached else ""
         return (
-            f"{self.connect} {self.index}: {self.device_type}, {self.width}x{self.height}{serial}"
+            f"{self.connect} {self.index}: {self.device_type}, {self.width}x{self.height}"
+            f"{serial}{away}"
         )
 
 
-def _probe(connect: qdc.TOFConnect, index: int) -> AttachedCamera | None:
-    camera = qdc.QuorvanCamera()
-    if camera.open(connect, index) != qdc.TOFErrorCode.QuorvanSuccess:
-        return None
+def _device_type(width: int, height: int) -> str:
+    # The camera picks its processing device by the same rule.
+    return "HQVGA" if (width, height) == (240, 180) else "VGA"
+
+
+def attached_cameras(kit_config: str | None = None) -> Iterator[AttachedCamera]:
+    """The kits the library lists, by index."""
+    for found in qdc.QuorvanCamera.listCameras(kit_config):
+        yield AttachedCamera(
+            found.connect.name,
+            int(found.index),
+            _device_type(int(found.width), int(found.height)),
+            int(found.width),
+            int(found.height),
+            found.serial or None,
+            bool(found.attached),
+        )
+
+
+def _print_lines(lines: Iterator[str]) -> bool:
+    """Prints each line; False when the reader went away (``| head``)."""
     try:
-        info = camera.getCameraInfo()
-        # The module's camera information has no serial number today; a
-        # build whose information carries one gets it listed.
-        serial = getattr(info, "serial", None)
-        return AttachedCamera(
-            connect.name,
-            index,
-            info.device_type.name,
-            int(info.width),
-            int(info.height),
-            str(serial) if serial else None,
-        )
-    finally:
-        camera.close()
-
-
-def attached_cameras(max_index: int = MAX_INDEX) -> Iterator[AttachedCamera]:
-    """The cameras that open, USB first, each closed again before the next is tried."""
-    for connect in (qdc.TOFConnect.USB, qdc.TOFConnect.CSI):
-        for index in range(max_index):
-            found = _probe(connect, index)
-            if found is not None:
-                yield found
+        for line in lines:
+            print(line, flush=True)
+    except BrokenPipeError:
+        # Nothing more can be written, and the interpreter would complain
+        # again while flushing at exit: point stdout at nothing.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+        return False
+    return True
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -74,23 +80,23 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument(
         "--configs", action="store_true", help="list the shipped kit configurations instead"
     )
+    parser.add_argument(
+        "--kit-config", default=None, help="a configuration describing several kits"
+    )
     args = parser.parse_args(argv)
     if args.configs:
         names = shipped_configs()
         if not names:
             print("error: this installation ships no kit configurations", file=sys.stderr)
             return 1
-        print(f"kit configurations in {config_directory()}:")
-        for name in names:
-            print(f"  {name}")
+        header = [f"kit configurations in {config_directory()}:"]
+        _print_lines(iter(header + [f"  {name}" for name in names]))
         return 0
-    found = 0
-    for camera in attached_cameras():
-        print(camera.describe(), flush=True)
-        found += 1
-    if not found:
+    cameras = list(attached_cameras(args.kit_config))
+    if not cameras:
         print("no camera found", file=sys.stderr)
         return 1
+    _print_lines(camera.describe() for camera in cameras)
     return 0
 
 

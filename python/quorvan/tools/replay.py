@@ -21,6 +21,7 @@ import QuorvanDepthCamera as qdc
 
 from ..depth_picture import amplitude_picture, depth_picture, write_png
 from ..replay import PlaybackCamera
+from ..viewer.pictures import DEFAULT_RANGE_MM
 from .progress import Progress
 
 __all__ = ["MIN_AMPLITUDE", "main"]
@@ -90,7 +91,7 @@ def _parser() -> argparse.ArgumentParser:
 
 def _write_pictures(camera: PlaybackCamera, last: Planes, output: pathlib.Path) -> None:
     depth, amplitude = last
-    max_range = camera.getControl(qdc.TOFControl.RANGE) or 4000
+    max_range = camera.getControl(qdc.TOFControl.RANGE) or DEFAULT_RANGE_MM
     valid = (amplitude > MIN_AMPLITUDE) & np.isfinite(depth)
     if valid.any():
         d = depth[valid]

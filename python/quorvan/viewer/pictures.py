@@ -9,6 +9,10 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+# The range a depth picture spans when the camera reports none (a replayed
+# or stopped camera answers 0): the 240x180 sensor's default range.
+DEFAULT_RANGE_MM = 4000
+
 _TURBO = np.array(
     [
         [0.13572138, 4.61539260, -42.66032258, 132.13108234, -152.94239396, 59.28637943],
@@ -63,6 +67,7 @@ def colour_bar_png(width: int = 256, height: int = 16) -> bytes:
 
 
 __all__ = [
+    "DEFAULT_RANGE_MM",
     "amplitude_png",
     "colour_bar_png",
     "depth_png",

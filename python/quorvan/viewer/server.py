@@ -30,6 +30,7 @@ from .. import closing
 from ..camera_like import CameraLike, ControllableCamera
 from ..stream import FrameSnapshot, FrameStream
 from . import pictures
+from .pictures import DEFAULT_RANGE_MM
 from .request_checks import (
     RequestRefused,
     allowed_hosts,
@@ -89,7 +90,7 @@ class FrameStore:
     def range_mm(self) -> int:
         with self.camera_lock:
             value = int(self._camera.getControl(qdc.TOFControl.RANGE))
-        return value if value > 0 else 4000
+        return value if value > 0 else DEFAULT_RANGE_MM
 
     def consume(self, snapshot: FrameSnapshot) -> None:
         if snapshot.depth is not None:
@@ -133,7 +134,7 @@ class FrameStore:
                 "sequence": self._sequence,
                 "controls": controls,
                 "settable": self.settable,
-                "range_mm": controls["RANGE"] if controls["RANGE"] > 0 else 4000,
+                "range_mm": controls["RANGE"] if controls["RANGE"] > 0 else DEFAULT_RANGE_MM,
             }
 
     def set_control(self, name: str, value: int) -> str:

@@ -1,0 +1,101 @@
+// Listing the attached kits, opening one by serial, and the switches of a
+// camera's kit connection (camera_connection.h).
+#include "quorvan/camera_connection.h"
+
+#include "camera/camera_internals.h"
+#include "camera/kit_bus.h"
+#include "camera/kit_connection_sensor.h"
+#include "log/log.h"
+
+namespace Quorvan {
+
+namespace {
+
+KitConnectionSensor* kitConnectionOf(const QuorvanTOFCamera& camera) {
+    return dynamic_cast<KitConnectionSensor*>(CameraInternals::sensor(camera));
+}
+
+// A library that cannot list its bus: the one kit it opens, if any.
+std::vector<AttachedCamera> probeSingleKit(const std::string& config) {
+    std::vector<AttachedCamera> found;
+    QuorvanTOFCamera camera;
+    const TofErrorCode opened =
+        config.empty() ? camera.open(Connection::USB, 0) : camera.openWithFile(config.c_str(), 0);
+    if (opened == QuorvanSuccess) {
+        const CameraInfo info = camera.getCameraInfo();
+        AttachedCamera kit;
+        kit.width = info.width;
+        kit.height = info.height;
+        found.push_back(kit);
+    }
+    camera.close();
+    return found;
+}
+
+}  // namespace
+
+std::vector<AttachedCamera> listAttachedCameras(const char* kit_config) {
+    const std::string config = kit_config ? kit_config : "";
+    KitBus& bus = linkedKitBus();
+    if (!bus.knowsKits())
+        return probeSingleKit(config);
+    std::vector<KitOnBus> kits;
+    std::vector<AttachedCamera> found;
+    if (!bus.list(config, &kits))
+        return found;
+    for (const KitOnBus& kit : kits) {
+        AttachedCamera camera;
+        camera.index = kit.index;
+        camera.serial = kit.serial;
+        camera.width = kit.width;
+        camera.height = kit.height;
+        camera.attached = kit.attached;
+        found.push_back(camera);
+    }
+    return found;
+}
+
+TofErrorCode openBySerial(QuorvanTOFCamera& camera, const char* serial, const char* kit_config) {
+    if (serial == nullptr || serial[0] == '\0')
+        return QuorvanInvalidParameter;
+    const std::string config = kit_config ? kit_config : "";
+    KitBus& bus = linkedKitBus();
+    if (!bus.knowsKits()) {
+        QUORVAN_LOGF(Camera, Error,
+                     "QuorvanTOFCamera: the kit library cannot tell serials; open by index");
+        return QuorvanNotImplemented;
+    }
+    std::vector<KitOnBus> kits;
+    bus.list(config, &kits);
+    std::string known;
+    for (const KitOnBus& kit : kits) {
+        if (kit.serial == serial && kit.attached)
+            return camera.openWithFile(kitPathForSerial(config, serial).c_str(),
+                                       static_cast<int32_t>(kit.index));
+        if (kit.attached)
+            known += (known.empty() ? "" : ", ") + kit.serial;
+    }
+    QUORVAN_LOGF(Camera, Error, "QuorvanTOFCamera: no attached camera has serial %s (attached: %s)",
+                 serial, known.empty() ? "none" : known.c_str());
+    return QuorvanUnkownDevice;
+}
+
+std::string cameraSerial(const QuorvanTOFCamera& camera) {
+    const KitConnectionSensor* kit = kitConnectionOf(camera);
+    return kit ? kit->serial() : std::string();
+}
+
+TofErrorCode setAutoReconnect(QuorvanTOFCamera& camera, bool enabled) {
+    KitConnectionSensor* kit = kitConnectionOf(camera);
+    if (!kit)
+        return QuorvanUnkownError;
+    kit->setAutoReconnect(enabled);
+    return QuorvanSuccess;
+}
+
+std::vector<ConnectionEvent> takeConnectionEvents(QuorvanTOFCamera& camera) {
+    KitConnectionSensor* kit = kitConnectionOf(camera);
+    return kit ? kit->takeEvents() : std::vector<ConnectionEvent>{};
+}
+
+}  // namespace Quorvan
