@@ -11,6 +11,7 @@
 #include "kit_set.h"
 #include "quorvan_evk_emulator.h"
 #include "quorvan_evk_sdk.h"
+#include "support/test_deadlines.h"
 
 namespace Quorvan {
 namespace {
@@ -203,9 +204,17 @@ TEST(KitBus, AnUnpluggedKitFailsItsCaptureAtOnceAndItsHandleStaysDead) {
 }
 
 TEST(KitBus, TheUnplugScheduleTakesTheKitAwayAndBack) {
+    // The schedule runs from the open, which itself renders the kit's
+    // per-pixel terms: on a slow host (qemu) that alone can outlast a short
+    // first stay, so the times scale with the measured speed of the host.
+    const int64_t stays_ms = testing_support::scaledDeadlineMs(100);
+    const int64_t away_ms = testing_support::scaledDeadlineMs(150);
+    const auto give_up = std::chrono::milliseconds(testing_support::scaledDeadlineMs(5000));
     TempConfigFile file(
         "frame_rate = unpaced\nnoise = off\nserial = BUS-SCHEDULE\n"
-        "unplug_after_ms = 100\nunplugged_ms = 150\nunplug_every_ms = 100000\n");
+        "unplug_after_ms = " +
+        std::to_string(stays_ms) + "\nunplugged_ms = " + std::to_string(away_ms) +
+        "\nunplug_every_ms = 86400000\n");
     QuorvanCameraHandle handle = nullptr;
     // Taken before the open that starts the schedule's clock.
     const auto opened = std::chrono::steady_clock::now();
@@ -213,26 +222,25 @@ TEST(KitBus, TheUnplugScheduleTakesTheKitAwayAndBack) {
     ASSERT_EQ(QuorvanStartCamera(handle), QUORVAN_EVK_OK);
     QuorvanImage image{};
     int status = QUORVAN_EVK_OK;
-    while (status == QUORVAN_EVK_OK &&
-           std::chrono::steady_clock::now() - opened < std::chrono::seconds(5)) {
+    while (status == QUORVAN_EVK_OK && std::chrono::steady_clock::now() - opened < give_up) {
         status = QuorvanCaptureImage(handle, &image, 2000);
         if (status == QUORVAN_EVK_OK)
             QuorvanFreeImage(handle, image);
     }
     EXPECT_EQ(status, QUORVAN_EVK_DEVICE_FAILURE);
-    EXPECT_GE(std::chrono::steady_clock::now() - opened, std::chrono::milliseconds(100));
+    EXPECT_GE(std::chrono::steady_clock::now() - opened, std::chrono::milliseconds(stays_ms));
     QuorvanCloseCamera(handle);
     // Reopening waits for the end of the away time.
     QuorvanCameraHandle again = nullptr;
     status = QUORVAN_EVK_DEVICE_FAILURE;
-    while (status != QUORVAN_EVK_OK &&
-           std::chrono::steady_clock::now() - opened < std::chrono::seconds(5)) {
+    while (status != QUORVAN_EVK_OK && std::chrono::steady_clock::now() - opened < give_up) {
         status = openKit(file.path(), &again);
         if (status != QUORVAN_EVK_OK)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_EQ(status, QUORVAN_EVK_OK);
-    EXPECT_GE(std::chrono::steady_clock::now() - opened, std::chrono::milliseconds(250));
+    EXPECT_GE(std::chrono::steady_clock::now() - opened,
+              std::chrono::milliseconds(stays_ms + away_ms));
     ASSERT_EQ(QuorvanStartCamera(again), QUORVAN_EVK_OK);
     EXPECT_EQ(QuorvanCaptureImage(again, &image, 2000), QUORVAN_EVK_OK);
     QuorvanFreeImage(again, image);
