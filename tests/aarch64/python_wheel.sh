@@ -103,12 +103,13 @@ print(f"aarch64 wheel: {expected} is an aarch64 ELF object")
 EOF_CHECK
 
 # The wheel and its dependencies, as pip would install them on an arm64
-# machine: binary wheels for aarch64 fetched by the host's pip.
+# machine: binary wheels for aarch64 fetched by the host's pip; and rosbags,
+# with which the recorder's test reads back the recorded QoS profiles.
 rm -rf "$work/site"
 "$venv/bin/python" -m pip install -q --target "$work/site" --only-binary=:all: \
     --implementation cp --python-version 3.11 --abi cp311 \
     --platform manylinux2014_aarch64 --platform linux_aarch64 \
-    "$wheel" "pytest>=7,<9"
+    "$wheel" "pytest>=7,<9" "rosbags>=0.10,<1"
 
 cd "$repo/tests/python"
 "$launcher" -m pytest -q -p no:cacheprovider --rootdir "$repo" -c "$repo/pyproject.toml" \
