@@ -45,6 +45,7 @@ import numpy.typing as npt
 
 from . import messages
 from .camera_like import CameraLike
+from .ros_depth import depth_image_for_ros
 
 __all__ = [
     "DEFAULT_NAMESPACE",
@@ -271,6 +272,4 @@ def depth_for_ros(
     ray. The conversion uses the rays of ``intrinsics``, the same intrinsics
     the recording's ``CameraInfo`` carries.
     """
-    from .ros_depth import depth_image_for_ros  # the native conversion, loaded on first use
-
     return depth_image_for_ros(depth_mm, intrinsics)
