@@ -128,27 +128,30 @@ struct Avx2Lanes {
     }
 };
 
+// The network sorts floats here, not their bit patterns: 512-bit integer
+// minimum and maximum issue on one port, their float forms on two (the
+// network's operands are never NaN or -0, so both orders agree).
 struct Avx512Lanes {
     using Value = __m512;
-    using Key = __m512i;
+    using Key = __m512;
     static constexpr std::size_t kWidth = 16;
     static QUORVAN_AVX512 QUORVAN_FILTER_INLINE Value load(const float* p) {
         return _mm512_loadu_ps(p);
     }
     static QUORVAN_AVX512 QUORVAN_FILTER_INLINE Key validOr(Value value, Value centre) {
         const __mmask16 valid = _mm512_cmp_ps_mask(value, _mm512_setzero_ps(), _CMP_GT_OQ);
-        return _mm512_castps_si512(_mm512_mask_blend_ps(valid, centre, value));
+        return _mm512_mask_blend_ps(valid, centre, value);
     }
     static QUORVAN_AVX512 QUORVAN_FILTER_INLINE Key lesser(Key a, Key b) {
-        return _mm512_min_epi32(a, b);
+        return _mm512_min_ps(a, b);
     }
     static QUORVAN_AVX512 QUORVAN_FILTER_INLINE Key greater(Key a, Key b) {
-        return _mm512_max_epi32(a, b);
+        return _mm512_max_ps(a, b);
     }
     static QUORVAN_AVX512 QUORVAN_FILTER_INLINE void storeIfValid(float* out, Key median,
                                                                   Value centre) {
         const __mmask16 valid = _mm512_cmp_ps_mask(centre, _mm512_setzero_ps(), _CMP_GT_OQ);
-        _mm512_storeu_ps(out, _mm512_maskz_mov_ps(valid, _mm512_castsi512_ps(median)));
+        _mm512_storeu_ps(out, _mm512_maskz_mov_ps(valid, median));
     }
 };
 
