@@ -152,16 +152,20 @@ QUORVAN_FILTER_INLINE void verticalJumps(const float* __restrict upper,
 // decisions as the definition's, in fewer operations. The loop covers the
 // border columns too, so that its vectors start where the row does (reading
 // one value of the rows before and after, which interior rows have); the
-// caller puts the border values back. Returns the largest bit pattern among
-// the downward jumps: at least that of infinity when the row below holds NaN
-// or an infinity (or, harmlessly, when a difference overflowed).
+// caller puts the border values back. Returns a word whose top bit is set
+// when a downward jump is NaN or infinite: when the row below holds NaN or
+// an infinity (or, harmlessly, when a difference overflowed). A jump has no
+// sign bit, so its bits reach 0x7F800000 (infinity) exactly when adding
+// 0x00800000 carries into the top bit; OR-ing those sums together costs two
+// operations on every target, where an unsigned maximum would cost SSE2,
+// which has none, seven.
 template <bool Substitute>
 QUORVAN_FILTER_INLINE uint32_t flyingPixelRow(const float* __restrict here,
                                               const float* __restrict below,
                                               float* __restrict row_out,
                                               float* __restrict down_jumps, std::size_t width,
                                               float min_jump_mm, float relative_jump) {
-    uint32_t largest = 0;
+    uint32_t non_finite = 0;
     for (std::size_t column = 0; column < width; ++column) {
         const float d = readDepth<Substitute>(here[column]);
         const float limit = std::max(min_jump_mm, relative_jump * d);
@@ -170,10 +174,10 @@ QUORVAN_FILTER_INLINE uint32_t flyingPixelRow(const float* __restrict here,
         const float down = std::fabs(d - readDepth<Substitute>(below[column]));
         const float column_jump = lesser(row_out[column], down);
         down_jumps[column] = down;
-        largest = std::max(largest, bitsOf(down));
+        non_finite |= bitsOf(down) + 0x00800000u;
         row_out[column] = greater(row_jump, column_jump) > limit ? kInvalidDepth : d;
     }
-    return largest;
+    return non_finite;
 }
 
 QUORVAN_FILTER_INLINE void removeFlyingPixels(const float* in, float* out, int width, int height,
@@ -183,7 +187,7 @@ QUORVAN_FILTER_INLINE void removeFlyingPixels(const float* in, float* out, int w
     const std::size_t w = static_cast<std::size_t>(width);
     const float min_jump_mm = parameters.min_jump_mm;
     const float relative_jump = parameters.relative_jump;
-    const uint32_t kInfinityBits = 0x7F800000u;
+    const uint32_t kTopBit = 0x80000000u;
     bool above_odd = hasNonFinite(in, w);
     bool here_odd = height > 1 && hasNonFinite(in + w, w);
     copyFinite(in, out, w);
@@ -205,7 +209,7 @@ QUORVAN_FILTER_INLINE void removeFlyingPixels(const float* in, float* out, int w
             // jumps from above (rows known to be finite) recomputed where the
             // first pass wrote its results.
             below_odd = flyingPixelRow<false>(here, here + w, row_out, row_out + w, w, min_jump_mm,
-                                              relative_jump) >= kInfinityBits &&
+                                              relative_jump) >= kTopBit &&
                         hasNonFinite(here + w, w);
             if (below_odd) {
                 for (std::size_t column = 0; column < w; ++column)
