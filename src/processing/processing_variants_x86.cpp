@@ -130,17 +130,25 @@ struct Avx2Lanes {
 
 // The network sorts floats here, not their bit patterns: 512-bit integer
 // minimum and maximum issue on one port, their float forms on two (the
-// network's operands are never NaN or -0, so both orders agree).
+// network's operands are never NaN or -0, so both orders agree). Validity
+// takes no comparison: vfixupimmps classifies each lane of one operand
+// (NaN, zero, negative, -infinity, +1, +infinity, other positive) and per
+// class keeps the other operand or takes its own value, or a constant, in
+// one operation where a comparison and a blend would take two.
 struct Avx512Lanes {
     using Value = __m512;
     using Key = __m512;
     static constexpr std::size_t kWidth = 16;
+    // Four bits per class, quiet NaN first: 0 keeps the destination, 1
+    // takes the classified value, 8 takes +0. Valid depths are the classes
+    // +1, +infinity and positive (3, 5 and 7).
+    static constexpr int kValueWhereValid = 0x10101000;
+    static constexpr int kZeroWhereInvalid = 0x08080888;
     static QUORVAN_AVX512 QUORVAN_FILTER_INLINE Value load(const float* p) {
         return _mm512_loadu_ps(p);
     }
     static QUORVAN_AVX512 QUORVAN_FILTER_INLINE Key validOr(Value value, Value centre) {
-        const __mmask16 valid = _mm512_cmp_ps_mask(value, _mm512_setzero_ps(), _CMP_GT_OQ);
-        return _mm512_mask_blend_ps(valid, centre, value);
+        return _mm512_fixupimm_ps(centre, value, _mm512_set1_epi32(kValueWhereValid), 0);
     }
     static QUORVAN_AVX512 QUORVAN_FILTER_INLINE Key lesser(Key a, Key b) {
         return _mm512_min_ps(a, b);
@@ -150,8 +158,8 @@ struct Avx512Lanes {
     }
     static QUORVAN_AVX512 QUORVAN_FILTER_INLINE void storeIfValid(float* out, Key median,
                                                                   Value centre) {
-        const __mmask16 valid = _mm512_cmp_ps_mask(centre, _mm512_setzero_ps(), _CMP_GT_OQ);
-        _mm512_storeu_ps(out, _mm512_maskz_mov_ps(valid, median));
+        _mm512_storeu_ps(
+            out, _mm512_fixupimm_ps(median, centre, _mm512_set1_epi32(kZeroWhereInvalid), 0));
     }
 };
 
