@@ -205,23 +205,96 @@ INSTANTIATE_TEST_SUITE_P(FiniteAndSpecialValues, ProcessingVariantTest, ::testin
 
 // The rows around a non-finite value take the substituting loop; a row whose
 // lower neighbour alone holds one is found out by the optimistic pass and
-// done again. Every position of a single NaN or infinity in a small plane.
+// done again. Every position of a single NaN or infinity, in a plane narrower
+// than one vector and in one with every variant's vector steps and remainder
+// in each row.
 TEST(FlyingPixelVariants, EveryPositionOfOneNonFiniteValue) {
-    const int width = 9, height = 6;
+    const int height = 6;
     std::mt19937 generator(11);
-    const std::vector<float> plane = randomDepth(width * height, generator, false);
-    for (const float odd :
-         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-          -std::numeric_limits<float>::infinity()}) {
-        for (int i = 0; i < width * height; ++i) {
-            std::vector<float> in = plane;
-            in[i] = odd;
+    for (const int width : {9, 37}) {
+        const std::vector<float> plane = randomDepth(width * height, generator, false);
+        for (const float odd :
+             {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN(),
+              std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()}) {
+            for (int i = 0; i < width * height; ++i) {
+                std::vector<float> in = plane;
+                in[i] = odd;
+                std::vector<float> expected(in.size());
+                reference::removeFlyingPixels(in.data(), expected.data(), width, height, {});
+                for (const ProcessingVariant& variant : variantsUnderTest()) {
+                    std::vector<float> got(in.size(), -1.0f);
+                    variant.remove_flying_pixels(in.data(), got.data(), width, height, {});
+                    EXPECT_EQ(firstDifference(got, expected), -1)
+                        << variant.name << " " << width << " wide, at " << i;
+                }
+            }
+        }
+    }
+}
+
+// Finite rows whose differences overflow to infinity look, to the optimistic
+// pass, like a non-finite row below; the check that follows finds the row
+// finite, and the result must not change.
+TEST(FlyingPixelVariants, OverflowingJumpsBetweenFiniteRows) {
+    const int width = 37, height = 5;
+    const float largest = std::numeric_limits<float>::max();
+    std::mt19937 generator(5);
+    std::vector<float> in = randomDepth(width * height, generator, false);
+    for (int column = 0; column < width; ++column) {
+        in[2 * width + column] = column % 3 == 0 ? -largest : largest;
+        in[3 * width + column] = column % 2 == 0 ? -largest : 1200.0f;
+    }
+    std::vector<float> expected(in.size());
+    reference::removeFlyingPixels(in.data(), expected.data(), width, height, {});
+    for (const ProcessingVariant& variant : variantsUnderTest()) {
+        std::vector<float> got(in.size(), -1.0f);
+        variant.remove_flying_pixels(in.data(), got.data(), width, height, {});
+        EXPECT_EQ(firstDifference(got, expected), -1) << variant.name;
+    }
+}
+
+// Invalid neighbours take the centre, and what counts as invalid is decided
+// per lane from the value's class (NaN of either sign and kind, zeros,
+// negatives, -infinity) or, elsewhere, by a comparison. Planes where nearly
+// half the values are odd, drawn from every class, with ties, at widths that
+// leave each variant's remainder, against the reference.
+TEST(MedianVariants, DenseValuesOfEveryClass) {
+    const float odd[] = {std::numeric_limits<float>::quiet_NaN(),
+                         -std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::signaling_NaN(),
+                         std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity(),
+                         0.0f,
+                         -0.0f,
+                         1.0f,
+                         -1.0f,
+                         std::numeric_limits<float>::denorm_min(),
+                         -std::numeric_limits<float>::denorm_min(),
+                         std::numeric_limits<float>::min(),
+                         std::numeric_limits<float>::max(),
+                         -std::numeric_limits<float>::max()};
+    std::mt19937 generator(99);
+    std::uniform_int_distribution<int> kind(0, 9);
+    for (const PlaneSize size : {PlaneSize{19, 5}, PlaneSize{37, 6}, PlaneSize{50, 7}}) {
+        for (int trial = 0; trial < 20; ++trial) {
+            std::vector<float> in(size.pixels());
+            for (float& d : in) {
+                const int k = kind(generator);
+                if (k < 4)
+                    d = odd[generator() % (sizeof odd / sizeof odd[0])];
+                else if (k < 6)
+                    d = 1000.0f + static_cast<float>(k);
+                else
+                    d = 300.0f + static_cast<float>(generator() % 3700);
+            }
             std::vector<float> expected(in.size());
-            reference::removeFlyingPixels(in.data(), expected.data(), width, height, {});
+            reference::median3x3(in.data(), expected.data(), size.width, size.height);
             for (const ProcessingVariant& variant : variantsUnderTest()) {
                 std::vector<float> got(in.size(), -1.0f);
-                variant.remove_flying_pixels(in.data(), got.data(), width, height, {});
-                EXPECT_EQ(firstDifference(got, expected), -1) << variant.name << " at " << i;
+                variant.median3x3(in.data(), got.data(), size.width, size.height);
+                EXPECT_EQ(firstDifference(got, expected), -1)
+                    << variant.name << " " << size.width << "x" << size.height << " trial "
+                    << trial;
             }
         }
     }
