@@ -23,7 +23,12 @@ void rejectSaturatedPortable(float* depth, int width, int height,
 
 void removeFlyingPixelsPortable(const float* in, float* out, int width, int height,
                                 const filters::FlyingPixelParameters& parameters) {
+#if defined(__x86_64__)
+    filters::body::removeFlyingPixels<filters::body::CarriedJumpBits>(in, out, width, height,
+                                                                      parameters);
+#else
     filters::body::removeFlyingPixels(in, out, width, height, parameters);
+#endif
 }
 
 void temporalFilterPortable(float* depth, float* state, std::size_t pixel_count,

@@ -152,20 +152,41 @@ QUORVAN_FILTER_INLINE void verticalJumps(const float* __restrict upper,
 // decisions as the definition's, in fewer operations. The loop covers the
 // border columns too, so that its vectors start where the row does (reading
 // one value of the rows before and after, which interior rows have); the
-// caller puts the border values back. Returns a word whose top bit is set
-// when a downward jump is NaN or infinite: when the row below holds NaN or
-// an infinity (or, harmlessly, when a difference overflowed). A jump has no
-// sign bit, so its bits reach 0x7F800000 (infinity) exactly when adding
-// 0x00800000 carries into the top bit; OR-ing those sums together costs two
-// operations on every target, where an unsigned maximum would cost SSE2,
-// which has none, seven.
-template <bool Substitute>
+// caller puts the border values back. Returns what `Flag` gathered from the
+// downward jumps, which tells whether one of them is NaN or infinite: when
+// the row below holds NaN or an infinity (or, harmlessly, when a difference
+// overflowed).
+//
+// Two ways to gather it. A jump has no sign bit, so its bits reach
+// 0x7F800000 (infinity) exactly when they are the largest at or above that,
+// and exactly when adding 0x00800000 carries into the top bit.
+struct LargestJumpBits {
+    static QUORVAN_FILTER_INLINE uint32_t add(uint32_t gathered, uint32_t jump_bits) {
+        return std::max(gathered, jump_bits);
+    }
+    static QUORVAN_FILTER_INLINE bool anyNonFinite(uint32_t gathered) {
+        return gathered >= 0x7F800000u;
+    }
+};
+
+// For SSE2, which has no unsigned maximum (GCC builds one from seven
+// instructions): an add and an OR.
+struct CarriedJumpBits {
+    static QUORVAN_FILTER_INLINE uint32_t add(uint32_t gathered, uint32_t jump_bits) {
+        return gathered | (jump_bits + 0x00800000u);
+    }
+    static QUORVAN_FILTER_INLINE bool anyNonFinite(uint32_t gathered) {
+        return (gathered & 0x80000000u) != 0;
+    }
+};
+
+template <bool Substitute, typename Flag>
 QUORVAN_FILTER_INLINE uint32_t flyingPixelRow(const float* __restrict here,
                                               const float* __restrict below,
                                               float* __restrict row_out,
                                               float* __restrict down_jumps, std::size_t width,
                                               float min_jump_mm, float relative_jump) {
-    uint32_t non_finite = 0;
+    uint32_t gathered = 0;
     for (std::size_t column = 0; column < width; ++column) {
         const float d = readDepth<Substitute>(here[column]);
         const float limit = std::max(min_jump_mm, relative_jump * d);
@@ -174,12 +195,13 @@ QUORVAN_FILTER_INLINE uint32_t flyingPixelRow(const float* __restrict here,
         const float down = std::fabs(d - readDepth<Substitute>(below[column]));
         const float column_jump = lesser(row_out[column], down);
         down_jumps[column] = down;
-        non_finite |= bitsOf(down) + 0x00800000u;
+        gathered = Flag::add(gathered, bitsOf(down));
         row_out[column] = greater(row_jump, column_jump) > limit ? kInvalidDepth : d;
     }
-    return non_finite;
+    return gathered;
 }
 
+template <typename Flag = LargestJumpBits>
 QUORVAN_FILTER_INLINE void removeFlyingPixels(const float* in, float* out, int width, int height,
                                               const FlyingPixelParameters& parameters) {
     if (width <= 0 || height <= 0)
@@ -187,7 +209,6 @@ QUORVAN_FILTER_INLINE void removeFlyingPixels(const float* in, float* out, int w
     const std::size_t w = static_cast<std::size_t>(width);
     const float min_jump_mm = parameters.min_jump_mm;
     const float relative_jump = parameters.relative_jump;
-    const uint32_t kTopBit = 0x80000000u;
     bool above_odd = hasNonFinite(in, w);
     bool here_odd = height > 1 && hasNonFinite(in + w, w);
     copyFinite(in, out, w);
@@ -201,21 +222,21 @@ QUORVAN_FILTER_INLINE void removeFlyingPixels(const float* in, float* out, int w
         bool below_odd = false;
         if (above_odd || here_odd) {
             below_odd = hasNonFinite(here + w, w);
-            flyingPixelRow<true>(here, here + w, row_out, row_out + w, w, min_jump_mm,
-                                 relative_jump);
+            flyingPixelRow<true, Flag>(here, here + w, row_out, row_out + w, w, min_jump_mm,
+                                       relative_jump);
         } else {
             // Optimistically: the pass itself tells whether the row below
             // was finite. If not, it runs again with substitution, from the
             // jumps from above (rows known to be finite) recomputed where the
             // first pass wrote its results.
-            below_odd = flyingPixelRow<false>(here, here + w, row_out, row_out + w, w, min_jump_mm,
-                                              relative_jump) >= kTopBit &&
+            below_odd = Flag::anyNonFinite(flyingPixelRow<false, Flag>(
+                            here, here + w, row_out, row_out + w, w, min_jump_mm, relative_jump)) &&
                         hasNonFinite(here + w, w);
             if (below_odd) {
                 for (std::size_t column = 0; column < w; ++column)
                     row_out[column] = std::fabs(here[column] - (here - w)[column]);
-                flyingPixelRow<true>(here, here + w, row_out, row_out + w, w, min_jump_mm,
-                                     relative_jump);
+                flyingPixelRow<true, Flag>(here, here + w, row_out, row_out + w, w, min_jump_mm,
+                                           relative_jump);
             }
         }
         row_out[0] = finiteOrInvalid(here[0]);
