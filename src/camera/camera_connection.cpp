@@ -5,14 +5,15 @@
 #include "camera/camera_internals.h"
 #include "camera/kit_bus.h"
 #include "camera/kit_connection_sensor.h"
+#include "camera/reconnect_loop.h"
 #include "log/log.h"
 
 namespace Quorvan {
 
 namespace {
 
-KitConnectionSensor* kitConnectionOf(const QuorvanTOFCamera& camera) {
-    return dynamic_cast<KitConnectionSensor*>(CameraInternals::sensor(camera));
+ReconnectingSensor* connectionOf(const QuorvanTOFCamera& camera) {
+    return dynamic_cast<ReconnectingSensor*>(CameraInternals::sensor(camera));
 }
 
 // A library that cannot list its bus: the one kit it opens, if any.
@@ -81,21 +82,21 @@ TofErrorCode openBySerial(QuorvanTOFCamera& camera, const char* serial, const ch
 }
 
 std::string cameraSerial(const QuorvanTOFCamera& camera) {
-    const KitConnectionSensor* kit = kitConnectionOf(camera);
-    return kit ? kit->serial() : std::string();
+    const ReconnectingSensor* sensor = connectionOf(camera);
+    return sensor ? sensor->serial() : std::string();
 }
 
 TofErrorCode setAutoReconnect(QuorvanTOFCamera& camera, bool enabled) {
-    KitConnectionSensor* kit = kitConnectionOf(camera);
-    if (!kit)
+    ReconnectingSensor* sensor = connectionOf(camera);
+    if (!sensor)
         return QuorvanUnkownError;
-    kit->setAutoReconnect(enabled);
+    sensor->connection().setAutoReconnect(enabled);
     return QuorvanSuccess;
 }
 
 std::vector<ConnectionEvent> takeConnectionEvents(QuorvanTOFCamera& camera) {
-    KitConnectionSensor* kit = kitConnectionOf(camera);
-    return kit ? kit->takeEvents() : std::vector<ConnectionEvent>{};
+    ReconnectingSensor* sensor = connectionOf(camera);
+    return sensor ? sensor->connection().takeEvents() : std::vector<ConnectionEvent>{};
 }
 
 }  // namespace Quorvan

@@ -290,6 +290,8 @@ int SimulatedCaptureNode::ioctl(unsigned long request, void* argument) {
                           "simulated-csi");
             std::snprintf(reinterpret_cast<char*>(capability.card), sizeof(capability.card),
                           "Simulated CSI receiver");
+            std::snprintf(reinterpret_cast<char*>(capability.bus_info), sizeof(capability.bus_info),
+                          "platform:simulated-csi");
             capability.device_caps = setup.capabilities;
             capability.capabilities = setup.capabilities | V4L2_CAP_DEVICE_CAPS;
             return 0;
