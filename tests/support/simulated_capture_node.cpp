@@ -287,7 +287,7 @@ int SimulatedCaptureNode::ioctl(unsigned long request, void* argument) {
             auto& capability = *static_cast<v4l2_capability*>(argument);
             capability = {};
             std::snprintf(reinterpret_cast<char*>(capability.driver), sizeof(capability.driver),
-                          "simulated-csi");
+                          "%s", driver_name.c_str());
             std::snprintf(reinterpret_cast<char*>(capability.card), sizeof(capability.card),
                           "Simulated CSI receiver");
             std::snprintf(reinterpret_cast<char*>(capability.bus_info), sizeof(capability.bus_info),
