@@ -10,7 +10,7 @@ import zenoh
 
 from .. import closing, conventions, messages, ros_depth
 from ..camera_like import CameraLike
-from ..stream import CameraReader, FrameSnapshot, NewestFrameSlot
+from ..stream import FrameSnapshot, FrameStream
 from . import rmw_zenoh
 from .ros_frame import EncodedMessage, RosFrameEncoder
 from .session import (
@@ -25,6 +25,8 @@ from .session import (
 
 DEFAULT_NODE_NAME = conventions.DEFAULT_NODE_NAME
 _NAME_QUERY_S = 1.0
+# The newest few frames wait for the sending thread; older ones give way.
+_SEND_QUEUE_FRAMES = 4
 # The planes this package's Subscriber puts back together; the others (the
 # compressed depth, the point cloud) are for ROS tools.
 _SUBSCRIBER_PLANES = frozenset(
@@ -77,8 +79,9 @@ class Publisher:
     :class:`~quorvan.live.Subscriber`.
 
     ``camera`` is opened and started by the caller (a ``QuorvanCamera`` or a
-    playback camera); a reading thread takes frames from it and keeps the
-    newest, a sending thread publishes them (:meth:`consume`). With
+    playback camera); a stream core of the publisher's own
+    (:class:`~quorvan.stream.FrameStream`) reads it and keeps the newest few
+    frames for a sending thread that publishes them (:meth:`consume`). With
     ``camera=None`` nothing is read: the publisher is a
     :class:`~quorvan.stream.FrameSink` fed by the caller. A subscriber that is
     slow or gone never slows the camera: Zenoh drops on its congested link
@@ -138,18 +141,15 @@ class Publisher:
         except BaseException:
             self._session.close()  # type: ignore[no-untyped-call]
             raise
-        self._slot = NewestFrameSlot(capacity=4)
-        self._reader = None if camera is None else CameraReader(camera, self._slot.put)
-        self._stopping = threading.Event()
         self._closed = False
+        self._closing = False
         self.frames_sent = 0
         self.send_errors = 0
-        self._sender = threading.Thread(
-            target=self._send_loop, name="quorvan-publisher", daemon=True
+        self._stream = (
+            None
+            if camera is None
+            else FrameStream(camera, [_SendingSink(self)], queue_frames=_SEND_QUEUE_FRAMES)
         )
-        if self._reader is not None:
-            self._reader.start()
-            self._sender.start()
         self._exit_registration = closing.close_at_exit(self)
 
     @property
@@ -213,22 +213,14 @@ class Publisher:
     @property
     def frames_read(self) -> int:
         """Frames taken from the camera."""
-        return 0 if self._reader is None else self._reader.frames_read
+        return 0 if self._stream is None else self._stream.frames_read
 
     @property
     def frames_dropped(self) -> int:
         """Frames read from the camera but replaced by a newer one before they were sent."""
-        return self._slot.frames_dropped
-
-    def _send_loop(self) -> None:
-        while not self._stopping.is_set():
-            snapshot = self._slot.take(0.1)
-            if snapshot is None:
-                continue
-            try:
-                self.consume(snapshot)
-            except (zenoh.ZError, ValueError):
-                self.send_errors += 1
+        if self._stream is None:
+            return 0
+        return sum(entry.dropped for entry in self._stream.statistics())
 
     def consume(self, snapshot: FrameSnapshot) -> None:
         """Publishes one frame: the frame record, its images, its camera info last."""
@@ -281,15 +273,14 @@ class Publisher:
 
     def close(self) -> None:
         """Stops reading the camera (which stays started) and leaves the bus."""
-        if self._stopping.is_set():
+        if self._closing:
             return
+        self._closing = True
         closing.forget(self._exit_registration)
-        if self._reader is not None:
-            self._reader.stop()
-        self._stopping.set()
-        self._slot.close()
-        if self._sender.is_alive():
-            self._sender.join()
+        if self._stream is not None:
+            # The sending sink counts its errors and never fails, so this
+            # raises nothing of its own.
+            self._stream.close()
         with self._lock:
             self._closed = True
             for publisher in self._topic_publishers.values():
@@ -302,6 +293,27 @@ class Publisher:
 
     def __exit__(self, *exc: object) -> None:
         self.close()
+
+
+class _SendingSink:
+    """The publisher's own camera stream hands frames to it here; a frame that
+    cannot be sent is counted in ``send_errors`` and the next one tried."""
+
+    def __init__(self, publisher: Publisher) -> None:
+        self._publisher = publisher
+
+    @property
+    def name(self) -> str:
+        return self._publisher.name
+
+    def consume(self, snapshot: FrameSnapshot) -> None:
+        try:
+            self._publisher.consume(snapshot)
+        except (zenoh.ZError, ValueError):
+            self._publisher.send_errors += 1
+
+    def close(self) -> None:
+        """The publisher leaves the bus in its own close, after the stream's."""
 
 
 def _check_node_name(node_name: str) -> str:
