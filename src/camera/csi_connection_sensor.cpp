@@ -150,6 +150,11 @@ bool CsiConnectionSensor::reopenAndRestart() {
         return false;
     }
     std::lock_guard<std::mutex> lock(inner_mutex_);
+    // The stream's geometry first: where the size comes from the capture
+    // node, a reloaded driver starts from its own default format.
+    const CameraInfo streamed = inner_->getFormat();
+    fresh->setControl(CameraCtrl::FMT_WIDTH, static_cast<int>(streamed.width));
+    fresh->setControl(CameraCtrl::FMT_HEIGHT, static_cast<int>(streamed.height));
     for (const auto& [id, value] : settings_) {
         if (fresh->setControl(id, value) != QuorvanSuccess) {
             QUORVAN_LOGF(Camera, Warn, "QuorvanTOFCamera: %s refused a setting on its return",
@@ -158,7 +163,7 @@ bool CsiConnectionSensor::reopenAndRestart() {
             return false;
         }
     }
-    if (!sameFormat(fresh->getFormat(), inner_->getFormat())) {
+    if (!sameFormat(fresh->getFormat(), streamed)) {
         QUORVAN_LOGF(Camera, Error, "QuorvanTOFCamera: %s came back with another format",
                      candidate_path_.c_str());
         fresh->close();

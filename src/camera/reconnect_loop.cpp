@@ -91,6 +91,9 @@ int ReconnectLoop::whileAway(Reconnectable& backend, CaptureFailure* failure) {
 void ReconnectLoop::frameArrived(uint64_t device_ms) {
     // The gap in host time: a reopened device may start its own clock afresh.
     const auto now = Clock::now();
+    // A frame without a device time (a driver that hands a buffer back
+    // before stamping it) must not teach a period from zero to now.
+    const bool timed = device_ms != 0;
     if (gap_pending_ && have_last_frame_) {
         gap_pending_ = false;
         const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(now - last_frame_);
@@ -106,7 +109,7 @@ void ReconnectLoop::frameArrived(uint64_t device_ms) {
         event.frames_lost = lost;
         event.gap_ms = gap_ms;
         record(event);
-    } else if (have_last_frame_ && device_ms > last_device_ms_) {
+    } else if (timed && have_last_frame_ && last_device_ms_ != 0 && device_ms > last_device_ms_) {
         // The frame period by the device's own clock, which the host's
         // scheduling does not blur; smoothed.
         const double interval = static_cast<double>(device_ms - last_device_ms_);
@@ -115,7 +118,8 @@ void ReconnectLoop::frameArrived(uint64_t device_ms) {
     }
     have_last_frame_ = true;
     last_frame_ = now;
-    last_device_ms_ = device_ms;
+    if (timed)
+        last_device_ms_ = device_ms;
 }
 
 void ReconnectLoop::record(ConnectionEvent event) {
