@@ -126,9 +126,10 @@ TEST_P(CsiReconnect, ComesBackUnderOtherNodeNumbersWithItsSettingsAndSequence) {
             last_sequence = frame->getSequence();
             camera.releaseFrame(frame);
             EXPECT_TRUE(board.captureNode().streaming());
-            if (has_range_control)
+            if (has_range_control) {
                 EXPECT_NE(board.sensor().range_setting, SensorState{}.range_setting)
                     << "the range was not applied again";
+            }
         }
         // A frame handed out before every departure is still what it was.
         EXPECT_EQ(static_cast<const float*>(held->getData(FrameType::DEPTH))[500], held_depth);
