@@ -5,8 +5,9 @@ USB kits come from the kit library's own listing, each with its index (what
 marked so. CSI cameras follow, found through the host's media graph or
 capture-node names, each with its /dev/videoN number as index and its sensor
 size (a serial only where the media device reports one). ``--kit-config``
-lists the kits a configuration describes instead of the built-in set. ``--configs`` lists the kit configurations ``--config``
-of the other tools accepts by name.
+lists the kits a configuration describes instead of the built-in set.
+``--configs`` lists the kit configurations ``--config`` of the other tools
+accepts by name.
 """
 
 from __future__ import annotations
