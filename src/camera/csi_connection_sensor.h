@@ -48,7 +48,7 @@ private:
     bool deviceIsBack() override;
     bool reopenAndRestart() override;
     // Closes the vanished device's descriptors and mappings.
-    void releaseDevice();
+    void deviceDeparted() override;
     void rememberSetting(CameraCtrl id, int value);
 
     KernelInterface& kernel_;

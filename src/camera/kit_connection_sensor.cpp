@@ -105,22 +105,7 @@ int KitConnectionSensor::getControl(CameraCtrl id, int* value) {
 }
 
 int KitConnectionSensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
-    if (connection_.isAway())
-        return connection_.whileAway(*this, &last_capture_failure);
-    // Without the lock: only this thread replaces inner_, and the
-    // application's calls must not wait for a capture to finish.
-    if (!inner_)
-        return QuorvanUnkownError;
-    inner_->subframe_count = subframe_count;
-    const int result = inner_->getFrame(cache, timestamp);
-    last_capture_failure = inner_->last_capture_failure;
-    if (result == QuorvanSuccess) {
-        connection_.frameArrived(*timestamp);
-        return result;
-    }
-    if (last_capture_failure == CaptureFailure::Disconnected)
-        connection_.departed();
-    return result;
+    return captureThrough(inner_.get(), *this, cache, timestamp);
 }
 
 bool KitConnectionSensor::deviceIsBack() {

@@ -144,6 +144,28 @@ void ReconnectLoop::addStatistics(FrameStatistics* statistics) const {
     statistics->lost_while_disconnected = lost_.load();
 }
 
+int ReconnectingSensor::captureThrough(QuorvanTOFSensor* inner, Reconnectable& backend,
+                                       uint8_t* cache, uint64_t* timestamp) {
+    if (connection_.isAway())
+        return connection_.whileAway(backend, &last_capture_failure);
+    // Without a lock: only the capture thread replaces the inner sensor, and
+    // the application's calls must not wait for a capture to finish.
+    if (inner == nullptr)
+        return QuorvanUnkownError;
+    inner->subframe_count = subframe_count;
+    const int result = inner->getFrame(cache, timestamp);
+    last_capture_failure = inner->last_capture_failure;
+    if (result == QuorvanSuccess) {
+        connection_.frameArrived(*timestamp);
+        return result;
+    }
+    if (last_capture_failure == CaptureFailure::Disconnected) {
+        deviceDeparted();
+        connection_.departed();
+    }
+    return result;
+}
+
 std::unique_ptr<QuorvanTOFCamera> makeReopenTarget() {
     return std::make_unique<QuorvanTOFCamera>(std::make_shared<NoBackends>());
 }

@@ -101,6 +101,14 @@ public:
     virtual const std::string& serial() const = 0;
 
 protected:
+    // The getFrame of a backend whose captures `inner` makes: while the
+    // device is away it runs the reconnect loop with `backend`; a capture
+    // that finds the device gone calls deviceDeparted, then counts it.
+    int captureThrough(QuorvanTOFSensor* inner, Reconnectable& backend, uint8_t* cache,
+                       uint64_t* timestamp);
+    // On the capture thread, once per departure.
+    virtual void deviceDeparted() {}
+
     ReconnectLoop connection_;
 };
 
