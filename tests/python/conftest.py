@@ -62,6 +62,16 @@ def kit_config(name):
     return str(path)
 
 
+def use_kit_set(tmp_path, monkeypatch, kits):
+    """Puts the kits that ``kits`` describes (``kit.<n>.<key> = value`` lines
+    over shared ones) on the emulated bus, reached by the empty path; returns
+    the configuration's path."""
+    path = tmp_path / "kits.cfg"
+    path.write_text(textwrap.dedent(kits))
+    monkeypatch.setenv("QUORVAN_EVK_KITS", str(path))
+    return path
+
+
 def open_kit(camera):
     """Opens the fastest emulated kit available: unpaced when configured."""
     unpaced = KIT_CONFIGS / "unpaced.cfg"

@@ -12,7 +12,7 @@ import pytest
 
 import QuorvanDepthCamera as qdc
 
-from conftest import DEADLINE_SCALE
+from conftest import DEADLINE_SCALE, use_kit_set
 
 OK = qdc.TOFErrorCode.QuorvanSuccess
 KITS = """\
@@ -29,10 +29,7 @@ kit.2.geometry = 640x2405
 @pytest.fixture
 def kit_bus(tmp_path, monkeypatch):
     """Three kits on the emulated bus, reached by the empty path."""
-    path = tmp_path / "kits.cfg"
-    path.write_text(KITS)
-    monkeypatch.setenv("QUORVAN_EVK_KITS", str(path))
-    return path
+    return use_kit_set(tmp_path, monkeypatch, KITS)
 
 
 def _kit_library():

@@ -13,7 +13,7 @@ from rosbags.typesys import Stores, get_typestore
 
 import QuorvanDepthCamera as qdc
 
-from conftest import DEADLINE_SCALE, FRAME_TIMEOUT_MS
+from conftest import DEADLINE_SCALE, FRAME_TIMEOUT_MS, use_kit_set
 from quorvan.record import Recorder
 from quorvan.replay import PlaybackCamera
 from quorvan.stream import FrameStream
@@ -32,9 +32,7 @@ FRAMES = 6
 
 @pytest.fixture
 def two_kits(tmp_path, monkeypatch):
-    path = tmp_path / "kits.cfg"
-    path.write_text(KITS)
-    monkeypatch.setenv("QUORVAN_EVK_KITS", str(path))
+    use_kit_set(tmp_path, monkeypatch, KITS)
     cameras = []
     for serial in ("REC-FRONT", "REC-BACK"):
         camera = qdc.QuorvanCamera()
