@@ -49,63 +49,16 @@ std::string KitConnectionSensor::innerPath() const {
 
 int KitConnectionSensor::open(QuorvanTOFCamera& camera) {
     std::lock_guard<std::mutex> lock(inner_mutex_);
-    have_range_ = false;
     connection_.opened();
     // Kit 0 opens by the plain path, so a configuration that does not load
     // is reported once, by the open; its serial is looked up afterwards.
     serial_ = index_ != 0 ? resolveSerial() : path_.serial;
-    inner_ = std::make_unique<QuorvanTOFUSBSensor>(innerPath().c_str(), index_);
+    replaceForOpen(std::make_unique<QuorvanTOFUSBSensor>(innerPath().c_str(), index_));
     const int opened = inner_->open(camera);
     if (opened == QuorvanSuccess && serial_.empty())
         serial_ = resolveSerial();
     connection_.setName(serial_);
     return opened;
-}
-
-int KitConnectionSensor::close() {
-    std::lock_guard<std::mutex> lock(inner_mutex_);
-    return inner_ ? inner_->close() : QuorvanSuccess;
-}
-
-int KitConnectionSensor::start() {
-    connection_.streamStarted();
-    std::lock_guard<std::mutex> lock(inner_mutex_);
-    if (!inner_)
-        return QuorvanUnkownError;
-    inner_->subframe_count = subframe_count;
-    return inner_->start();
-}
-
-int KitConnectionSensor::stop() {
-    std::lock_guard<std::mutex> lock(inner_mutex_);
-    return inner_ ? inner_->stop() : QuorvanSuccess;
-}
-
-CameraInfo KitConnectionSensor::getFormat() {
-    std::lock_guard<std::mutex> lock(inner_mutex_);
-    return inner_ ? inner_->getFormat() : CameraInfo{};
-}
-
-int KitConnectionSensor::setControl(CameraCtrl id, int value) {
-    std::lock_guard<std::mutex> lock(inner_mutex_);
-    if (!inner_)
-        return QuorvanUnkownError;
-    const int result = inner_->setControl(id, value);
-    if (id == CameraCtrl::RANGE && result == QuorvanSuccess) {
-        // Written again to a reopened kit, which starts with its defaults.
-        have_range_ = true;
-        range_ = value;
-    }
-    return result;
-}
-
-int KitConnectionSensor::getControl(CameraCtrl id, int* value) {
-    std::lock_guard<std::mutex> lock(inner_mutex_);
-    return inner_ ? inner_->getControl(id, value) : QuorvanUnkownError;
-}
-
-int KitConnectionSensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
-    return captureThrough(inner_.get(), *this, cache, timestamp);
 }
 
 bool KitConnectionSensor::deviceIsBack() {
@@ -140,16 +93,19 @@ bool KitConnectionSensor::reopenAndRestart() {
         fresh->close();
         return false;
     }
-    if (have_range_)
-        fresh->setControl(CameraCtrl::RANGE, range_);
+    // A reopened kit starts with its defaults.
+    if (!applySettings(*fresh)) {
+        QUORVAN_LOGF(Camera, Warn, "QuorvanTOFCamera: kit %s refused a setting on its return",
+                     serial_.c_str());
+        fresh->close();
+        return false;
+    }
     if (fresh->start() != QuorvanSuccess) {
         fresh->stop();
         fresh->close();
         return false;
     }
-    inner_->stop();
-    inner_->close();
-    inner_ = std::move(fresh);
+    adopt(std::move(fresh));
     return true;
 }
 

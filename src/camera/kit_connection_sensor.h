@@ -2,29 +2,23 @@
 // bound to one kit serial, which notices when that kit leaves the bus and,
 // with auto-reconnect on, opens and starts it again once it is back, on the
 // capture thread, without the camera noticing more than failed captures.
-// The reconnect policy itself is the shared ReconnectLoop; this class says
-// whether the kit is back and how to reopen it.
+// The reconnect policy itself is the shared ReconnectLoop, the forwarding to
+// the sensor and the kept settings the shared ReconnectingBackend; this class
+// says whether the kit is back and how to reopen it.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "camera/kit_bus.h"
-#include "camera/reconnect_loop.h"
+#include "camera/reconnecting_backend.h"
 #include "device/usb_sensor.h"
 #include "quorvan/camera.h"
-#include "quorvan/camera_connection.h"
-#include "quorvan/frame_statistics.h"
-#include "quorvan/sensor.h"
 
 namespace Quorvan {
 
-class KitConnectionSensor final : public ReconnectingSensor, private Reconnectable {
+class KitConnectionSensor final : public ReconnectingBackend<QuorvanTOFUSBSensor> {
 public:
     // `config_path` and `index` as open/openWithFile give them.
     KitConnectionSensor(const char* config_path, uint32_t index, KitBus& bus);
@@ -33,13 +27,6 @@ public:
     KitConnectionSensor& operator=(const KitConnectionSensor&) = delete;
 
     int open(QuorvanTOFCamera& camera) override;
-    int close() override;
-    int start() override;
-    int stop() override;
-    CameraInfo getFormat() override;
-    int getFrame(uint8_t* cache, uint64_t* timestamp) override;
-    int setControl(CameraCtrl id, int value) override;
-    int getControl(CameraCtrl id, int* value) override;
 
     const std::string& serial() const override { return serial_; }
 
@@ -59,14 +46,6 @@ private:
     // The camera-less stand-in the reopened sensor reports its format to:
     // the real camera's information is not the capture thread's to write.
     std::unique_ptr<QuorvanTOFCamera> reopen_target_;
-
-    // Held by the application's calls and by the capture thread while it
-    // replaces inner_ (the capture thread alone writes it, so its own reads
-    // need no lock); no other camera ever takes it.
-    mutable std::mutex inner_mutex_;
-    std::unique_ptr<QuorvanTOFUSBSensor> inner_;
-    bool have_range_ = false;
-    int range_ = 0;
 };
 
 }  // namespace Quorvan
