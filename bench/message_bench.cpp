@@ -39,10 +39,7 @@ struct Frame {
 // Scene index 0 and 1 are "default" and "wall"; noise 0 or 1.
 Frame makeFrame(int scene_index, bool noisy) {
     const std::string name = scene_index == 0 ? "default" : "wall";
-    auto scene = emulation::makeScene(name, {}, nullptr);
-    const emulation::GroundTruth truth = emulation::renderGroundTruth(
-        *scene, emulation::PinholeCamera::withHorizontalFov(kWidth, kHeight,
-                                                            emulation::kDefaultHorizontalFovDeg));
+    const emulation::GroundTruth truth = emulation::renderSceneView(name, {}, kWidth, kHeight);
     std::vector<float> millimetres = truth.distance_mm;
     if (noisy) {
         std::mt19937 generator(7);

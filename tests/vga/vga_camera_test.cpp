@@ -190,7 +190,7 @@ TEST(VgaEmulatedKit, SingleModeDepthMatchesTheScene) {
     QuorvanTOFCamera camera;
     ASSERT_EQ(camera.openWithFile(path.c_str(), 0), QuorvanSuccess);
     EXPECT_EQ(camera.getCameraInfo().device_type, VGA);
-    const emulation::GroundTruth truth = testing_support::renderTruth(
+    const emulation::GroundTruth truth = emulation::renderSceneView(
         "wall", {{"distance_mm", 700.0}, {"tilt_deg", 30.0}, {"reflectivity", 0.3}}, 640, 480);
     const DepthAccuracy accuracy = streamDepth(camera, truth, 1250.0f, 20.0f);
     EXPECT_GT(accuracy.compared, 200000u);
@@ -207,7 +207,7 @@ TEST(VgaEmulatedKit, DoubleModeDepthWithShotNoise) {
     QuorvanTOFCamera camera;
     ASSERT_EQ(camera.openWithFile(path.c_str(), 0), QuorvanSuccess);
     ASSERT_EQ(camera.setControl(CameraCtrl::MODE, 1), QuorvanSuccess);
-    const emulation::GroundTruth truth = testing_support::renderTruth("default", {}, 640, 480);
+    const emulation::GroundTruth truth = emulation::renderSceneView("default", {}, 640, 480);
     const DepthAccuracy accuracy = streamDepth(camera, truth, 4500.0f, 40.0f);
     EXPECT_GT(accuracy.compared, 150000u);
     EXPECT_LT(accuracy.p99_error_mm, 40.0f);
