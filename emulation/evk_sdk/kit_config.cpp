@@ -394,12 +394,7 @@ bool parseKitFile(const std::string& path,
 }
 
 bool loadKitConfig(const std::string& path, KitConfig* config, std::string* error) {
-    return parseKitFile(
-        path,
-        [config](std::istream& input, std::string* problem) {
-            return parseKitConfig(input, config, problem);
-        },
-        error);
+    return parseKitFile(path, parseKitConfig, config, error);
 }
 
 }  // namespace evk

@@ -93,5 +93,15 @@ bool parseKitFile(const std::string& path,
                   const std::function<bool(std::istream& input, std::string* problem)>& parse,
                   std::string* error);
 
+// The same for a parser of the form parseKitConfig(input, &config, &problem).
+template <typename Parsed>
+bool parseKitFile(const std::string& path, bool (*parse)(std::istream&, Parsed*, std::string*),
+                  Parsed* parsed, std::string* error) {
+    return parseKitFile(
+        path,
+        [&](std::istream& input, std::string* problem) { return parse(input, parsed, problem); },
+        error);
+}
+
 }  // namespace evk
 }  // namespace Quorvan

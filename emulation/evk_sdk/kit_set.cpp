@@ -146,12 +146,7 @@ bool parseKitSet(const std::string& text, KitSet* set, std::string* error) {
 }
 
 bool loadKitSet(const std::string& path, KitSet* set, std::string* error) {
-    return parseKitFile(
-        path,
-        [set](std::istream& input, std::string* problem) {
-            return parseKitSet(input, set, problem);
-        },
-        error);
+    return parseKitFile(path, parseKitSet, set, error);
 }
 
 bool loadBuiltInKitSet(KitSet* set, std::string* error) {
