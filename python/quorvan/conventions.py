@@ -68,6 +68,7 @@ __all__ = [
     "QOS_SENSOR_DATA",
     "camera_intrinsics",
     "depth_for_ros",
+    "name_token",
     "normalise_namespace",
     "offered_qos_profiles",
     "stamp_parts",
@@ -139,6 +140,14 @@ def normalise_namespace(namespace: str) -> str:
                 "(letters, digits and single underscores, not starting with a digit)"
             )
     return "/" + "/".join(tokens)
+
+
+def name_token(text: str) -> str:
+    """A ROS name token made from ``text`` (a serial number: ``"QVK-000001"`` ->
+    ``"qvk_000001"``): lower case, other characters as single underscores, and
+    ``cam_`` in front of what would start with a digit or be empty."""
+    token = re.sub(r"[^a-z0-9]+", "_", text.lower()).strip("_")
+    return token if token and not token[0].isdigit() else f"cam_{token}".rstrip("_")
 
 
 @dataclass(frozen=True)

@@ -58,13 +58,15 @@ Metadata records: ``quorvan.camera`` (the camera information), ``quorvan.sdk``
 the calibration file when their paths are given.
 
 Compression: chunks are stored as they are unless ``compression`` asks for
-``"zstd"`` or ``"lz4"``. The MCAP writer compresses each chunk on its writing
-thread, and here (``bench/record_rate.py``) that takes in about 90 MB/s with
-zstd and 115 MB/s with lz4, while the 640x480 sensor in double-frequency mode
-delivers some 220 MB/s of raw and depth at 30 fps: compressed, that stream
-loses about half its frames, where uncompressed it kept every frame of a 15 s
-run (and 3 in 4 over 60 s on this shared machine). Compression pays for
-slower streams and for archiving.
+``"zstd"`` or ``"lz4"``. The MCAP writer compresses each chunk on its one
+writing thread, and here (``bench/record_rate.py``) the 640x480 sensor in
+double-frequency mode, some 220 MB/s of raw and depth at 30 fps, keeps every
+frame of a minute uncompressed but only 11 (zstd) or 14 (lz4) of its 30 frames
+a second compressed. Compression pays for slower streams and for archiving.
+
+Several cameras: :meth:`Recorder.add_camera` records another camera into the
+same file under a namespace of its own; its records carry that namespace
+(``quorvan.namespace``) so that replay applies each to its own camera.
 """
 
 from __future__ import annotations
@@ -216,24 +218,35 @@ class HostDepth:
 
 @dataclass
 class _FrameItem:
+    track: _CameraTrack
     snapshot: FrameSnapshot
     controls: dict[str, str] | None  # the controls in force, with the first frame only
 
 
 @dataclass
 class _ControlItem:
+    track: _CameraTrack
     metadata: dict[str, str]
     name: str
     value: int
 
 
-_Item = Union[_FrameItem, _ControlItem]
+@dataclass
+class _MetadataItem:
+    """Records written in order with the frames (a camera joining the recording)."""
+
+    track: _CameraTrack
+    records: list[tuple[str, dict[str, str]]]
+
+
+_Item = Union[_FrameItem, _ControlItem, _MetadataItem]
 
 
 @dataclass
 class _Encoded:
     """A frame's or a control change's records, ready for the MCAP writer."""
 
+    track: _CameraTrack
     metadata: list[tuple[str, dict[str, str]]]
     messages: list[tuple[str, int, bytes, int]]  # plane, log time, CDR bytes, publish time
     is_frame: bool
@@ -264,7 +277,7 @@ class _WriteQueue:
             self._condition.notify_all()
             return True
 
-    def put_control(self, item: _ControlItem) -> None:
+    def put_control(self, item: _ControlItem | _MetadataItem) -> None:
         with self._condition:
             self._items.append(item)
             self._condition.notify_all()
@@ -338,10 +351,153 @@ class _Channels:
         return channel
 
 
+class _CameraTrack:
+    """One camera of a recording: its channels under its namespace, the planes it
+    records, the controls it had at its first frame and the depth computed from
+    its raw frames. Encoding runs on the recorder's encoder thread only."""
+
+    def __init__(
+        self,
+        writer: Writer,
+        camera: CameraLike,
+        namespace: str | None,
+        planes: tuple[str, ...] | None,
+    ) -> None:
+        self.camera = camera
+        self.namespace = namespace
+        self.info = camera.getCameraInfo()
+        self.planes = planes
+        self.channels = _Channels(writer, namespace)
+        self.written = 0  # frames of this camera written, for its control records
+        self.closed = False
+        self._intrinsics: dict[tuple[int, ...], messages.Intrinsics] = {}
+        self._host_depth: HostDepth | None = None
+        self._controls: dict[str, str] | None = None  # as the first frame found them
+        self._controls_taken = False
+        self._take_lock = threading.Lock()  # one first frame, whichever thread queues it
+        self._warned_no_raw = False
+
+    def tagged(self, values: dict[str, str]) -> dict[str, str]:
+        """``values`` naming this camera's namespace, so that a reader of a file
+        holding several cameras applies each record to its own camera."""
+        if self.namespace is not None:
+            values[conventions.METADATA_NAMESPACE] = self.namespace
+        return values
+
+    def camera_metadata(self) -> dict[str, str]:
+        return self.tagged(_camera_metadata(self.camera))
+
+    def frame_item(self, snapshot: FrameSnapshot) -> _FrameItem:
+        controls = None
+        if not self._controls_taken:
+            with self._take_lock:
+                if not self._controls_taken:
+                    self._controls_taken = True
+                    controls = _controls_in_force(self.camera)
+        return _FrameItem(self, snapshot, controls)
+
+    def closing_records(self) -> list[tuple[str, dict[str, str]]]:
+        """What a camera that never delivered a frame still records at the end."""
+        if self._controls_taken:
+            return []
+        return [("quorvan.controls", self.tagged(_controls_in_force(self.camera)))]
+
+    def encode(self, item: _Item) -> _Encoded:
+        if isinstance(item, _MetadataItem):
+            return _Encoded(self, item.records, [], False)
+        if isinstance(item, _ControlItem):
+            if self._host_depth is not None:
+                self._host_depth.set_control(item.name, item.value)
+            return _Encoded(self, [("quorvan.control_change", item.metadata)], [], False)
+        return self._encode_frame(item)
+
+    def _planes_of(self, snapshot: FrameSnapshot) -> dict[str, npt.NDArray[Any]]:
+        wanted = self.planes
+        if snapshot.raw is not None:
+            if wanted is None:
+                return {conventions.PLANE_RAW: snapshot.raw}
+            planes: dict[str, npt.NDArray[Any]] = {}
+            if conventions.PLANE_RAW in wanted:
+                planes[conventions.PLANE_RAW] = snapshot.raw
+            if any(plane in wanted for plane in _DEPTH_PLANES):
+                computed = self._depth_from_raw(snapshot)
+                planes.update(self._depth_planes(computed, wanted))
+            return planes
+        if wanted is not None and conventions.PLANE_RAW in wanted and not self._warned_no_raw:
+            self._warned_no_raw = True
+            _log.warning(
+                "raw frames were asked for but the camera delivers depth: start it with RAW"
+            )
+        return self._depth_planes(snapshot, wanted or _DEPTH_PLANES)
+
+    @staticmethod
+    def _depth_planes(
+        snapshot: FrameSnapshot, wanted: Sequence[str]
+    ) -> dict[str, npt.NDArray[Any]]:
+        available = {
+            conventions.PLANE_DEPTH: snapshot.depth,
+            conventions.PLANE_AMPLITUDE: snapshot.amplitude,
+            conventions.PLANE_CONFIDENCE: snapshot.confidence,
+        }
+        return {
+            plane: array
+            for plane, array in available.items()
+            if plane in wanted and array is not None
+        }
+
+    def _depth_from_raw(self, snapshot: FrameSnapshot) -> FrameSnapshot:
+        assert snapshot.raw is not None
+        if self._host_depth is None:
+            self._host_depth = HostDepth(self.info, self._controls or {})
+        return self._host_depth.process(snapshot.raw, snapshot.timestamp)
+
+    def _camera_info_shape(self, planes: dict[str, npt.NDArray[Any]]) -> tuple[int, ...]:
+        for plane in _DEPTH_PLANES:
+            if plane in planes:
+                return tuple(planes[plane].shape)
+        # Raw images stack the sub-frames; their camera is the output format's size.
+        controls = self._controls or {}
+        width = int(controls.get("FMT_WIDTH", 0)) or int(self.info.width)
+        height = int(controls.get("FMT_HEIGHT", 0)) or int(self.info.height)
+        return (height, width)
+
+    def _encode_frame(self, item: _FrameItem) -> _Encoded:
+        encoded = _Encoded(self, [], [], True)
+        if item.controls is not None:
+            self._controls = dict(item.controls)
+            encoded.metadata.append(("quorvan.controls", self.tagged(item.controls)))
+        snapshot = item.snapshot
+        planes = self._planes_of(snapshot)
+        stamp_ns = snapshot.capture_ns
+        device_ns = max(0, snapshot.timestamp) * 1_000_000
+        frame_id = self.channels.frame_id
+        shape = self._camera_info_shape(planes)
+        intrinsics = self._intrinsics.get(shape)
+        if intrinsics is None:
+            intrinsics = conventions.camera_intrinsics(self.camera, shape)
+            self._intrinsics[shape] = intrinsics
+        for plane, array in planes.items():
+            if plane == conventions.PLANE_DEPTH:
+                array = conventions.depth_for_ros(array, intrinsics)
+            encoded.messages.append(
+                (plane, stamp_ns, messages.encode_image_at(array, stamp_ns, frame_id), device_ns)
+            )
+        info = messages.encode_camera_info_at(intrinsics, stamp_ns, frame_id)
+        encoded.messages.append((conventions.PLANE_CAMERA_INFO, stamp_ns, info, device_ns))
+        return encoded
+
+    def close(self) -> None:
+        if self._host_depth is not None:
+            self._host_depth.close()
+            self._host_depth = None
+
+
 class Recorder:
     """Writes a camera's frames into an MCAP file from a writer thread of its own.
 
-    Also a :class:`quorvan.stream.FrameSink` (``name``, ``consume``, ``close``)."""
+    Also a :class:`quorvan.stream.FrameSink` (``name``, ``consume``, ``close``).
+    More cameras join the same file under namespaces of their own with
+    :meth:`add_camera`."""
 
     def __init__(
         self,
@@ -364,17 +520,15 @@ class Recorder:
                 f"queue_frames must be a whole number of at least 1, not {queue_frames!r}"
             )
         compression_type = _compression_type(compression)
-        self._planes = _chosen_planes(planes)
+        chosen_planes = _chosen_planes(planes)
         if namespace is not None:
             namespace = conventions.normalise_namespace(namespace)
-        self._camera = camera
         self._name = name
         self._close_timeout_s = float(close_timeout_s)
         # Everything that can fail is read before the output is opened: opening
         # truncates, and a failed start must leave an existing file as it was.
         attachments = _read_attachments(kit_config, calibration)
         camera_metadata = _camera_metadata(camera)
-        self._info = camera.getCameraInfo()
         self._stream = output if output is not None else open(path, "wb")
         self._owns_stream = output is None
         # The disk's writes overlap with encoding the next frame.
@@ -383,20 +537,16 @@ class Recorder:
             # The MCAP writer needs only write, tell and flush of a file.
             self._writer = Writer(cast(IO[Any], self._file), compression=compression_type)
             self._writer.start(profile="ros2", library=LIBRARY)
-            self._channels = _Channels(self._writer, namespace)
-            self._write_start_metadata(camera_metadata, attachments)
+            self._track = _CameraTrack(self._writer, camera, namespace, chosen_planes)
+            self._write_start_metadata(self._track.tagged(camera_metadata), attachments)
         except BaseException:
             self._file.close()
             if self._owns_stream:
                 self._stream.close()
             raise
+        self._tracks = [self._track]
+        self._tracks_lock = threading.Lock()  # guards _tracks against add_camera
         self._queue = _WriteQueue(queue_frames)
-        self._intrinsics: dict[tuple[int, ...], messages.Intrinsics] = {}
-        self._host_depth: HostDepth | None = None
-        self._controls: dict[str, str] | None = None  # as the first frame found them
-        self._controls_taken = False
-        self._take_lock = threading.Lock()  # one first frame, whichever thread queues it
-        self._warned_no_raw = False
         self.written = 0
         self.dropped = 0
         self._error: BaseException | None = None
@@ -422,6 +572,47 @@ class Recorder:
         """How long ``close`` may wait for the writer: what a stream waits for it at close."""
         return self._close_timeout_s
 
+    @property
+    def namespace(self) -> str | None:
+        """The first camera's ROS namespace (None: the fixed topics of earlier recordings)."""
+        return self._track.namespace
+
+    def add_camera(
+        self,
+        camera: CameraLike,
+        namespace: str,
+        *,
+        planes: Sequence[str] | None = None,
+        name: str | None = None,
+    ) -> RecordedCamera:
+        """Records ``camera`` into the same file under ``namespace``; returns the
+        sink that takes its frames (``consume``, ``write``, ``set_control``).
+
+        Each camera's channels, camera information and control records carry
+        its namespace; replay picks one with ``namespace=``. Raises
+        ``ValueError`` for a namespace already recorded here, or when the first
+        camera has no namespace (the fixed topics hold one camera only)."""
+        if self._closed:
+            raise ValueError("add_camera on a closed recorder")
+        self._raise_if_failed()
+        chosen_planes = _chosen_planes(planes)
+        normalised = conventions.normalise_namespace(namespace)
+        with self._tracks_lock:
+            taken = [track.namespace for track in self._tracks]
+            if None in taken:
+                raise ValueError(
+                    "this recording uses the fixed topics of a single camera: "
+                    "give the first camera a namespace to record several"
+                )
+            if normalised in taken:
+                raise ValueError(f"namespace {normalised} is already recorded in this file")
+            track = _CameraTrack(self._writer, camera, normalised, chosen_planes)
+            self._tracks.append(track)
+        # The writer thread owns the MCAP writer: the camera's record goes in
+        # order with the frames.
+        self._queue.put_control(_MetadataItem(track, [("quorvan.camera", track.camera_metadata())]))
+        return RecordedCamera(self, track, name or f"{self._name} {normalised}")
+
     def _write_start_metadata(
         self, camera_metadata: dict[str, str], attachments: list[tuple[str, str, bytes]]
     ) -> None:
@@ -442,56 +633,64 @@ class Recorder:
         """Sets a control on the camera and queues the record of the change with its result.
 
         The camera must be one whose controls can be set (a replayed recording's cannot)."""
-        if self._closed:
-            raise ValueError("set_control on a closed recorder")
-        self._raise_if_failed()
-        status = cast(ControllableCamera, self._camera).setControl(control, value)
-        metadata = {
-            "control": control.name,
-            "value": str(value),
-            "status": status.name,
-            "log_time_ns": str(time.time_ns()),
-        }
-        self._queue.put_control(_ControlItem(metadata, control.name, int(value)))
-        return status
+        return self._set_control(self._track, control, value)
 
     # The first name of set_control, mirroring the camera's; applications written
     # against it keep working.
     setControl = set_control
 
-    def _first_controls(self) -> dict[str, str] | None:
-        with self._take_lock:
-            if self._controls_taken:
-                return None
-            self._controls_taken = True
-            return _controls_in_force(self._camera)
+    def _set_control(
+        self, track: _CameraTrack, control: qdc.TOFControl, value: int
+    ) -> qdc.TOFErrorCode:
+        if self._closed:
+            raise ValueError("set_control on a closed recorder")
+        self._raise_if_failed()
+        status = cast(ControllableCamera, track.camera).setControl(control, value)
+        metadata = track.tagged(
+            {
+                "control": control.name,
+                "value": str(value),
+                "status": status.name,
+                "log_time_ns": str(time.time_ns()),
+            }
+        )
+        self._queue.put_control(_ControlItem(track, metadata, control.name, int(value)))
+        return status
 
     def write(self, frame: Frame) -> bool:
         """Queues a frame's planes (copied); False when the queue was full and it was dropped."""
-        if self._closed:
-            raise ValueError("write on a closed recorder")
+        return self._write_frame(self._track, frame)
+
+    def _write_frame(self, track: _CameraTrack, frame: Frame) -> bool:
+        self._refuse_closed(track, "write")
         if self._error is not None or self._file.error is not None:
             self._count_dropped(1)  # frames after a failure are dropped, and said so
             self._raise_if_failed()
         snapshot = snapshot_frame(frame, self.written + self.dropped + 1)
-        if not self._queue.put_frame(_FrameItem(snapshot, self._first_controls_if_empty())):
+        if not self._queue.put_frame(track.frame_item(snapshot)):
             self._raise_if_failed()
             self._count_dropped(1)
             return False
         return True
 
-    def _first_controls_if_empty(self) -> dict[str, str] | None:
-        return None if self._controls_taken else self._first_controls()
-
     def consume(self, snapshot: FrameSnapshot) -> None:
         """Queues a frame of the stream core, waiting for room while the writer is busy."""
-        item = _FrameItem(snapshot, self._first_controls_if_empty())
+        self._consume(self._track, snapshot)
+
+    def _consume(self, track: _CameraTrack, snapshot: FrameSnapshot) -> None:
+        self._refuse_closed(track, "consume")
+        item = track.frame_item(snapshot)
         while True:
-            if self._closed:
-                raise ValueError("consume on a closed recorder")
+            self._refuse_closed(track, "consume")
             self._raise_if_failed()
             if self._queue.put_frame(item, _ROOM_POLL_S):
                 return
+
+    def _refuse_closed(self, track: _CameraTrack, what: str) -> None:
+        if self._closed:
+            raise ValueError(f"{what} on a closed recorder")
+        if track.closed:
+            raise ValueError(f"{what} on a camera whose recording was closed")
 
     def _raise_if_failed(self) -> None:
         # The disk's error is seen as soon as the disk gives it, before the
@@ -524,7 +723,7 @@ class Recorder:
                 self._hand_over(None)
                 return
             try:
-                encoded = self._encode(item)
+                encoded = item.track.encode(item)
             except BaseException as error:  # reported by write(), consume() and close()
                 self._fail(error, isinstance(item, _FrameItem))
                 self._hand_over(None)
@@ -565,96 +764,16 @@ class Recorder:
             self._count_dropped(leftover.is_frame)
 
     def _write(self, encoded: _Encoded) -> None:
+        track = encoded.track
         for name, metadata in encoded.metadata:
             if name == "quorvan.control_change":
-                metadata["frames_written"] = str(self.written)
+                metadata["frames_written"] = str(track.written)
             self._writer.add_metadata(name, metadata)
         for plane, log_time_ns, data, publish_time_ns in encoded.messages:
-            self._writer.add_message(self._channels.id(plane), log_time_ns, data, publish_time_ns)
+            self._writer.add_message(track.channels.id(plane), log_time_ns, data, publish_time_ns)
         if encoded.is_frame:
+            track.written += 1
             self.written += 1
-
-    def _encode(self, item: _Item) -> _Encoded:
-        if isinstance(item, _ControlItem):
-            if self._host_depth is not None:
-                self._host_depth.set_control(item.name, item.value)
-            return _Encoded([("quorvan.control_change", item.metadata)], [], False)
-        return self._encode_frame(item)
-
-    def _planes_of(self, snapshot: FrameSnapshot) -> dict[str, npt.NDArray[Any]]:
-        wanted = self._planes
-        if snapshot.raw is not None:
-            if wanted is None:
-                return {conventions.PLANE_RAW: snapshot.raw}
-            planes: dict[str, npt.NDArray[Any]] = {}
-            if conventions.PLANE_RAW in wanted:
-                planes[conventions.PLANE_RAW] = snapshot.raw
-            if any(plane in wanted for plane in _DEPTH_PLANES):
-                computed = self._depth_from_raw(snapshot)
-                planes.update(self._depth_planes(computed, wanted))
-            return planes
-        if wanted is not None and conventions.PLANE_RAW in wanted and not self._warned_no_raw:
-            self._warned_no_raw = True
-            _log.warning(
-                "raw frames were asked for but the camera delivers depth: start it with RAW"
-            )
-        return self._depth_planes(snapshot, wanted or _DEPTH_PLANES)
-
-    @staticmethod
-    def _depth_planes(
-        snapshot: FrameSnapshot, wanted: Sequence[str]
-    ) -> dict[str, npt.NDArray[Any]]:
-        available = {
-            conventions.PLANE_DEPTH: snapshot.depth,
-            conventions.PLANE_AMPLITUDE: snapshot.amplitude,
-            conventions.PLANE_CONFIDENCE: snapshot.confidence,
-        }
-        return {
-            plane: array
-            for plane, array in available.items()
-            if plane in wanted and array is not None
-        }
-
-    def _depth_from_raw(self, snapshot: FrameSnapshot) -> FrameSnapshot:
-        assert snapshot.raw is not None
-        if self._host_depth is None:
-            self._host_depth = HostDepth(self._info, self._controls or {})
-        return self._host_depth.process(snapshot.raw, snapshot.timestamp)
-
-    def _camera_info_shape(self, planes: dict[str, npt.NDArray[Any]]) -> tuple[int, ...]:
-        for plane in _DEPTH_PLANES:
-            if plane in planes:
-                return tuple(planes[plane].shape)
-        # Raw images stack the sub-frames; their camera is the output format's size.
-        controls = self._controls or {}
-        width = int(controls.get("FMT_WIDTH", 0)) or int(self._info.width)
-        height = int(controls.get("FMT_HEIGHT", 0)) or int(self._info.height)
-        return (height, width)
-
-    def _encode_frame(self, item: _FrameItem) -> _Encoded:
-        encoded = _Encoded([], [], True)
-        if item.controls is not None:
-            self._controls = item.controls
-            encoded.metadata.append(("quorvan.controls", item.controls))
-        snapshot = item.snapshot
-        planes = self._planes_of(snapshot)
-        stamp_ns = snapshot.capture_ns
-        device_ns = max(0, snapshot.timestamp) * 1_000_000
-        frame_id = self._channels.frame_id
-        shape = self._camera_info_shape(planes)
-        intrinsics = self._intrinsics.get(shape)
-        if intrinsics is None:
-            intrinsics = conventions.camera_intrinsics(self._camera, shape)
-            self._intrinsics[shape] = intrinsics
-        for plane, array in planes.items():
-            if plane == conventions.PLANE_DEPTH:
-                array = conventions.depth_for_ros(array, intrinsics)
-            encoded.messages.append(
-                (plane, stamp_ns, messages.encode_image_at(array, stamp_ns, frame_id), device_ns)
-            )
-        info = messages.encode_camera_info_at(intrinsics, stamp_ns, frame_id)
-        encoded.messages.append((conventions.PLANE_CAMERA_INFO, stamp_ns, info, device_ns))
-        return encoded
 
     def close(self) -> None:
         """Writes what is queued, the summary and the index, and closes the file.
@@ -676,12 +795,13 @@ class Recorder:
                 f"the writer did not finish within {self._close_timeout_s:g} s"
             )
             self._raise_if_failed()
-        if self._host_depth is not None:
-            self._host_depth.close()
+        for track in self._tracks:
+            track.close()
         if self._error is None:
             try:
-                if not self._controls_taken:
-                    self._writer.add_metadata("quorvan.controls", _controls_in_force(self._camera))
+                for track in self._tracks:
+                    for name, metadata in track.closing_records():
+                        self._writer.add_metadata(name, metadata)
                 self._writer.add_metadata(
                     "quorvan.summary",
                     {"frames_written": str(self.written), "frames_dropped": str(self.dropped)},
@@ -711,6 +831,52 @@ class Recorder:
         trace: TracebackType | None,
     ) -> None:
         self.close()
+
+
+class RecordedCamera:
+    """A further camera of a :class:`Recorder`'s file (:meth:`Recorder.add_camera`).
+
+    A :class:`quorvan.stream.FrameSink` like the recorder itself: feed it from
+    the camera's own :class:`~quorvan.stream.FrameStream`, or hand it frames
+    with :meth:`write`. Its :meth:`close` ends this camera's part only; the
+    file is finished by the recorder's ``close``, which should come after the
+    streams of every camera were closed (nested ``with`` blocks do that)."""
+
+    def __init__(self, recorder: Recorder, track: _CameraTrack, name: str) -> None:
+        self._recorder = recorder
+        self._track = track
+        self._name = name
+
+    @property
+    def name(self) -> str:
+        return self._name
+
+    @property
+    def namespace(self) -> str:
+        assert self._track.namespace is not None
+        return self._track.namespace
+
+    @property
+    def written(self) -> int:
+        """This camera's frames written so far."""
+        return self._track.written
+
+    @property
+    def close_timeout_s(self) -> float:
+        return self._recorder.close_timeout_s
+
+    def consume(self, snapshot: FrameSnapshot) -> None:
+        self._recorder._consume(self._track, snapshot)
+
+    def write(self, frame: Frame) -> bool:
+        return self._recorder._write_frame(self._track, frame)
+
+    def set_control(self, control: qdc.TOFControl, value: int) -> qdc.TOFErrorCode:
+        return self._recorder._set_control(self._track, control, value)
+
+    def close(self) -> None:
+        """No more frames of this camera; the file stays open for the others."""
+        self._track.closed = True
 
 
 def record_camera(
@@ -750,6 +916,7 @@ __all__: list[str] = [
     "DEFAULT_QUEUE_FRAMES",
     "HostDepth",
     "IMAGE_PLANES",
+    "RecordedCamera",
     "Recorder",
     "record_camera",
 ]

@@ -158,6 +158,11 @@ class _RawChannel:
         self.id: int | None = None
         self.topic = LEGACY_TOPICS[PLANE_RAW]
         self.device_time_in_publish_time = False
+        self.camera_namespace: str | None = None  # the chosen channel's
+
+    def owner(self) -> str | None:
+        """The namespace whose records describe the chosen camera (None: any)."""
+        return self.camera_namespace if self.id is not None else self._namespace
 
     def consider(self, channel: Channel) -> bool:
         """True when ``channel`` is the raw channel (choosing it if none was yet)."""
@@ -175,6 +180,7 @@ class _RawChannel:
             )
         if raw:
             self.id, self.topic = channel.id, channel.topic
+            self.camera_namespace = channel.metadata.get(METADATA_NAMESPACE)
             self.device_time_in_publish_time = (
                 channel.metadata.get(METADATA_DEVICE_TIME) == DEVICE_TIME_IN_PUBLISH_TIME
             )
@@ -196,16 +202,15 @@ class _TimelineBuilder:
         self._dated: list[tuple[int, dict[str, str]]] = []
         self._by_frame: list[tuple[int, dict[str, str]]] = []
 
-    def add(self, record: Metadata) -> None:
-        values = dict(record.metadata)
-        if record.name == "quorvan.controls":
+    def add(self, name: str, values: dict[str, str]) -> None:
+        if name == "quorvan.controls":
             when = _optional_int(values.pop("log_time_ns", None))
             values.pop("frames_written", None)
             if when is None:
                 self.initial = values
             else:
                 self._dated.append((when, values))
-        elif record.name == "quorvan.control_change":
+        elif name == "quorvan.control_change":
             self._add_change(values)
 
     def _add_change(self, change: dict[str, str]) -> None:
@@ -270,24 +275,38 @@ def _index_from_summary(
             times.extend(time for time, _ in record.records)
     times.sort()
     index.raw_log_times_ns = times
-    timeline = _TimelineBuilder()
-    for metadata in reader.iter_metadata():
-        _collect_metadata(index, timeline, metadata)
-    index.timeline = timeline.build(times)
+    _apply_metadata(index, list(reader.iter_metadata()), raw.owner(), times)
     return index
 
 
-def _collect_metadata(index: RecordingIndex, timeline: _TimelineBuilder, record: Metadata) -> None:
-    if record.name == "quorvan.camera":
-        index.camera = dict(record.metadata)
-    else:
-        timeline.add(record)
+def _apply_metadata(
+    index: RecordingIndex,
+    records: list[Metadata],
+    namespace: str | None,
+    frame_times: list[int],
+) -> None:
+    """The camera's information and its control timeline from ``records``.
+
+    In a recording of several cameras each record names its camera's
+    namespace; those of the other cameras are left out. Records that name
+    none (recordings of one camera made before) apply to the only camera."""
+    timeline = _TimelineBuilder()
+    for record in records:
+        values = dict(record.metadata)
+        owner = values.pop(METADATA_NAMESPACE, None)
+        if owner is not None and namespace is not None and owner != namespace:
+            continue
+        if record.name == "quorvan.camera":
+            index.camera = values
+        else:
+            timeline.add(record.name, values)
+    index.timeline = timeline.build(frame_times)
 
 
 def _index_by_scan(stream: IO[bytes], path: PathLike, namespace: str | None) -> RecordingIndex:
     """The index of a file read from its start, as far as its structure holds."""
     index = RecordingIndex()
-    timeline = _TimelineBuilder()
+    records: list[Metadata] = []
     raw = _RawChannel(namespace)
     seen_footer = False
     stream.seek(0)
@@ -300,14 +319,14 @@ def _index_by_scan(stream: IO[bytes], path: PathLike, namespace: str | None) -> 
             elif isinstance(record, Message) and record.channel_id == raw.id:
                 index.raw_log_times_ns.append(record.log_time)
             elif isinstance(record, Metadata):
-                _collect_metadata(index, timeline, record)
+                records.append(record)
             elif isinstance(record, Footer):
                 seen_footer = True
     # The reader and its decompressors raise their own errors for damaged
     # bytes (McapError, EOFError, struct.error, the compressors' errors); all
     # of them mean the same here: the file's structure ends at this point.
     except Exception as error:  # noqa: BLE001
-        if not index.raw_log_times_ns and not index.camera:
+        if not index.raw_log_times_ns and not records:
             raise ValueError(f"{path} is not an MCAP recording ({error})") from None
         _log.debug(
             "%s is damaged after %d raw frames: %s", path, len(index.raw_log_times_ns), error
@@ -316,7 +335,7 @@ def _index_by_scan(stream: IO[bytes], path: PathLike, namespace: str | None) -> 
     if not seen_footer:
         index.truncated = True
     # A pass reads frames in file order; so does the index.
-    index.timeline = timeline.build(sorted(index.raw_log_times_ns))
+    _apply_metadata(index, records, raw.owner(), sorted(index.raw_log_times_ns))
     return index
 
 
@@ -331,6 +350,8 @@ def open_recording(
     stream = open(path, "rb")
     try:
         index, reader = _index(stream, path, namespace)
+        if namespace is not None and not index.raw_log_times_ns:
+            raise ValueError(f"{path} has no raw frames of a camera under {namespace}")
         if not index.camera:
             raise ValueError(f"{path} has no quorvan.camera metadata: not a Quorvan recording")
         if not index.raw_log_times_ns:

@@ -59,3 +59,10 @@ def test_channel_metadata_names_plane_and_namespace() -> None:
 def test_stamps_split_into_seconds_and_nanoseconds() -> None:
     assert conventions.stamp_parts(1_700_000_000_123_456_789) == (1_700_000_000, 123_456_789)
     assert conventions.stamp_parts(-1) == (-1, 999_999_999)
+
+
+@pytest.mark.parametrize("serial, token", [("QVK-000001", "qvk_000001"), ("123", "cam_123"),
+                                           ("--", "cam"), ("a__b", "a_b")])
+def test_serial_numbers_become_namespace_tokens_ros_accepts(serial, token):
+    assert conventions.name_token(serial) == token
+    assert conventions.normalise_namespace(f"/rig/{token}") == f"/rig/{token}"

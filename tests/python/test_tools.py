@@ -219,3 +219,29 @@ def test_the_depth_picture_carries_its_scale(width):
         assert rows_with_white == 4
     else:
         assert rows_with_white > 4
+
+
+def test_several_cameras_record_into_one_file_under_their_serials(tmp_path):
+    kits = tmp_path / "kits.cfg"
+    kits.write_text("frame_rate = 30\nnoise = off\nkit.0.serial = TOOL-A\nkit.1.serial = TOOL-B\n")
+    recording = tmp_path / "rig.mcap"
+    recorded = run("quorvan-record", "--output", str(recording), "--frames", "3", "--config",
+                   str(kits), "--all-cameras", "--namespace", "/rig", cwd=tmp_path)
+    assert recorded.returncode == 0, recorded.stderr
+    assert re.search(r"6 written, 0 dropped", recorded.stdout), recorded.stdout
+    with open(recording, "rb") as stream:
+        reader = make_reader(stream)
+        topics = {channel.topic for channel in reader.get_summary().channels.values()}
+        cameras = [dict(record.metadata) for record in reader.iter_metadata()
+                   if record.name == "quorvan.camera"]
+    assert topics == {f"/rig/{serial}/{topic}" for serial in ("tool_a", "tool_b")
+                      for topic in ("raw/image_raw", "depth/camera_info")}
+    assert sorted(camera["quorvan.namespace"] for camera in cameras) == ["/rig/tool_a",
+                                                                        "/rig/tool_b"]
+    refused = run("quorvan-record", "--output", str(tmp_path / "none.mcap"), "--config",
+                  str(kits), "--serial", "TOOL-A", "--serial", "TOOL-X", cwd=tmp_path)
+    assert refused.returncode == 1
+    # The library's log names the serials there are; the tool's last line what failed.
+    assert "(attached: TOOL-A, TOOL-B)" in refused.stderr, refused.stderr
+    assert refused.stderr.strip().splitlines()[-1].startswith("cannot open the camera TOOL-X")
+    assert not (tmp_path / "none.mcap").exists()

@@ -4,8 +4,12 @@
     quorvan-record --config noise_free --output raw.mcap --output-type raw --seconds 10
     quorvan-record --config vga640_double --mode 1 --planes raw,depth --namespace /front \\
         --output both.mcap --seconds 60
+    quorvan-record --all-cameras --namespace /rig --output rig.mcap --seconds 10
 
-Without --config the USB kit is opened as usual. The camera is read by the
+Without --config the USB kit is opened as usual. With --serial (once per
+camera) or --all-cameras, several cameras go into the one file, each under
+``<namespace>/<its serial>`` (``/rig/qvk000001``); --config then names the kit
+configuration that describes them. The camera is read by the
 stream core and the recorder is its sink, so a slow disk costs frames, counted,
 never the camera's pace. A progress bar runs on standard error; at the end it
 prints the frames written and dropped and the recording rate.
@@ -20,9 +24,9 @@ import time
 
 import QuorvanDepthCamera as qdc
 
-from ..conventions import DEFAULT_NAMESPACE
+from ..conventions import DEFAULT_NAMESPACE, name_token, normalise_namespace
 from ..kit_configs import CONFIG_HELP, ConfigNotFound, resolve_config
-from ..record import IMAGE_PLANES, Recorder
+from ..record import IMAGE_PLANES, RecordedCamera, Recorder
 from ..stream import FrameSnapshot, FrameStream, SinkFailed
 from .progress import Progress
 
@@ -37,7 +41,7 @@ class _FirstFrames:
     """Passes the first ``limit`` frames on to the recorder (all, when None) and
     says when it has them."""
 
-    def __init__(self, recorder: Recorder, limit: int | None) -> None:
+    def __init__(self, recorder: Recorder | RecordedCamera, limit: int | None) -> None:
         self._recorder = recorder
         self._limit = limit
         self.passed = 0
@@ -102,6 +106,15 @@ def _parser() -> argparse.ArgumentParser:
         default=DEFAULT_NAMESPACE,
         help=f"ROS namespace of the topics (e.g. /front; default {DEFAULT_NAMESPACE})",
     )
+    cameras = parser.add_mutually_exclusive_group()
+    cameras.add_argument(
+        "--serial",
+        action="append",
+        help="record the camera with this serial number (give it once per camera)",
+    )
+    cameras.add_argument(
+        "--all-cameras", action="store_true", help="record every attached camera into the file"
+    )
     compression = parser.add_mutually_exclusive_group()
     compression.add_argument(
         "--compression", choices=("none", "zstd", "lz4"), default="none", help="chunk compression"
@@ -120,72 +133,124 @@ def main(argv: list[str] | None = None) -> int:
         args.output_type = "raw"  # depth beside raw is computed from the raw frames
     try:
         config = resolve_config(args.config) if args.config else None
-    except ConfigNotFound as error:
+        namespace = normalise_namespace(args.namespace)
+    except (ConfigNotFound, ValueError) as error:
         print(f"error: {error}", file=sys.stderr)
         return 1
-
-    camera = qdc.QuorvanCamera()
-    status = camera.openWithFile(config, 0) if config else camera.open(qdc.TOFConnect.USB, 0)
-    if status != qdc.TOFErrorCode.QuorvanSuccess:
-        print(f"cannot open the camera: {status.str()}", file=sys.stderr)
-        return 1
+    cameras: list[qdc.QuorvanCamera] = []
     try:
+        opened = _open_cameras(args, config, cameras)
+        if opened is not None:
+            return opened
+        namespaces = (
+            [namespace]
+            if len(cameras) == 1
+            else [f"{namespace}/{name_token(camera.getSerial())}" for camera in cameras]
+        )
+        if len(set(namespaces)) != len(namespaces):
+            print("error: two cameras share a serial number", file=sys.stderr)
+            return 1
         try:
             recorder = Recorder(
                 args.output,
-                camera,
+                cameras[0],
                 compression=args.compression,
                 kit_config=config,
                 planes=args.planes,
-                namespace=args.namespace,
+                namespace=namespaces[0],
             )
+            parts: list[Recorder | RecordedCamera] = [recorder]
+            for camera, where in zip(cameras[1:], namespaces[1:]):
+                parts.append(recorder.add_camera(camera, where, planes=args.planes))
         except ValueError as error:
             print(f"error: {error}", file=sys.stderr)
             return 1
-        return _record(args, camera, recorder)
+        return _record(args, list(zip(cameras, parts)), recorder)
     finally:
-        camera.close()
+        for camera in cameras:
+            camera.close()
 
 
-def _record(args: argparse.Namespace, camera: qdc.QuorvanCamera, recorder: Recorder) -> int:
-    if args.mode is not None:
-        recorder.set_control(qdc.TOFControl.MODE, args.mode)
-    if args.frame_rate:
-        recorder.set_control(qdc.TOFControl.FRAME_RATE, args.frame_rate)
-    status = camera.start(OUTPUTS[args.output_type])
-    if status != qdc.TOFErrorCode.QuorvanSuccess:
-        print(f"cannot start the camera: {status.str()}", file=sys.stderr)
-        recorder.close()
-        return 1
-    sink = _FirstFrames(recorder, args.frames)
+def _open_cameras(
+    args: argparse.Namespace, config: str | None, cameras: list[qdc.QuorvanCamera]
+) -> int | None:
+    """Opens the cameras asked for into ``cameras``; an exit status when one fails."""
+    serials: list[str] | None = args.serial
+    if args.all_cameras:
+        serials = [found.serial for found in qdc.QuorvanCamera.listCameras(config)]
+        if not serials:
+            print("error: no camera is attached", file=sys.stderr)
+            return 1
+    if serials is None:
+        camera = qdc.QuorvanCamera()
+        status = camera.openWithFile(config, 0) if config else camera.open(qdc.TOFConnect.USB, 0)
+        if status != qdc.TOFErrorCode.QuorvanSuccess:
+            print(f"cannot open the camera: {status.str()}", file=sys.stderr)
+            return 1
+        cameras.append(camera)
+        return None
+    for serial in serials:
+        camera = qdc.QuorvanCamera()
+        status = camera.openBySerial(serial, config)
+        if status != qdc.TOFErrorCode.QuorvanSuccess:
+            print(f"cannot open the camera {serial}: {status.str()}", file=sys.stderr)
+            return 1
+        cameras.append(camera)
+    return None
+
+
+def _record(
+    args: argparse.Namespace,
+    cameras: list[tuple[qdc.QuorvanCamera, Recorder | RecordedCamera]],
+    recorder: Recorder,
+) -> int:
+    for _, part in cameras:
+        if args.mode is not None:
+            part.set_control(qdc.TOFControl.MODE, args.mode)
+        if args.frame_rate:
+            part.set_control(qdc.TOFControl.FRAME_RATE, args.frame_rate)
+    for camera, _ in cameras:
+        status = camera.start(OUTPUTS[args.output_type])
+        if status != qdc.TOFErrorCode.QuorvanSuccess:
+            print(f"cannot start the camera: {status.str()}", file=sys.stderr)
+            recorder.close()
+            return 1
+    sinks = [_FirstFrames(part, args.frames) for _, part in cameras]
     # A frame count, when given, ends the recording first; otherwise the clock does.
-    progress = Progress(total=args.frames, seconds=args.seconds)
+    total = None if args.frames is None else args.frames * len(sinks)
+    progress = Progress(total=total, seconds=args.seconds)
     began = time.monotonic()
     deadline = None if args.seconds is None else began + args.seconds
-    stream = FrameStream(camera, [sink])
+    # The recorder's own sink goes last: closing its stream finishes the file.
+    streams = [FrameStream(camera, [sink]) for (camera, _), sink in zip(cameras, sinks)]
     failure: SinkFailed | None = None
     try:
         while deadline is None or time.monotonic() < deadline:
-            if sink.done.wait(_PROGRESS_INTERVAL_S):
+            if all(sink.done.wait(_PROGRESS_INTERVAL_S) for sink in sinks):
                 break
-            progress.update(sink.passed)
-            stream.raise_if_failed()
+            progress.update(sum(sink.passed for sink in sinks))
+            for stream in streams:
+                stream.raise_if_failed()
     except SinkFailed as failed:
         failure = failed
     finally:
-        progress.update(sink.passed)
+        progress.update(sum(sink.passed for sink in sinks))
         progress.finish()
-        try:
-            stream.close()
-        except SinkFailed as failed:
-            failure = failure or failed
-        camera.stop()
+        for stream in reversed(streams):
+            try:
+                stream.close()
+            except SinkFailed as failed:
+                failure = failure or failed
+        for camera, _ in cameras:
+            camera.stop()
     elapsed = time.monotonic() - began
     if failure is not None:
         print(f"error: {failure}", file=sys.stderr)
         return 1
-    dropped = recorder.dropped + sum(entry.dropped for entry in stream.statistics())
-    count = sink.passed
+    dropped = recorder.dropped + sum(
+        entry.dropped for stream in streams for entry in stream.statistics()
+    )
+    count = sum(sink.passed for sink in sinks)
     print(
         f"{count} frames in {elapsed:.2f} s ({count / elapsed:.1f} fps): "
         f"{recorder.written} written, {dropped} dropped -> {args.output}"
