@@ -6,6 +6,8 @@
 // - lossless compression of the same depth as 16-bit millimetres: RVL, RVL
 //   then zstd, zstd alone and zlib alone, with the compression ratio as a
 //   counter and the throughput counted in bytes of 16-bit depth.
+// - the camera's radial depth turned into ROS's Z (both encodings) and back,
+//   beside the memcpy of a plane.
 // The depth is the emulated kit's scene ground truth, clean and with a
 // synthetic Gaussian noise (sigma 0.5% of the distance, rounded to whole
 // millimetres), since measured depth is never as smooth as ground truth.
@@ -20,7 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "quorvan/intrinsics.h"
 #include "ros/compressed_depth.h"
+#include "ros/optical_depth.h"
 #include "ros/ros_messages.h"
 #include "scene/scene.h"
 
@@ -132,6 +136,44 @@ void BM_EncodeImageFresh(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPixels * sizeof(float)));
 }
 BENCHMARK(BM_EncodeImageFresh)->Args({0, 0});
+
+// --- Radial depth to Z and back ---------------------------------------------
+
+const RayTable& vgaRays() {
+    static const RayTable rays(nominalIntrinsics(VGA, kWidth, kHeight));
+    return rays;
+}
+
+// The frame's depth in radial millimetres, 0 where it has none.
+std::vector<float> radialMillimetres(const Frame& frame) {
+    return std::vector<float>(frame.depth_mm16.begin(), frame.depth_mm16.end());
+}
+
+template <class Out, class Convert>
+void convertPlane(benchmark::State& state, const std::vector<float>& in, Convert conversion) {
+    std::vector<Out> out(kPixels);
+    for (auto _ : state) {
+        if (conversion(vgaRays(), in.data(), kPixels, out.data()) != ros::MessageStatus::Ok)
+            state.SkipWithError("conversion failed");
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPixels * sizeof(float)));
+}
+
+void BM_OpticalDepthMetres(benchmark::State& state) {
+    convertPlane<float>(state, radialMillimetres(frameFor(state)), ros::opticalDepthMetres);
+}
+BENCHMARK(BM_OpticalDepthMetres)->Args({0, 1});
+
+void BM_OpticalDepthMillimetres(benchmark::State& state) {
+    convertPlane<uint16_t>(state, radialMillimetres(frameFor(state)), ros::opticalDepthMillimetres);
+}
+BENCHMARK(BM_OpticalDepthMillimetres)->Args({0, 1});
+
+void BM_RadialFromOpticalMetres(benchmark::State& state) {
+    convertPlane<float>(state, frameFor(state).depth_m, ros::radialDepthFromOpticalMetres);
+}
+BENCHMARK(BM_RadialFromOpticalMetres)->Args({0, 1});
 
 // --- Lossless depth compression ---------------------------------------------
 
