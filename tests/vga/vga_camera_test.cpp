@@ -237,17 +237,20 @@ TEST_F(VgaEmulatedKit, DoubleModeDepthWithShotNoise) {
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
+// The shipped 640x480-sensor example configurations and what each streams.
+struct ShippedExample {
+    const char* file;
+    int32_t mode, width, height, range;
+    float centre_mm;  // what the example's scene shows in the middle; 0: some depth
+};
+constexpr ShippedExample kShippedExamples[] = {
+    {"vga640_single.cfg", 0, 640, 480, 1250, 800.0f},
+    {"vga640_double.cfg", 1, 640, 480, 4500, 0.0f},
+    {"vga320_single.cfg", 0, 320, 240, 1250, 1000.0f},
+};
+
 TEST_F(VgaEmulatedKit, ExampleConfigurationsStreamDepth) {
-    struct Example {
-        const char* file;
-        int32_t mode;
-        int32_t width;
-        int32_t height;
-        float centre_mm;  // what the example's scene shows in the middle
-    };
-    for (const Example& example : {Example{"vga640_single.cfg", 0, 640, 480, 800.0f},
-                                   Example{"vga640_double.cfg", 1, 640, 480, 0.0f},
-                                   Example{"vga320_single.cfg", 0, 320, 240, 1000.0f}}) {
+    for (const ShippedExample& example : kShippedExamples) {
         SCOPED_TRACE(example.file);
         QuorvanTOFCamera camera;
         ASSERT_EQ(camera.openWithFile(exampleConfig(example.file).c_str(), 0), QuorvanSuccess);
@@ -270,13 +273,7 @@ TEST_F(VgaEmulatedKit, ExampleConfigurationsStreamDepth) {
 TEST_F(VgaEmulatedKit, ShippedExamplesStreamWithAPlainOpenAndStart) {
     // The kit keeps the layout its configuration describes; the camera
     // streams in that size and frequency mode without being told.
-    struct Example {
-        const char* file;
-        int32_t mode, width, height, range;
-    };
-    for (const Example& example : {Example{"vga640_double.cfg", 1, 640, 480, 4500},
-                                   Example{"vga320_single.cfg", 0, 320, 240, 1250},
-                                   Example{"vga640_single.cfg", 0, 640, 480, 1250}}) {
+    for (const ShippedExample& example : kShippedExamples) {
         SCOPED_TRACE(example.file);
         QuorvanTOFCamera camera;
         ASSERT_EQ(camera.openWithFile(exampleConfig(example.file).c_str(), 0), QuorvanSuccess);
