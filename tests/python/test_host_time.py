@@ -129,6 +129,27 @@ def test_host_time_of_a_released_frame_raises():
         camera.close()
 
 
+def test_records_of_a_stream_show_every_field_in_their_repr():
+    with qdc.QuorvanCamera() as camera:
+        assert camera.openWithFile(kit_config("unpaced.cfg"), 0) == qdc.TOFErrorCode.QuorvanSuccess
+        camera.start(qdc.TOFOutput.DEPTH)
+        frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+        assert frame is not None
+        host_time = frame.getHostTime()
+        camera.releaseFrame(frame)
+        statistics = camera.getStatistics()
+    assert repr(host_time) == (
+        f"QuorvanHostTime(monotonic_ns={host_time.monotonic_ns}, "
+        f"realtime_ns={host_time.realtime_ns}, drift_ppm={host_time.drift_ppm!r}, "
+        f"settled={host_time.settled})"
+    )
+    fields = ("captured", "delivered", "overwritten", "skipped", "sensor_failures", "queued",
+              "disconnects", "reconnects", "lost_while_disconnected")
+    assert statistics.delivered >= 1
+    assert repr(statistics) == "QuorvanStatistics({})".format(
+        ", ".join(f"{name}={getattr(statistics, name)}" for name in fields))
+
+
 PERIOD_NS = 33_333_333
 
 
