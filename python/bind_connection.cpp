@@ -1,7 +1,7 @@
-// Several cameras: QuorvanCamera.listCameras, openBySerial and the kit
-// connection (auto-reconnect, connection events). The events are collected
-// by the capture thread and handed to Python only when it asks, so no
-// Python code ever runs on that thread.
+// Several cameras: QuorvanCamera.listCameras, openBySerial and the device
+// connection of USB kits and CSI cameras (auto-reconnect, connection events). The events are
+// collected by the capture thread and handed to Python only when it asks, so no Python code ever
+// runs on that thread.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -37,8 +37,9 @@ open takes), serial number and sensor size.)doc");
         .def_readonly("height", &AttachedCamera::height)
         .def_readonly("attached", &AttachedCamera::attached)
         .def("__repr__", [](const AttachedCamera& c) {
-            return py::str("QuorvanAttachedCamera(index={}, serial={!r}, {}x{}, attached={})")
-                .format(c.index, c.serial, c.width, c.height, c.attached);
+            return py::str("QuorvanAttachedCamera({}, index={}, serial={!r}, {}x{}, attached={})")
+                .format(c.connection == Connection::CSI ? "CSI" : "USB", c.index, c.serial, c.width,
+                        c.height, c.attached);
         });
 
     py::class_<ConnectionEvent> event(
@@ -71,8 +72,10 @@ again ("reconnected", with the gap and the frames lost in it).)doc");
                 return listAttachedCameras(configArgument(kit_config));
             },
             "kit_config"_a = py::none(),
-            R"doc(The USB kits attached now, by index. kit_config names a configuration file
-describing several kits (None: the built-in set).)doc")
+            R"doc(The USB kits attached now, by index, then the CSI cameras this host's
+discovery finds, by their /dev/videoN number (serial empty unless the media
+device has one). kit_config names a configuration file describing several kits
+(None: the built-in set).)doc")
         .def(
             "openBySerial",
             [](PythonCamera& self, const std::string& serial,
@@ -92,7 +95,9 @@ has it, QuorvanInvalidParameter for an empty serial.)doc")
             },
             "enabled"_a,
             R"doc(With True, a camera whose device leaves the bus reopens and restarts the same
-serial when it returns, keeping its settings. Off after every open.)doc")
+serial when it returns, keeping its settings; a CSI camera is found again by
+its drivers' identity, whatever /dev/videoN it returns under. Off after every
+open.)doc")
         .def(
             "takeConnectionEvents",
             [](PythonCamera& self) { return takeConnectionEvents(self.native()); },

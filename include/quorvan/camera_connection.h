@@ -44,12 +44,17 @@ struct ConnectionEvent {
 // The USB kits attached now, by index. `kit_config` names a configuration
 // describing several kits (null or empty: the built-in set). With a kit
 // library that cannot list its bus, one kit at index 0 is listed if it opens.
+// The CSI cameras follow the kits: every /dev/videoN behind which this host's
+// discovery finds a sensor, with connection CSI and index N (what
+// open(Connection::CSI, N) takes); their serial is the media device's, which
+// most CSI sensors leave empty.
 QUORVAN_API std::vector<AttachedCamera> listAttachedCameras(const char* kit_config = nullptr);
 
 // Opens the kit with this serial. QuorvanInvalidParameter for a null or
 // empty serial, QuorvanUnkownDevice when no attached kit has it (the log
 // says which serials are), QuorvanNotImplemented when the kit library cannot
-// tell serials; otherwise what openWithFile answers.
+// tell serials; otherwise what openWithFile answers. A CSI camera whose
+// media device has this serial opens as open(Connection::CSI, N) would.
 QUORVAN_API TofErrorCode openBySerial(QuorvanTOFCamera& camera, const char* serial,
                                       const char* kit_config = nullptr);
 
@@ -59,7 +64,9 @@ QUORVAN_API std::string cameraSerial(const QuorvanTOFCamera& camera);
 // On: when the device leaves the bus, the capture thread reopens the same
 // serial once it is back and goes on streaming. Off (the default after every
 // open): the stream stays dead until the camera is opened again.
-// QuorvanUnkownError for a camera that is not open on a USB kit.
+// QuorvanUnkownError for a camera that is not open on a USB kit or a CSI
+// port. A CSI camera is found again by its capture driver, media device and
+// sensor bus, whatever /dev/videoN it returns under.
 QUORVAN_API TofErrorCode setAutoReconnect(QuorvanTOFCamera& camera, bool enabled);
 
 // The connection events since the last call, oldest first (at most 64 are

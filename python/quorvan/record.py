@@ -598,6 +598,8 @@ class Recorder:
         chosen_planes = _chosen_planes(planes)
         normalised = conventions.normalise_namespace(namespace)
         with self._tracks_lock:
+            if self._closed:
+                raise ValueError("add_camera on a closed recorder")
             taken = [track.namespace for track in self._tracks]
             if None in taken:
                 raise ValueError(
@@ -780,9 +782,10 @@ class Recorder:
 
         Raises ``RuntimeError`` when writing failed (the file is then incomplete)
         or the writer did not finish within ``close_timeout_s``."""
-        if self._closed:
-            return
-        self._closed = True
+        with self._tracks_lock:  # no camera joins once closing began
+            if self._closed:
+                return
+            self._closed = True
         closing.forget(self._exit_registration)
         self._queue.finish()
         deadline = time.monotonic() + self._close_timeout_s

@@ -1,18 +1,22 @@
-// Listing the attached kits, opening one by serial, and the switches of a
-// camera's kit connection (camera_connection.h).
+// Listing the attached kits and CSI cameras, opening one by serial, and the
+// switches of a camera's connection (camera_connection.h).
 #include "quorvan/camera_connection.h"
 
 #include "camera/camera_internals.h"
+#include "camera/csi_listing.h"
 #include "camera/kit_bus.h"
 #include "camera/kit_connection_sensor.h"
+#include "camera/reconnect_loop.h"
+#include "host/host_platform.h"
 #include "log/log.h"
+#include "system/kernel_interface.h"
 
 namespace Quorvan {
 
 namespace {
 
-KitConnectionSensor* kitConnectionOf(const QuorvanTOFCamera& camera) {
-    return dynamic_cast<KitConnectionSensor*>(CameraInternals::sensor(camera));
+ReconnectingSensor* connectionOf(const QuorvanTOFCamera& camera) {
+    return dynamic_cast<ReconnectingSensor*>(CameraInternals::sensor(camera));
 }
 
 // A library that cannot list its bus: the one kit it opens, if any.
@@ -32,9 +36,8 @@ std::vector<AttachedCamera> probeSingleKit(const std::string& config) {
     return found;
 }
 
-}  // namespace
-
-std::vector<AttachedCamera> listAttachedCameras(const char* kit_config) {
+// The USB kits, as listAttachedCameras lists them first.
+std::vector<AttachedCamera> listUsbKits(const char* kit_config) {
     const std::string config = kit_config ? kit_config : "";
     KitBus& bus = linkedKitBus();
     if (!bus.knowsKits())
@@ -55,12 +58,38 @@ std::vector<AttachedCamera> listAttachedCameras(const char* kit_config) {
     return found;
 }
 
+std::vector<AttachedCamera> csiCamerasHere() {
+    KernelInterface& kernel = linuxKernel();
+    return listCsiCameras(kernel, detectHostPlatform(kernel));
+}
+
+// The CSI camera whose media device has `serial`, if any.
+const AttachedCamera* withSerial(const std::vector<AttachedCamera>& cameras, const char* serial) {
+    for (const AttachedCamera& camera : cameras) {
+        if (!camera.serial.empty() && camera.serial == serial)
+            return &camera;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::vector<AttachedCamera> listAttachedCameras(const char* kit_config) {
+    std::vector<AttachedCamera> found = listUsbKits(kit_config);
+    for (AttachedCamera& camera : csiCamerasHere())
+        found.push_back(std::move(camera));
+    return found;
+}
+
 TofErrorCode openBySerial(QuorvanTOFCamera& camera, const char* serial, const char* kit_config) {
     if (serial == nullptr || serial[0] == '\0')
         return QuorvanInvalidParameter;
     const std::string config = kit_config ? kit_config : "";
     KitBus& bus = linkedKitBus();
     if (!bus.knowsKits()) {
+        const std::vector<AttachedCamera> csi = csiCamerasHere();
+        if (const AttachedCamera* found = withSerial(csi, serial))
+            return camera.open(Connection::CSI, static_cast<int32_t>(found->index));
         QUORVAN_LOGF(Camera, Error,
                      "QuorvanTOFCamera: the kit library cannot tell serials; open by index");
         return QuorvanNotImplemented;
@@ -75,27 +104,34 @@ TofErrorCode openBySerial(QuorvanTOFCamera& camera, const char* serial, const ch
         if (kit.attached)
             known += (known.empty() ? "" : ", ") + kit.serial;
     }
+    const std::vector<AttachedCamera> csi_here = csiCamerasHere();
+    if (const AttachedCamera* found = withSerial(csi_here, serial))
+        return camera.open(Connection::CSI, static_cast<int32_t>(found->index));
+    for (const AttachedCamera& other : csi_here) {
+        if (!other.serial.empty())
+            known += (known.empty() ? "" : ", ") + other.serial;
+    }
     QUORVAN_LOGF(Camera, Error, "QuorvanTOFCamera: no attached camera has serial %s (attached: %s)",
                  serial, known.empty() ? "none" : known.c_str());
     return QuorvanUnkownDevice;
 }
 
 std::string cameraSerial(const QuorvanTOFCamera& camera) {
-    const KitConnectionSensor* kit = kitConnectionOf(camera);
-    return kit ? kit->serial() : std::string();
+    const ReconnectingSensor* sensor = connectionOf(camera);
+    return sensor ? sensor->serial() : std::string();
 }
 
 TofErrorCode setAutoReconnect(QuorvanTOFCamera& camera, bool enabled) {
-    KitConnectionSensor* kit = kitConnectionOf(camera);
-    if (!kit)
+    ReconnectingSensor* sensor = connectionOf(camera);
+    if (!sensor)
         return QuorvanUnkownError;
-    kit->setAutoReconnect(enabled);
+    sensor->connection().setAutoReconnect(enabled);
     return QuorvanSuccess;
 }
 
 std::vector<ConnectionEvent> takeConnectionEvents(QuorvanTOFCamera& camera) {
-    KitConnectionSensor* kit = kitConnectionOf(camera);
-    return kit ? kit->takeEvents() : std::vector<ConnectionEvent>{};
+    ReconnectingSensor* sensor = connectionOf(camera);
+    return sensor ? sensor->connection().takeEvents() : std::vector<ConnectionEvent>{};
 }
 
 }  // namespace Quorvan

@@ -1,9 +1,9 @@
 // The factory a camera uses unless it is handed another. Each backend is
 // created here, so a build or host without one simply answers null and the
 // camera reports the open as failed.
+#include "camera/csi_connection_sensor.h"
 #include "camera/kit_bus.h"
 #include "camera/kit_connection_sensor.h"
-#include "csi/csi_sensor.h"
 #include "device/hqvga_device.h"
 #include "device/usb_sensor.h"
 #include "device/vga_device.h"
@@ -21,7 +21,9 @@ public:
 
     std::unique_ptr<QuorvanTOFSensor> createCSISensor([[maybe_unused]] const char* node_path,
                                                       [[maybe_unused]] int32_t platform) override {
-        return std::make_unique<QuorvanTOFCSISensor>(node_path, platform, linuxKernel());
+        // Bound to one camera's identity, so it can find the same camera
+        // again after its driver was reloaded.
+        return std::make_unique<CsiConnectionSensor>(node_path, platform, linuxKernel());
     }
 
     std::unique_ptr<QuorvanTOFSensor> createUSBSensor([[maybe_unused]] const char* config_path,

@@ -1,8 +1,5 @@
 #include "camera/kit_connection_sensor.h"
 
-#include <cmath>
-#include <thread>
-
 #include "camera/camera_internals.h"
 #include "log/log.h"
 
@@ -10,32 +7,8 @@ namespace Quorvan {
 
 namespace {
 
-// The reopened sensor's camera only receives its format; it never opens.
-class NoBackends final : public BackendFactory {
-public:
-    int32_t detectPlatform() override { return 0; }
-    std::unique_ptr<QuorvanTOFSensor> createCSISensor(const char*, int32_t) override {
-        return nullptr;
-    }
-    std::unique_ptr<QuorvanTOFSensor> createUSBSensor(const char*, uint32_t) override {
-        return nullptr;
-    }
-    std::unique_ptr<QuorvanDevice> createHQVGADevice(int32_t, float, int32_t) override {
-        return nullptr;
-    }
-    std::unique_ptr<QuorvanDevice> createVGADevice(int32_t, int32_t, int32_t) override {
-        return nullptr;
-    }
-};
-
 bool isBinaryPath(const std::string& path) {
     return QuorvanTOFUSBSensor::isBinaryConfigPath(path);
-}
-
-int64_t hostNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 }  // namespace
@@ -45,7 +18,7 @@ KitConnectionSensor::KitConnectionSensor(const char* config_path, uint32_t index
       path_(splitKitPath(config_path ? config_path : "")),
       config_path_(path_.config),
       index_(path_.has_index ? path_.index : index),
-      reopen_target_(std::make_unique<QuorvanTOFCamera>(std::make_shared<NoBackends>())) {}
+      reopen_target_(makeReopenTarget()) {}
 
 KitConnectionSensor::~KitConnectionSensor() = default;
 
@@ -77,8 +50,7 @@ std::string KitConnectionSensor::innerPath() const {
 int KitConnectionSensor::open(QuorvanTOFCamera& camera) {
     std::lock_guard<std::mutex> lock(inner_mutex_);
     have_range_ = false;
-    away_ = false;
-    auto_reconnect_.store(false);
+    connection_.opened();
     // Kit 0 opens by the plain path, so a configuration that does not load
     // is reported once, by the open; its serial is looked up afterwards.
     serial_ = index_ != 0 ? resolveSerial() : path_.serial;
@@ -86,6 +58,7 @@ int KitConnectionSensor::open(QuorvanTOFCamera& camera) {
     const int opened = inner_->open(camera);
     if (opened == QuorvanSuccess && serial_.empty())
         serial_ = resolveSerial();
+    connection_.setName(serial_);
     return opened;
 }
 
@@ -95,11 +68,7 @@ int KitConnectionSensor::close() {
 }
 
 int KitConnectionSensor::start() {
-    disconnects_.store(0);
-    reconnects_.store(0);
-    lost_.store(0);
-    have_last_frame_ = false;
-    gap_pending_ = false;
+    connection_.streamStarted();
     std::lock_guard<std::mutex> lock(inner_mutex_);
     if (!inner_)
         return QuorvanUnkownError;
@@ -136,55 +105,10 @@ int KitConnectionSensor::getControl(CameraCtrl id, int* value) {
 }
 
 int KitConnectionSensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
-    if (away_)
-        return whileAway();
-    // Without the lock: only this thread replaces inner_, and the
-    // application's calls must not wait for a capture to finish.
-    if (!inner_)
-        return QuorvanUnkownError;
-    inner_->subframe_count = subframe_count;
-    const int result = inner_->getFrame(cache, timestamp);
-    last_capture_failure = inner_->last_capture_failure;
-    if (result == QuorvanSuccess) {
-        frameArrived(*timestamp);
-        return result;
-    }
-    if (last_capture_failure == CaptureFailure::Disconnected) {
-        away_ = true;
-        away_since_ = Clock::now();
-        next_attempt_ = away_since_ + kReconnectPoll;
-        disconnects_.fetch_add(1);
-        QUORVAN_LOGF(Camera, Warn, "QuorvanTOFCamera: kit %s left the bus",
-                     serial_.empty() ? "(no serial)" : serial_.c_str());
-        ConnectionEvent event;
-        event.kind = ConnectionEvent::Kind::Disconnected;
-        record(event);
-    }
-    return result;
+    return captureThrough(inner_.get(), *this, cache, timestamp);
 }
 
-int KitConnectionSensor::whileAway() {
-    last_capture_failure = CaptureFailure::Disconnected;
-    const auto now = Clock::now();
-    if (!auto_reconnect_.load() || now < next_attempt_) {
-        const auto pause = auto_reconnect_.load()
-                               ? std::min<Clock::duration>(kAwayPause, next_attempt_ - now)
-                               : Clock::duration(kAwayPause);
-        std::this_thread::sleep_for(pause);
-        return QuorvanUnkownError;
-    }
-    next_attempt_ = now + kReconnectPoll;
-    if (kitIsBack() && reopen()) {
-        away_ = false;
-        gap_pending_ = true;
-        reconnects_.fetch_add(1);
-        QUORVAN_LOGF(Camera, Info, "QuorvanTOFCamera: kit %s is back and streams again",
-                     serial_.c_str());
-    }
-    return QuorvanUnkownError;
-}
-
-bool KitConnectionSensor::kitIsBack() const {
+bool KitConnectionSensor::deviceIsBack() {
     // Without a serial to look for, only trying to open tells.
     if (serial_.empty())
         return true;
@@ -198,7 +122,7 @@ bool KitConnectionSensor::kitIsBack() const {
     return false;
 }
 
-bool KitConnectionSensor::reopen() {
+bool KitConnectionSensor::reopenAndRestart() {
     auto fresh = std::make_unique<QuorvanTOFUSBSensor>(innerPath().c_str(), index_);
     fresh->subframe_count = subframe_count;
     if (fresh->open(*reopen_target_) != QuorvanSuccess) {
@@ -227,63 +151,6 @@ bool KitConnectionSensor::reopen() {
     inner_->close();
     inner_ = std::move(fresh);
     return true;
-}
-
-void KitConnectionSensor::frameArrived(uint64_t device_ms) {
-    // The gap in host time: a reopened kit may start its own clock afresh.
-    const auto now = Clock::now();
-    if (gap_pending_ && have_last_frame_) {
-        gap_pending_ = false;
-        const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(now - last_frame_);
-        const uint64_t gap_ms = gap.count() > 0 ? static_cast<uint64_t>(gap.count()) : 0;
-        uint64_t lost = 0;
-        if (frame_interval_ms_ > 0.0) {
-            const double periods = std::round(static_cast<double>(gap_ms) / frame_interval_ms_);
-            lost = periods > 1.0 ? static_cast<uint64_t>(periods) - 1 : 0;
-        }
-        lost_.fetch_add(lost);
-        ConnectionEvent event;
-        event.kind = ConnectionEvent::Kind::Reconnected;
-        event.frames_lost = lost;
-        event.gap_ms = gap_ms;
-        record(event);
-    } else if (have_last_frame_ && device_ms > last_device_ms_) {
-        // The frame period by the device's own clock, which the host's
-        // scheduling does not blur; smoothed.
-        const double interval = static_cast<double>(device_ms - last_device_ms_);
-        frame_interval_ms_ =
-            frame_interval_ms_ == 0.0 ? interval : 0.9 * frame_interval_ms_ + 0.1 * interval;
-    }
-    have_last_frame_ = true;
-    last_frame_ = now;
-    last_device_ms_ = device_ms;
-}
-
-void KitConnectionSensor::record(ConnectionEvent event) {
-    event.serial = serial_;
-    event.host_time_ns = hostNowNs();
-    std::lock_guard<std::mutex> lock(events_mutex_);
-    if (events_.size() == kKeptEvents)
-        events_.erase(events_.begin());
-    events_.push_back(std::move(event));
-}
-
-std::vector<ConnectionEvent> KitConnectionSensor::takeEvents() {
-    std::lock_guard<std::mutex> lock(events_mutex_);
-    std::vector<ConnectionEvent> taken;
-    taken.swap(events_);
-    return taken;
-}
-
-void KitConnectionSensor::addStatistics(FrameStatistics* statistics) const {
-    statistics->disconnects = disconnects_.load();
-    statistics->reconnects = reconnects_.load();
-    statistics->lost_while_disconnected = lost_.load();
-}
-
-void addConnectionStatistics(const QuorvanTOFSensor* sensor, FrameStatistics* statistics) {
-    if (const auto* kit = dynamic_cast<const KitConnectionSensor*>(sensor))
-        kit->addStatistics(statistics);
 }
 
 }  // namespace Quorvan

@@ -2,9 +2,8 @@
 // bound to one kit serial, which notices when that kit leaves the bus and,
 // with auto-reconnect on, opens and starts it again once it is back, on the
 // capture thread, without the camera noticing more than failed captures.
-//
-// getFrame never waits long for a kit that is away (a short pause, then a
-// failed capture), so stop() joins the capture thread as promptly as ever.
+// The reconnect policy itself is the shared ReconnectLoop; this class says
+// whether the kit is back and how to reopen it.
 #pragma once
 
 #include <atomic>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "camera/kit_bus.h"
+#include "camera/reconnect_loop.h"
 #include "device/usb_sensor.h"
 #include "quorvan/camera.h"
 #include "quorvan/camera_connection.h"
@@ -24,15 +24,8 @@
 
 namespace Quorvan {
 
-class KitConnectionSensor final : public QuorvanTOFSensor {
+class KitConnectionSensor final : public ReconnectingSensor, private Reconnectable {
 public:
-    using Clock = std::chrono::steady_clock;
-    // How often a kit that is away is looked for.
-    static constexpr std::chrono::milliseconds kReconnectPoll{100};
-    // The pause of a getFrame while the kit is away.
-    static constexpr std::chrono::milliseconds kAwayPause{10};
-    static constexpr size_t kKeptEvents = 64;
-
     // `config_path` and `index` as open/openWithFile give them.
     KitConnectionSensor(const char* config_path, uint32_t index, KitBus& bus);
     ~KitConnectionSensor() override;
@@ -48,22 +41,15 @@ public:
     int setControl(CameraCtrl id, int value) override;
     int getControl(CameraCtrl id, int* value) override;
 
-    const std::string& serial() const { return serial_; }
-    void setAutoReconnect(bool enabled) { auto_reconnect_.store(enabled); }
-    // Adds the connection counters of the current stream to *statistics.
-    void addStatistics(FrameStatistics* statistics) const;
-    std::vector<ConnectionEvent> takeEvents();
+    const std::string& serial() const override { return serial_; }
 
 private:
     // The kit's serial for `index` of the configuration's set, or empty.
     std::string resolveSerial() const;
     std::string innerPath() const;
-    // Called on the capture thread while the kit is away.
-    int whileAway();
-    bool reopen();
-    bool kitIsBack() const;
-    void frameArrived(uint64_t device_ms);
-    void record(ConnectionEvent event);
+    // Reconnectable, on the capture thread while the kit is away.
+    bool deviceIsBack() override;
+    bool reopenAndRestart() override;
 
     KitBus& bus_;
     const KitPath path_;              // the open path, split
@@ -81,28 +67,6 @@ private:
     std::unique_ptr<QuorvanTOFUSBSensor> inner_;
     bool have_range_ = false;
     int range_ = 0;
-
-    std::atomic<bool> auto_reconnect_{false};
-    // Capture-thread state.
-    bool away_ = false;
-    Clock::time_point away_since_{};
-    Clock::time_point next_attempt_{};
-    bool gap_pending_ = false;
-    bool have_last_frame_ = false;
-    Clock::time_point last_frame_{};
-    uint64_t last_device_ms_ = 0;
-    double frame_interval_ms_ = 0.0;
-
-    std::atomic<uint64_t> disconnects_{0};
-    std::atomic<uint64_t> reconnects_{0};
-    std::atomic<uint64_t> lost_{0};
-
-    std::mutex events_mutex_;  // guards events_
-    std::vector<ConnectionEvent> events_;
 };
-
-// Fills the connection counters of `sensor` into *statistics when it is a
-// kit connection; leaves them 0 otherwise.
-void addConnectionStatistics(const QuorvanTOFSensor* sensor, FrameStatistics* statistics);
 
 }  // namespace Quorvan

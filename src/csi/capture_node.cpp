@@ -74,6 +74,13 @@ int CaptureNode::queryCapabilities(v4l2_capability* capability) {
     return result < 0 ? result : 0;
 }
 
+bool CaptureNode::isGone() {
+    v4l2_capability capability{};
+    const int result =
+        issueRequest(kernel, node.get(), request::kQueryCapability, Attempts::Single, &capability);
+    return result == -ENODEV || result == -ENXIO || result == -EIO;
+}
+
 int CaptureNode::selectInput(int input) {
     return setUpRequest(request::kSelectInput, Attempts::RetryTransient, &input);
 }
@@ -238,6 +245,10 @@ int CaptureNode::waitForBuffer() {
     pollfd descriptor{node.get(), POLLIN, 0};
     for (int attempt = 0; attempt < kPollAttempts; ++attempt) {
         const int ready = kernel.poll(&descriptor, 1, kBufferWaitMs);
+        // The V4L2 core hangs up on every descriptor of a node whose device
+        // was unregistered; videobuf2 itself never does.
+        if (ready > 0 && (descriptor.revents & POLLHUP) != 0)
+            return -ENODEV;
         if (ready > 0)
             return 0;
         if (ready == 0)

@@ -47,6 +47,9 @@ public:
     int deviceNumbers(uint32_t* major_number, uint32_t* minor_number) const;
 
     int queryCapabilities(v4l2_capability* capability);
+    // Whether the open node's device is no longer there: it no longer
+    // answers VIDIOC_QUERYCAP, which any registered device does.
+    bool isGone();
     // Single-planar or multi-planar capture: every later request uses it.
     void setBufferType(uint32_t type) { buffer_type = type; }
     uint32_t bufferType() const { return buffer_type; }
@@ -84,8 +87,8 @@ public:
     size_t mappedLength() const;
 
     // Waits at most kBufferWaitMs for the next filled buffer and dequeues
-    // it; -ETIMEDOUT when none came. Per-frame requests print nothing: the
-    // caller decides whether a failure is worth a message.
+    // it; -ETIMEDOUT when none came, -ENODEV when the node hung up. Per-frame requests print
+    // nothing: the caller decides whether a failure is worth a message.
     int dequeue(CapturedBuffer& buffer);
     int requeue(const CapturedBuffer& buffer);
 

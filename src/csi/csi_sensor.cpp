@@ -1,8 +1,11 @@
 #include "csi/csi_sensor.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "csi/csi_host_profile.h"
+#include "csi/media_graph.h"
 #include "csi/sensor_discovery.h"
 #include "csi/v4l2_records.h"
 #include "log/log.h"
@@ -43,6 +46,8 @@ int QuorvanTOFCSISensor::openCaptureNode() {
         QUORVAN_LOGF(Csi, Error, "VIDIOC_QUERYCAP: error - %d", -result);
         return QuorvanSystemError;
     }
+    found_identity = {};
+    found_identity.setCapture(capability);
     const CaptureCapabilities capabilities(capability);
     if (!capabilities.hasSinglePlanarCapture() && !capabilities.hasMultiPlanarCapture())
         return QuorvanSystemError;
@@ -65,11 +70,31 @@ int QuorvanTOFCSISensor::open(QuorvanTOFCamera& camera) {
         return QuorvanSystemError;
     if (controls.openBus(subdevices.busName()) != QuorvanSuccess)
         return QuorvanSystemError;
+    readIdentity();
     // A failed size read still reports the sample format.
     const int result = readSensorSize(camera);
     camera.reportSampleFormat(kSampleBits, kBytesPerSample);
     format = camera.getCameraInfo();
     return result;
+}
+
+void QuorvanTOFCSISensor::readIdentity() {
+    found_identity.sensor_bus = subdevices.busName();
+    uint32_t major_number = 0;
+    uint32_t minor_number = 0;
+    if (!profile.usesMediaGraph() || capture.deviceNumbers(&major_number, &minor_number) != 0)
+        return;
+    const MediaGraph graph(kernel, major_number, minor_number);
+    media_device_info info{};
+    if (!graph.isValid() || graph.deviceInfo(&info) != 0)
+        return;
+    found_identity.media_driver =
+        std::string(info.driver, strnlen(info.driver, sizeof(info.driver)));
+    found_identity.media_model = std::string(info.model, strnlen(info.model, sizeof(info.model)));
+    found_identity.media_serial =
+        std::string(info.serial, strnlen(info.serial, sizeof(info.serial)));
+    found_identity.media_bus =
+        std::string(info.bus_info, strnlen(info.bus_info, sizeof(info.bus_info)));
 }
 
 int QuorvanTOFCSISensor::readSensorSize(QuorvanTOFCamera& camera) {
@@ -140,6 +165,7 @@ int QuorvanTOFCSISensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
     }
     if (cache == nullptr || timestamp == nullptr)
         return QuorvanInvalidParameter;
+    last_capture_failure = CaptureFailure::Unknown;
     // The camera sized the cache from the format at start.
     const size_t cache_bytes = subframe_bytes * static_cast<size_t>(wanted);
 
@@ -148,17 +174,22 @@ int QuorvanTOFCSISensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
     uint64_t last_milliseconds = 0;
     int dequeues = 0;
     for (int32_t assembled = 0; assembled < subframe_count;) {
-        if (++dequeues > kDequeuesPerFrameLimit)
+        if (++dequeues > kDequeuesPerFrameLimit) {
+            last_capture_failure = CaptureFailure::TimestampGap;
             return QuorvanSystemError;
+        }
         CapturedBuffer buffer;
-        if (!capture.isOpen() || capture.dequeue(buffer) != 0)
+        if (!capture.isOpen())
             return QuorvanSystemError;
+        if (const int dequeued = capture.dequeue(buffer); dequeued != 0)
+            return captureFailed(dequeued, QuorvanSystemError);
         if (buffer.data == nullptr)
             return QuorvanNoCache;
         // The driver marks a buffer whose data is corrupt; its bytes must not
         // reach a consumer as a frame, and the buffer goes back to the driver.
         if ((buffer.record.flags & V4L2_BUF_FLAG_ERROR) != 0) {
             capture.requeue(buffer);
+            last_capture_failure = CaptureFailure::DeviceError;
             return QuorvanSystemError;
         }
         const int64_t microseconds = timestampMicroseconds(buffer.record);
@@ -172,12 +203,38 @@ int QuorvanTOFCSISensor::getFrame(uint8_t* cache, uint64_t* timestamp) {
         line_copy(buffer.data, buffer.length, stream_width, cache, window_end, offset);
         previous_microseconds = microseconds;
         last_milliseconds = timestampMilliseconds(buffer.record);
-        if (capture.requeue(buffer) != 0)
-            return QuorvanSystemError;
+        if (const int requeued = capture.requeue(buffer); requeued != 0)
+            return captureFailed(requeued, QuorvanSystemError);
         ++assembled;
     }
     *timestamp = last_milliseconds;
+    last_capture_failure = CaptureFailure::None;
     return QuorvanSuccess;
+}
+
+int QuorvanTOFCSISensor::captureFailed(int result, int status) {
+    switch (result) {
+        case -ETIMEDOUT:
+            last_capture_failure = CaptureFailure::Timeout;
+            break;
+        // The V4L2 core answers ENODEV once the device is unregistered;
+        // ENXIO is a character device without its driver.
+        case -ENODEV:
+        case -ENXIO:
+            last_capture_failure = CaptureFailure::Disconnected;
+            break;
+        // EIO is a driver that declared its queue dead, as drivers do when
+        // their hardware goes away, or a single failed transfer: the node
+        // itself tells which.
+        case -EIO:
+            last_capture_failure =
+                capture.isGone() ? CaptureFailure::Disconnected : CaptureFailure::DeviceError;
+            break;
+        default:
+            last_capture_failure = CaptureFailure::DeviceError;
+            break;
+    }
+    return status;
 }
 
 int QuorvanTOFCSISensor::stop() {

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "csi/capture_node.h"
+#include "csi/csi_identity.h"
 #include "csi/line_copy.h"
 #include "csi/sensor_controls.h"
 #include "csi/sensor_subdevices.h"
@@ -49,9 +50,16 @@ public:
     int sensorSubdeviceIndex() const { return subdevices.sensorIndex(); }
     const char* i2cBusName() const { return subdevices.busName(); }
     int mappedBufferCount() const { return capture.mappedBufferCount(); }
+    bool isOpen() const { return capture.isOpen(); }
+    // What names this camera across a driver reload; filled by a successful
+    // open.
+    const CsiIdentity& identity() const { return found_identity; }
 
 private:
     int openCaptureNode();
+    void readIdentity();
+    // Records why a capture failed from the node's answer `result`.
+    int captureFailed(int result, int status);
     int readSensorSize(QuorvanTOFCamera& camera);
     int applyFormat();
 
@@ -62,6 +70,7 @@ private:
     SensorControls controls;
     int video_input = 0;
     CameraInfo format{};
+    CsiIdentity found_identity;
     LineCopyRoutine line_copy = copyPlain;
     // Fixed by start(): getFrame reads these instead of the format record,
     // which controls may rewrite for the next start while frames flow.

@@ -52,6 +52,12 @@ int MediaGraph::enumerate(media_entity_desc& entity, Attempts attempts) const {
     return issueRequest(kernel, media.get(), request::kEnumerateEntities, attempts, &entity);
 }
 
+int MediaGraph::deviceInfo(media_device_info* info) const {
+    const int result =
+        issueRequest(kernel, media.get(), request::kMediaDeviceInfo, Attempts::Single, info);
+    return result < 0 ? result : 0;
+}
+
 uint32_t MediaGraph::findEntity(const char* name) const {
     uint32_t found = kNoEntity;
     // Single attempts: finding the route's two ends happens once per open,

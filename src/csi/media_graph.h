@@ -37,6 +37,9 @@ public:
     // "Query entity failed" message.
     uint32_t findEntity(const char* name) const;
 
+    // The media device's driver, model, serial and bus. 0 or minus errno.
+    int deviceInfo(media_device_info* info) const;
+
     // Enables the link of `route`. 0 or minus errno.
     int enableRoute(const ReceiverRoute& route) const;
 

@@ -32,6 +32,7 @@ constexpr KernelRequest kSetControl{VIDIOC_S_CTRL, "VIDIOC_S_CTRL"};
 constexpr KernelRequest kGetControl{VIDIOC_G_CTRL, "VIDIOC_G_CTRL"};
 
 // The media device.
+constexpr KernelRequest kMediaDeviceInfo{MEDIA_IOC_DEVICE_INFO, "MEDIA_IOC_DEVICE_INFO"};
 constexpr KernelRequest kEnumerateEntities{MEDIA_IOC_ENUM_ENTITIES, "MEDIA_IOC_ENUM_ENTITIES"};
 constexpr KernelRequest kSetupLink{MEDIA_IOC_SETUP_LINK, "MEDIA_IOC_SETUP_LINK"};
 

@@ -235,3 +235,32 @@ def test_points_and_compressed_depth_decode_with_an_independent_reader():
     z_mm = qdc.QuorvanDepthCodec.decompress(compressed.data.tobytes()).astype(np.float64)
     expected_mm = np.nan_to_num(expected[..., 2] * 1000.0, nan=0.0)
     assert z_mm[3, 4] == 0 and np.abs(z_mm - expected_mm).max() <= 0.51
+
+
+def test_one_process_publishes_every_camera_under_its_own_namespace(tmp_path):
+    kits = tmp_path / "kits.cfg"
+    kits.write_text("frame_rate = 30\nnoise = off\nkit.0.serial = PUB-A\n"
+                    "kit.1.serial = PUB-B\nkit.1.scene.wall_distance_mm = 2600\n")
+    endpoint = free_endpoint()
+    publisher = subprocess.Popen(
+        [sys.executable, "-m", "quorvan.live", "publish", "--config", str(kits),
+         "--all-cameras", "--namespace", "/rig", "--listen", endpoint],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
+    try:
+        banners = [publisher.stdout.readline() for _ in range(2)]
+        assert [line.split()[2] for line in banners] == ["/rig/pub_a/quorvan_camera",
+                                                          "/rig/pub_b/quorvan_camera"], banners
+        centres = {}
+        for namespace in ("/rig/pub_a", "/rig/pub_b"):
+            with Subscriber(namespace, connect=[endpoint]) as subscriber:
+                (frame,) = receive_frames(subscriber, 1)
+                rows, columns = frame.depth.shape
+                centres[namespace] = float(frame.depth[rows // 2, columns // 2])
+        # Each namespace carries its own kit's scene, not its neighbour's.
+        assert abs(centres["/rig/pub_b"] - centres["/rig/pub_a"]) > 300, centres
+    finally:
+        os.killpg(publisher.pid, signal.SIGTERM)
+        out, err = publisher.communicate(timeout=30)
+    assert publisher.returncode == 0, err
+    assert "Traceback" not in err
+    assert out.count("stopped: /rig/pub_") == 2, out

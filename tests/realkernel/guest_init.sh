@@ -15,6 +15,8 @@ echo 4 >/proc/sys/kernel/printk
 # four inputs are non-webcam kinds (0 and 3 HDMI, 1 TV, 2 S-Video), which
 # take any frame size instead of snapping to the webcam's list.
 VIVID_PARAMETERS="n_devs=2 multiplanar=1,2 node_types=0x1,0x1 input_types=0xe7,0xe7"
+# The reconnect checks unload and load vivid themselves, as this script does.
+export VIVID_PARAMETERS VIVID_MODULE=/lib/modules/vivid.ko
 
 load_modules() {
     for module in $(cat /lib/modules/load-order); do
@@ -94,6 +96,10 @@ reload_vivid
 run fresh /dev/video0
 
 run camera /dev/video0
+
+# The camera checks unplugged instance 0; a fresh load for the reconnect.
+reload_vivid
+run reconnect /dev/video0
 
 echo "TALLY $passed $failed $planned"
 poweroff -f

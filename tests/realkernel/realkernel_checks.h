@@ -10,6 +10,7 @@ void runFaultChecks(const char* node);
 void runUnplugChecks(const char* node);
 void runFreshOpenChecks(const char* node);
 void runCameraChecks(const char* node);
+void runReconnectChecks(const char* node);
 void runCaptureNodeChecks(const char* node);
 
 }  // namespace Quorvan::realkernel

@@ -12,9 +12,13 @@ namespace simulation {
 namespace {
 
 constexpr uint32_t kV4l2Major = 81;
+// Minor numbers within a generation of the board's drivers; each return after
+// unplug() takes the next kMinorsPerLoad.
 constexpr uint32_t kVideoMinor = 0;
 constexpr uint32_t kBridgeMinor = 1;
 constexpr uint32_t kSensorMinor = 2;
+constexpr uint32_t kSecondChannelMinor = 5;
+constexpr uint32_t kMinorsPerLoad = 16;
 constexpr uint32_t kMediaMajor = 238;
 constexpr uint32_t kI2cMajor = 89;
 constexpr int kOtherAdapter = 1;
@@ -127,14 +131,14 @@ void SimulatedBoard::addCaptureNode() {
     setup.pixel_format = traits.pixel_format;
     setup.layout = traits.layout;
     capture_node = std::make_shared<SimulatedCaptureNode>(setup, sensor_state, options.source);
-    simulated_kernel.addDevice(kVideoNode, kV4l2Major, kVideoMinor, capture_node);
+    simulated_kernel.addDevice(video_path, kV4l2Major, minor_base + kVideoMinor, capture_node);
 
-    const std::string sysfs =
-        "/sys/dev/char/" + std::to_string(kV4l2Major) + ":" + std::to_string(kVideoMinor);
-    simulated_kernel.addSymlink(sysfs, std::string(kSysfsDevices) + "/video4linux/video0");
+    const std::string sysfs = sysfsCharPath(minor_base + kVideoMinor);
+    simulated_kernel.addSymlink(sysfs,
+                                std::string(kSysfsDevices) + "/video4linux" + video_path.substr(4));
     std::vector<std::string> device_entries = {".", "..", "driver", "modalias", "power"};
     if (hasMediaGraph())
-        device_entries.push_back("media0");
+        device_entries.push_back(mediaPath().substr(5));
     device_entries.push_back("video4linux");
     simulated_kernel.addDirectory(sysfs + "/device", device_entries);
     if (traits.graph == NodeGraph::SensorInNodeName) {
@@ -144,48 +148,101 @@ void SimulatedBoard::addCaptureNode() {
     }
 }
 
+std::string SimulatedBoard::sysfsCharPath(uint32_t minor_number) const {
+    return "/sys/dev/char/" + std::to_string(kV4l2Major) + ":" + std::to_string(minor_number);
+}
+
+std::string SimulatedBoard::mediaPath() const {
+    return "/dev/media" + std::to_string(media_number);
+}
+
 void SimulatedBoard::addSubdevice(const std::string& node, uint32_t minor_number,
                                   std::shared_ptr<SimulatedSubdevice> subdevice) {
     simulated_kernel.addDevice(node, kV4l2Major, minor_number, std::move(subdevice));
-    simulated_kernel.addSymlink(
-        "/sys/dev/char/" + std::to_string(kV4l2Major) + ":" + std::to_string(minor_number),
-        std::string(kSysfsDevices) + "/video4linux" + node.substr(4));
+    simulated_kernel.addSymlink(sysfsCharPath(minor_number),
+                                std::string(kSysfsDevices) + "/video4linux" + node.substr(4));
+}
+
+void SimulatedBoard::unplug() {
+    // As the drivers' unload leaves it: no node, no sysfs entry.
+    simulated_kernel.removeDevice(video_path);
+    const std::string sysfs = sysfsCharPath(minor_base + kVideoMinor);
+    simulated_kernel.removeSymlink(sysfs);
+    simulated_kernel.removeDirectory(sysfs + "/device");
+    simulated_kernel.removeFile(sysfs + "/name");
+    if (!hasMediaGraph())
+        return;
+    simulated_kernel.removeDevice(mediaPath());
+    for (const auto& [path, minor_number] :
+         {std::make_pair(sensor_subdevice_path, minor_base + kSensorMinor),
+          std::make_pair(bridge_subdevice_path, minor_base + kBridgeMinor)}) {
+        if (path.empty())
+            continue;
+        simulated_kernel.removeDevice(path);
+        simulated_kernel.removeSymlink(sysfsCharPath(minor_number));
+    }
+}
+
+void SimulatedBoard::replug(int video_number, int media) {
+    // Loaded again: new driver state (the sensor driver's controls at their
+    // defaults), new minor numbers, the nodes the caller names.
+    minor_base += kMinorsPerLoad;
+    subdevice_base += 2;
+    video_path = "/dev/video" + std::to_string(video_number);
+    media_number = media;
+    sensor_state->range_setting = SensorState{}.range_setting;
+    sensor_state->exposure = SensorState{}.exposure;
+    addCaptureNode();
+    if (hasMediaGraph())
+        addMediaGraph();
 }
 
 void SimulatedBoard::addMediaGraph() {
     media = std::make_shared<SimulatedMediaDevice>();
-    simulated_kernel.addDevice("/dev/media0", kMediaMajor, 0, media);
+    media->info.driver = "simulated-csi";
+    media->info.model = traitsOf(options.platform).model;
+    media->info.bus_info = "platform:simulated-csi";
+    simulated_kernel.addDevice(mediaPath(), kMediaMajor, static_cast<uint32_t>(media_number),
+                               media);
     sensor_subdevice = std::make_shared<SimulatedSubdevice>(sensor_state);
+    const auto subdevicePath = [this](int offset) {
+        return "/dev/v4l-subdev" + std::to_string(subdevice_base + offset);
+    };
     const uint32_t io = MEDIA_ENT_F_IO_V4L;
     const uint32_t bridge_function = MEDIA_ENT_F_VID_IF_BRIDGE;
     const uint32_t sensor_function = MEDIA_ENT_F_CAM_SENSOR;
 
     if (options.platform == RASPBERRY_PI) {
-        sensor_subdevice_path = "/dev/v4l-subdev0";
-        addSubdevice(sensor_subdevice_path, kSensorMinor, sensor_subdevice);
-        media->addEntity({1, "unicam-image", io, kV4l2Major, kVideoMinor});
-        media->addEntity({2, sensorEntityName(), sensor_function, kV4l2Major, kSensorMinor});
+        sensor_subdevice_path = subdevicePath(0);
+        addSubdevice(sensor_subdevice_path, minor_base + kSensorMinor, sensor_subdevice);
+        media->addEntity({1, "unicam-image", io, kV4l2Major, minor_base + kVideoMinor});
+        media->addEntity(
+            {2, sensorEntityName(), sensor_function, kV4l2Major, minor_base + kSensorMinor});
         media->addLink({2, 0, 1, 0, true, true});
     } else {
         bridge_subdevice = std::make_shared<SimulatedSubdevice>(nullptr);
-        bridge_subdevice_path = "/dev/v4l-subdev0";
-        sensor_subdevice_path = "/dev/v4l-subdev1";
-        addSubdevice(bridge_subdevice_path, kBridgeMinor, bridge_subdevice);
-        addSubdevice(sensor_subdevice_path, kSensorMinor, sensor_subdevice);
+        bridge_subdevice_path = subdevicePath(0);
+        sensor_subdevice_path = subdevicePath(1);
+        addSubdevice(bridge_subdevice_path, minor_base + kBridgeMinor, bridge_subdevice);
+        addSubdevice(sensor_subdevice_path, minor_base + kSensorMinor, sensor_subdevice);
         if (options.platform == RASPBERRY_PI_5) {
             // The receiver feeds several capture channels; the first one is
             // unlinked until the application routes it.
-            media->addEntity({1, "rp1-cfe-csi2_ch0", io, kV4l2Major, kVideoMinor});
-            media->addEntity({2, "rp1-cfe-csi2_ch1", io, kV4l2Major, 5});
-            media->addEntity({3, "csi2", bridge_function, kV4l2Major, kBridgeMinor});
-            media->addEntity({4, sensorEntityName(), sensor_function, kV4l2Major, kSensorMinor});
+            media->addEntity({1, "rp1-cfe-csi2_ch0", io, kV4l2Major, minor_base + kVideoMinor});
+            media->addEntity(
+                {2, "rp1-cfe-csi2_ch1", io, kV4l2Major, minor_base + kSecondChannelMinor});
+            media->addEntity({3, "csi2", bridge_function, kV4l2Major, minor_base + kBridgeMinor});
+            media->addEntity(
+                {4, sensorEntityName(), sensor_function, kV4l2Major, minor_base + kSensorMinor});
             media->addLink({4, 0, 3, 0, true, true});
             media->addLink({3, 4, 1, 0, false, false});
             media->addLink({3, 5, 2, 0, false, false});
         } else {
-            media->addEntity({1, "rkcif-mipi-lvds", io, kV4l2Major, kVideoMinor});
-            media->addEntity({2, "rockchip-csi2-dphy1", bridge_function, kV4l2Major, kBridgeMinor});
-            media->addEntity({3, sensorEntityName(), sensor_function, kV4l2Major, kSensorMinor});
+            media->addEntity({1, "rkcif-mipi-lvds", io, kV4l2Major, minor_base + kVideoMinor});
+            media->addEntity(
+                {2, "rockchip-csi2-dphy1", bridge_function, kV4l2Major, minor_base + kBridgeMinor});
+            media->addEntity(
+                {3, sensorEntityName(), sensor_function, kV4l2Major, minor_base + kSensorMinor});
             media->addLink({3, 0, 2, 0, true, true});
             media->addLink({2, 1, 1, 0, true, true});
         }

@@ -46,6 +46,16 @@ public:
     explicit SimulatedBoard(BoardOptions options);
 
     int32_t platform() const { return options.platform; }
+    // The capture node now: kVideoNode until a replug names another.
+    const std::string& videoNodePath() const { return video_path; }
+
+    // The board's camera drivers unload: every node of the pipeline and its
+    // sysfs entries vanish (I2C adapters stay, they have drivers of their
+    // own). replug() loads them again with the capture node at
+    // /dev/video<video_number> and the media device at /dev/media<media>;
+    // the accessors below then give the new devices.
+    void unplug();
+    void replug(int video_number, int media);
     // Whether the sensor sits behind a media graph with sub-devices (else
     // range and exposure have no device to reach).
     bool hasMediaGraph() const;
@@ -71,6 +81,8 @@ private:
                       std::shared_ptr<SimulatedSubdevice> subdevice);
     void addI2cAdapters();
     std::string sensorEntityName() const;
+    std::string sysfsCharPath(uint32_t minor_number) const;
+    std::string mediaPath() const;
 
     BoardOptions options;
     SimulatedKernel simulated_kernel;
@@ -84,6 +96,10 @@ private:
     int bus_number = 0;
     std::string sensor_subdevice_path;
     std::string bridge_subdevice_path;
+    std::string video_path = kVideoNode;
+    int media_number = 0;
+    uint32_t minor_base = 0;
+    int subdevice_base = 0;
 };
 
 }  // namespace simulation

@@ -287,9 +287,11 @@ int SimulatedCaptureNode::ioctl(unsigned long request, void* argument) {
             auto& capability = *static_cast<v4l2_capability*>(argument);
             capability = {};
             std::snprintf(reinterpret_cast<char*>(capability.driver), sizeof(capability.driver),
-                          "simulated-csi");
+                          "%s", driver_name.c_str());
             std::snprintf(reinterpret_cast<char*>(capability.card), sizeof(capability.card),
                           "Simulated CSI receiver");
+            std::snprintf(reinterpret_cast<char*>(capability.bus_info), sizeof(capability.bus_info),
+                          "platform:simulated-csi");
             capability.device_caps = setup.capabilities;
             capability.capabilities = setup.capabilities | V4L2_CAP_DEVICE_CAPS;
             return 0;

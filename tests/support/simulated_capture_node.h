@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "support/driver_layout.h"
@@ -38,6 +39,8 @@ public:
     // queued (the simulated sensor fills it at once), else nothing.
     short pollEvents() const override;
 
+    // What VIDIOC_QUERYCAP names as the driver.
+    std::string driver_name = "simulated-csi";
     // Driver behaviour, changed by tests before streaming.
     uint32_t granted_buffers = 0;             // 0: as many as requested
     uint32_t extra_buffer_bytes = 0;          // each buffer this much longer than a frame

@@ -63,7 +63,27 @@ void SimulatedKernel::addSymlink(const std::string& path, const std::string& tar
 void SimulatedKernel::addDevice(const std::string& path, uint32_t major_number,
                                 uint32_t minor_number, std::shared_ptr<SimulatedDevice> device) {
     std::lock_guard<std::mutex> lock(mutex);
-    devices[path] = DeviceNode{major_number, minor_number, std::move(device)};
+    devices[path] = std::make_shared<DeviceNode>(
+        DeviceNode{major_number, minor_number, std::move(device), false});
+}
+
+void SimulatedKernel::removeDevice(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = devices.find(path);
+    if (found == devices.end())
+        return;
+    found->second->gone = true;
+    devices.erase(found);
+}
+
+void SimulatedKernel::removeSymlink(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex);
+    symlinks.erase(path);
+}
+
+void SimulatedKernel::removeDirectory(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex);
+    directories.erase(path);
 }
 
 void SimulatedKernel::injectFault(const Fault& fault) {
@@ -146,7 +166,7 @@ int SimulatedKernel::open(const char* path, int /*flags*/) {
     Descriptor opened;
     opened.path = name;
     if (auto device = devices.find(name); device != devices.end()) {
-        opened.node = &device->second;
+        opened.node = device->second;
     } else if (auto file = files.find(name); file != files.end()) {
         opened.content = file->second;
     } else {
@@ -209,6 +229,10 @@ int SimulatedKernel::ioctl(int fd, unsigned long request, void* arg) {
         errno = ENOTTY;
         return -1;
     }
+    if (open_file->node->gone) {
+        errno = ENODEV;
+        return -1;
+    }
     return open_file->node->device->ioctl(request, arg);
 }
 
@@ -261,11 +285,11 @@ void* SimulatedKernel::mmap(void* /*address*/, size_t length, int /*protection*/
     }
     if (faultHits(KernelCall::Mmap, open_file->path, 0))
         return MAP_FAILED;
-    if (open_file->node == nullptr || length == 0) {
-        errno = open_file->node == nullptr ? ENODEV : EINVAL;
+    if (open_file->node == nullptr || open_file->node->gone || length == 0) {
+        errno = open_file->node == nullptr || open_file->node->gone ? ENODEV : EINVAL;
         return MAP_FAILED;
     }
-    SimulatedDevice* device = open_file->node->device.get();
+    const std::shared_ptr<SimulatedDevice>& device = open_file->node->device;
     void* memory = device->mapMemory(length, offset);
     if (memory == nullptr)
         return MAP_FAILED;
@@ -303,7 +327,11 @@ int SimulatedKernel::poll(struct pollfd* polled, nfds_t count, int) {
         } else if (faultHits(KernelCall::Poll, open_file->path, 0)) {
             return -1;
         } else {
-            const short events = open_file->node ? open_file->node->device->pollEvents() : POLLIN;
+            short events = POLLIN;
+            if (open_file->node && open_file->node->gone)
+                events = POLLERR | POLLHUP;
+            else if (open_file->node)
+                events = open_file->node->device->pollEvents();
             entry.revents = static_cast<short>(events & (entry.events | POLLERR | POLLHUP));
         }
         ready += entry.revents != 0;
@@ -366,11 +394,19 @@ int SimulatedKernel::listDirectory(const char* path, std::vector<std::string>& e
     if (faultHits(KernelCall::ListDirectory, name, 0))
         return -1;
     auto found = directories.find(name);
-    if (found == directories.end()) {
+    if (found != directories.end()) {
+        entries = found->second;
+        return 0;
+    }
+    if (name != "/dev") {
         errno = ENOENT;
         return -1;
     }
-    entries = found->second;
+    entries = {".", ".."};
+    for (const auto& [path, node] : devices) {
+        if (path.compare(0, 5, "/dev/") == 0 && path.find('/', 5) == std::string::npos)
+            entries.push_back(path.substr(5));
+    }
     return 0;
 }
 

@@ -69,6 +69,12 @@ public:
     void addSymlink(const std::string& path, const std::string& target);
     void addDevice(const std::string& path, uint32_t major_number, uint32_t minor_number,
                    std::shared_ptr<SimulatedDevice> device);
+    // The device is unregistered, as when its driver unloads: the path no
+    // longer opens, descriptors still open on it answer ENODEV to requests
+    // and POLLERR | POLLHUP to polls, and their mappings stay until unmapped.
+    void removeDevice(const std::string& path);
+    void removeSymlink(const std::string& path);
+    void removeDirectory(const std::string& path);
 
     void injectFault(const Fault& fault);
     void clearFaults();
@@ -110,6 +116,7 @@ public:
     // timed out.
     int poll(struct pollfd* descriptors, nfds_t count, int timeout_ms) override;
     ssize_t readlink(const char* path, char* buffer, size_t size) override;
+    // "/dev", unless a test lays it out itself, lists the device nodes.
     int listDirectory(const char* path, std::vector<std::string>& entries) override;
 
 private:
@@ -117,18 +124,19 @@ private:
         uint32_t major_number;
         uint32_t minor_number;
         std::shared_ptr<SimulatedDevice> device;
+        bool gone = false;  // unregistered while descriptors were open
     };
     struct Descriptor {
         std::string path;
-        const DeviceNode* node = nullptr;  // null for a plain file
-        std::string content;               // plain files are read from this snapshot
+        std::shared_ptr<const DeviceNode> node;  // null for a plain file
+        std::string content;                     // plain files are read from this snapshot
         size_t position = 0;
         bool writable = false;  // from createFile: writes append to the file itself
     };
     struct Mapping {
         void* address;
         size_t length;
-        SimulatedDevice* device;
+        std::shared_ptr<SimulatedDevice> device;
     };
     struct ArmedFault {
         Fault fault;
@@ -143,7 +151,7 @@ private:
     std::map<std::string, std::string> files;
     std::map<std::string, std::vector<std::string>> directories;
     std::map<std::string, std::string> symlinks;
-    std::map<std::string, DeviceNode> devices;
+    std::map<std::string, std::shared_ptr<DeviceNode>> devices;
     std::map<int, Descriptor> descriptors;
     std::vector<Mapping> mappings;
     std::vector<ArmedFault> faults;

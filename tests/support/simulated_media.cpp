@@ -90,6 +90,15 @@ int SimulatedMediaDevice::ioctl(unsigned long request, void* argument) {
             return enumerateEntity(*static_cast<media_entity_desc*>(argument));
         case MEDIA_IOC_SETUP_LINK:
             return setupLink(*static_cast<const media_link_desc*>(argument));
+        case MEDIA_IOC_DEVICE_INFO: {
+            auto& described = *static_cast<media_device_info*>(argument);
+            described = {};
+            std::strncpy(described.driver, info.driver.c_str(), sizeof(described.driver) - 1);
+            std::strncpy(described.model, info.model.c_str(), sizeof(described.model) - 1);
+            std::strncpy(described.serial, info.serial.c_str(), sizeof(described.serial) - 1);
+            std::strncpy(described.bus_info, info.bus_info.c_str(), sizeof(described.bus_info) - 1);
+            return 0;
+        }
         default:
             return fail(ENOTTY);
     }

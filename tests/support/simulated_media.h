@@ -33,8 +33,18 @@ struct SimulatedLink {
     bool immutable;
 };
 
+struct SimulatedMediaInfo {
+    std::string driver;
+    std::string model;
+    std::string serial;
+    std::string bus_info;
+};
+
 class SimulatedMediaDevice final : public SimulatedDevice {
 public:
+    // What MEDIA_IOC_DEVICE_INFO answers.
+    SimulatedMediaInfo info;
+
     void addEntity(SimulatedEntity entity);
     void addLink(SimulatedLink link);
     bool linkEnabled(uint32_t source_entity, uint32_t sink_entity) const;

@@ -9,8 +9,10 @@ allowed=$2
 patterns=$(mktemp)
 trap 'rm -f "$patterns"' EXIT
 grep -v -e '^#' -e '^$' "$allowed" >"$patterns"
-# Columns: address, type, name (a demangled name may hold spaces).
-names=$(nm -D --defined-only -C "$object" | cut -d' ' -f3-)
+# Columns: address, type, name (a demangled name may hold spaces). A local
+# symbol (lower-case type other than u, unique global, and i, indirect) can
+# stand in the dynamic table without being bound from outside: not exported.
+names=$(nm -D --defined-only -C "$object" | awk '$2 ~ /^[A-Zui]$/' | cut -d' ' -f3-)
 count=$(printf '%s\n' "$names" | grep -c . || true)
 echo "$object: $count exported symbols"
 if [ "$count" -eq 0 ]; then

@@ -2,6 +2,7 @@
 
 python -m quorvan.live publish [--config KIT_CFG] [--namespace /cam0] [--node-name NAME]
     [--depth-encoding 32FC1|16UC1] [--points] [--listen EP] [--connect EP]
+    [--serial S ... | --all-cameras]
 python -m quorvan.live subscribe [--namespace /cam0] [--connect EP] [--frames N]
 
 The publisher is a ROS 2 node over rmw_zenoh on domain ROS_DOMAIN_ID (0 when
@@ -17,64 +18,101 @@ import threading
 import time
 from typing import TYPE_CHECKING
 
-from ..conventions import DEFAULT_NAMESPACE, DEFAULT_NODE_NAME
+import QuorvanDepthCamera as qdc
+
+from ..conventions import DEFAULT_NAMESPACE, DEFAULT_NODE_NAME, name_token, normalise_namespace
 from ..kit_configs import CONFIG_HELP, ConfigNotFound
 from ..ros_depth import DEPTH_ENCODINGS
-from .camera_setup import CameraSetupError, open_camera
+from .camera_setup import CameraSetupError, open_camera, open_cameras
+from .session import ANY_LOCAL_PORT
 
 if TYPE_CHECKING:
+    from .publisher import Publisher
     from .subscriber import Subscriber
 
 
 def _publish(args: argparse.Namespace) -> int:
     from .publisher import Publisher, PublisherNameTaken
 
+    several = args.all_cameras or args.serial is not None
     try:
-        camera = open_camera(args.config, raw=args.raw, mode=args.mode)
-    except (CameraSetupError, ConfigNotFound) as error:
+        namespace = normalise_namespace(args.namespace)
+        cameras = (
+            open_cameras(args.config, args.serial, raw=args.raw, mode=args.mode)
+            if several
+            else [open_camera(args.config, raw=args.raw, mode=args.mode)]
+        )
+    except (CameraSetupError, ConfigNotFound, ValueError) as error:
         print(f"error: {error}", file=sys.stderr)
         return 1
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    publishers: list[Publisher] = []
     try:
-        publisher = Publisher(
-            camera,
-            args.namespace,
-            listen=args.listen,
-            connect=args.connect,
-            node_name=args.node_name,
-            depth_encoding=args.depth_encoding,
-            points=args.points,
-        )
+        for camera in cameras:
+            # Under several cameras, each one's namespace names its serial; the
+            # first publisher takes the endpoints, the others join it there.
+            where = f"{namespace}/{name_token(camera.getSerial())}" if several else namespace
+            first = not publishers
+            publishers.append(
+                Publisher(
+                    camera,
+                    where,
+                    # Peers reach each other directly (the router's gossip tells
+                    # them where), so the others listen on a port of their own.
+                    listen=args.listen if first else [ANY_LOCAL_PORT],
+                    connect=args.connect if first else _joining(publishers[0]),
+                    node_name=args.node_name,
+                    depth_encoding=args.depth_encoding,
+                    points=args.points,
+                    # Subscribers reach the other cameras' publishers through it.
+                    router=several and first,
+                )
+            )
     except (PublisherNameTaken, RuntimeError, ValueError) as error:
         print(f"error: {error}", file=sys.stderr)
-        camera.stop()
-        camera.close()
+        _close_all(publishers, cameras)
         return 1
-    print(
-        f"publishing node {publisher.namespace}/{publisher.node_name} on ROS domain "
-        f"{publisher.domain_id}, {publisher.endpoints.how}; Ctrl-C stops",
-        flush=True,
-    )
+    for publisher in publishers:
+        print(
+            f"publishing node {publisher.namespace}/{publisher.node_name} on ROS domain "
+            f"{publisher.domain_id}, {publisher.endpoints.how}; Ctrl-C stops",
+            flush=True,
+        )
     try:
         while not stop.wait(5.0):
-            print(
-                f"read {publisher.frames_read}  sent {publisher.frames_sent}  "
-                f"dropped {publisher.frames_dropped}",
-                flush=True,
-            )
+            _print_counts(publishers, "")
     except KeyboardInterrupt:
         pass
     finally:
-        publisher.close()
-        camera.stop()
-        camera.close()
+        _close_all(publishers, cameras)
+        _print_counts(publishers, "stopped: ")
+    return 0
+
+
+def _joining(first: Publisher) -> list[str]:
+    """Where a further camera's publisher joins the first: where that one
+    listens (a port it chose itself cannot be named) and what it joined."""
+    listening = [where for where in first.endpoints.listen if not where.endswith(":0")]
+    return listening + first.endpoints.connect
+
+
+def _print_counts(publishers: list[Publisher], prefix: str) -> None:
+    for publisher in publishers:
+        which = f"{publisher.namespace}: " if len(publishers) > 1 else ""
         print(
-            f"stopped: read {publisher.frames_read}  sent {publisher.frames_sent}  "
+            f"{prefix}{which}read {publisher.frames_read}  sent {publisher.frames_sent}  "
             f"dropped {publisher.frames_dropped}",
             flush=True,
         )
-    return 0
+
+
+def _close_all(publishers: list[Publisher], cameras: list[qdc.QuorvanCamera]) -> None:
+    for publisher in publishers:
+        publisher.close()
+    for camera in cameras:
+        camera.stop()
+        camera.close()
 
 
 def _subscribe(args: argparse.Namespace) -> int:
@@ -156,6 +194,18 @@ def main(argv: list[str] | None = None) -> int:
     publish.add_argument("--connect", action="append", help="Zenoh endpoint to connect to")
     publish.add_argument("--mode", type=int, help="MODE before start (1: 640x480 two frequencies)")
     publish.add_argument("--raw", action="store_true", help="publish raw phase frames, not depth")
+    cameras = publish.add_mutually_exclusive_group()
+    cameras.add_argument(
+        "--serial",
+        action="append",
+        help="publish the camera with this serial number, under <namespace>/<serial> "
+        "(give it once per camera)",
+    )
+    cameras.add_argument(
+        "--all-cameras",
+        action="store_true",
+        help="publish every attached camera, each under <namespace>/<serial>",
+    )
     subscribe = commands.add_parser("subscribe", help="print the frames of a publisher")
     subscribe.add_argument("--namespace", "--name", dest="namespace", default=DEFAULT_NAMESPACE)
     subscribe.add_argument("--connect", action="append", help="Zenoh endpoint to connect to")

@@ -14,7 +14,7 @@ import QuorvanDepthCamera as qdc
 from ..argument_types import whole_number
 from ..kit_configs import ConfigNotFound, resolve_config
 
-__all__ = ["CameraSetupError", "open_camera", "serve_camera", "tcp_port"]
+__all__ = ["CameraSetupError", "open_camera", "open_cameras", "serve_camera", "tcp_port"]
 
 
 class CameraSetupError(RuntimeError):
@@ -39,6 +39,44 @@ def open_camera(
         raise CameraSetupError(
             f"cannot open the camera{' ' + config if config else ''}: {status.name}"
         )
+    _configure_and_start(camera, raw, mode)
+    return camera
+
+
+def open_cameras(
+    config: str | None, serials: list[str] | None, raw: bool = False, mode: int | None = None
+) -> list[qdc.QuorvanCamera]:
+    """The cameras of these serial numbers (every attached one when ``serials``
+    is None), opened and started, in that order.
+
+    ``config`` names the kit configuration that describes the kits. Raises
+    :class:`CameraSetupError` with a one-line reason, every camera closed again.
+    """
+    path = resolve_config(config) if config else None
+    if serials is None:
+        serials = [found.serial for found in qdc.QuorvanCamera.listCameras(path)]
+        if not serials:
+            raise CameraSetupError("no camera is attached")
+    if len(set(serials)) != len(serials):
+        raise CameraSetupError("a serial number is given twice")
+    cameras: list[qdc.QuorvanCamera] = []
+    try:
+        for serial in serials:
+            camera = qdc.QuorvanCamera()
+            status = camera.openBySerial(serial, path)
+            if status != qdc.TOFErrorCode.QuorvanSuccess:
+                raise CameraSetupError(f"cannot open the camera {serial}: {status.name}")
+            cameras.append(camera)
+            _configure_and_start(camera, raw, mode)
+    except BaseException:
+        for camera in cameras:
+            camera.stop()
+            camera.close()
+        raise
+    return cameras
+
+
+def _configure_and_start(camera: qdc.QuorvanCamera, raw: bool, mode: int | None) -> None:
     if (
         mode is not None
         and camera.setControl(qdc.TOFControl.MODE, mode) != qdc.TOFErrorCode.QuorvanSuccess
@@ -49,7 +87,6 @@ def open_camera(
     if status != qdc.TOFErrorCode.QuorvanSuccess:
         camera.close()
         raise CameraSetupError(f"cannot start the camera: {status.name}")
-    return camera
 
 
 def tcp_port(text: str) -> int:

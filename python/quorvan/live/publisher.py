@@ -90,7 +90,9 @@ class Publisher:
 
     With no endpoints the publisher joins the Zenoh router on
     ``tcp/127.0.0.1:7447`` if one runs there and otherwise listens on that
-    port itself. Raises :class:`PublisherNameTaken` when a node of the same
+    port itself. With ``router`` (given endpoints only) the session routes for
+    everyone who connects there, as a Zenoh router would. Raises
+    :class:`PublisherNameTaken` when a node of the same
     namespace and name is reachable, ``RuntimeError`` when the endpoints
     cannot be used.
     """
@@ -106,6 +108,7 @@ class Publisher:
         depth_encoding: str = ros_depth.ENCODING_DEPTH_32,
         points: bool = False,
         domain_id: int | None = None,
+        router: bool = False,
     ) -> None:
         self.topics = conventions.CameraTopics.for_namespace(name)
         self.namespace = self.topics.namespace
@@ -113,7 +116,7 @@ class Publisher:
         self.domain_id = rmw_zenoh.domain_id_from_environment() if domain_id is None else domain_id
         self._camera = camera
         self._encoder = RosFrameEncoder(self.topics, self._intrinsics_for, depth_encoding, points)
-        self.endpoints = self._choose_endpoints(listen, connect)
+        self.endpoints = self._choose_endpoints(listen, connect, router)
         try:
             self._session = open_session(
                 self.endpoints.listen, self.endpoints.connect, router=self.endpoints.router
@@ -159,11 +162,13 @@ class Publisher:
 
     @staticmethod
     def _choose_endpoints(
-        listen: Sequence[str] | None, connect: Sequence[str] | None
+        listen: Sequence[str] | None, connect: Sequence[str] | None, router: bool
     ) -> PublisherEndpoints:
         if listen or connect:
             what = ", ".join([*(listen or []), *(connect or [])])
-            return PublisherEndpoints(list(listen or []), list(connect or []), f"on {what}")
+            return PublisherEndpoints(
+                list(listen or []), list(connect or []), f"on {what}", router=router
+            )
         try:
             return default_publisher_endpoints()
         except OSError as error:  # PortHeldByOther is no OSError and passes as it is

@@ -2,9 +2,12 @@
 
 USB kits come from the kit library's own listing, each with its index (what
 ``open`` takes), serial number and sensor size; a kit that is unplugged is
-marked so. ``--kit-config`` lists the kits a configuration describes instead
-of the built-in set. ``--configs`` lists the kit configurations ``--config``
-of the other tools accepts by name.
+marked so. CSI cameras follow, found through the host's media graph or
+capture-node names, each with its /dev/videoN number as index and its sensor
+size (a serial only where the media device reports one). ``--kit-config``
+lists the kits a configuration describes instead of the built-in set.
+``--configs`` lists the kit configurations ``--config`` of the other tools
+accepts by name.
 """
 
 from __future__ import annotations
@@ -47,7 +50,7 @@ def _device_type(width: int, height: int) -> str:
 
 
 def attached_cameras(kit_config: str | None = None) -> Iterator[AttachedCamera]:
-    """The kits the library lists, by index."""
+    """The kits the library lists, by index, then the CSI cameras."""
     for found in qdc.QuorvanCamera.listCameras(kit_config):
         yield AttachedCamera(
             found.connect.name,
