@@ -152,21 +152,13 @@ Rate throughCamera(const Setting& setting, double seconds) {
 double si4cMilliseconds(bool single, double seconds) {
     constexpr int kWidth = 640;
     constexpr int kHeight = 480;
-    std::string error;
-    const auto scene = emulation::makeScene("default", {}, &error);
-    const auto truth = emulation::renderGroundTruth(
-        *scene, emulation::PinholeCamera::withHorizontalFov(kWidth, kHeight,
-                                                            emulation::kDefaultHorizontalFovDeg));
+    const auto truth = emulation::renderSceneView("default", {}, kWidth, kHeight);
     emulation::CaptureSettings settings;
     settings.shot_noise = true;
     const emulation::VgaRawRenderer renderer(truth, single, settings);
     std::vector<uint16_t> words(renderer.sampleCount());
     renderer.render(1, words.data());
-    std::vector<uint8_t> raw(2 * words.size());
-    for (size_t i = 0; i < words.size(); ++i) {
-        raw[2 * i] = static_cast<uint8_t>(words[i] & 0xFF);
-        raw[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
-    }
+    const std::vector<uint8_t> raw = emulation::littleEndianBytes(words);
     SiSDKHandle handle = nullptr;
     if (!SiSDKCreate(&handle) || !SiSDKInit(handle, kWidth, kHeight))
         return -1.0;

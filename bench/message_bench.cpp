@@ -6,6 +6,8 @@
 // - lossless compression of the same depth as 16-bit millimetres: RVL, RVL
 //   then zstd, zstd alone and zlib alone, with the compression ratio as a
 //   counter and the throughput counted in bytes of 16-bit depth.
+// - the camera's radial depth turned into ROS's Z (both encodings) and back,
+//   beside the memcpy of a plane.
 // The depth is the emulated kit's scene ground truth, clean and with a
 // synthetic Gaussian noise (sigma 0.5% of the distance, rounded to whole
 // millimetres), since measured depth is never as smooth as ground truth.
@@ -20,7 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "quorvan/intrinsics.h"
 #include "ros/compressed_depth.h"
+#include "ros/optical_depth.h"
 #include "ros/ros_messages.h"
 #include "scene/scene.h"
 
@@ -39,10 +43,7 @@ struct Frame {
 // Scene index 0 and 1 are "default" and "wall"; noise 0 or 1.
 Frame makeFrame(int scene_index, bool noisy) {
     const std::string name = scene_index == 0 ? "default" : "wall";
-    auto scene = emulation::makeScene(name, {}, nullptr);
-    const emulation::GroundTruth truth = emulation::renderGroundTruth(
-        *scene, emulation::PinholeCamera::withHorizontalFov(kWidth, kHeight,
-                                                            emulation::kDefaultHorizontalFovDeg));
+    const emulation::GroundTruth truth = emulation::renderSceneView(name, {}, kWidth, kHeight);
     std::vector<float> millimetres = truth.distance_mm;
     if (noisy) {
         std::mt19937 generator(7);
@@ -80,61 +81,112 @@ ros::ImagePlane imagePlane(const Frame& frame) {
 
 // --- Image against memcpy ---------------------------------------------------
 
-void BM_MemcpyPlane(benchmark::State& state) {
+constexpr std::size_t kPlaneBytes = kPixels * sizeof(float);
+
+// Throughput counted in bytes of one 32FC1 plane per iteration.
+void countPlaneBytes(benchmark::State& state) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPlaneBytes));
+}
+
+// Where each frame is written: one buffer kept from frame to frame, or a
+// fresh, uninitialised allocation per frame, whose page faults (a new 1.2 MB
+// block each time) are part of what the Python binding pays.
+class FrameOutput {
+public:
+    FrameOutput(bool fresh, std::size_t size) : fresh_(fresh) {
+        if (!fresh_)
+            kept_.resize(size);
+    }
+
+    // Room for `size` bytes (no more than the kept buffer's size).
+    uint8_t* next(std::size_t size) {
+        if (!fresh_)
+            return kept_.data();
+        // The last frame's block goes first, as a per-frame allocation's would.
+        fresh_block_.reset();
+        fresh_block_.reset(new uint8_t[size]);
+        benchmark::DoNotOptimize(fresh_block_.get());
+        return fresh_block_.get();
+    }
+
+private:
+    bool fresh_;
+    std::vector<uint8_t> kept_;
+    std::unique_ptr<uint8_t[]> fresh_block_;
+};
+
+void memcpyPlane(benchmark::State& state, bool fresh) {
     const Frame& frame = frameFor(state);
-    const std::size_t bytes = kPixels * sizeof(float);
-    std::vector<uint8_t> out(bytes);
+    FrameOutput out(fresh, kPlaneBytes);
     for (auto _ : state) {
-        std::memcpy(out.data(), frame.depth_m.data(), bytes);
+        std::memcpy(out.next(kPlaneBytes), frame.depth_m.data(), kPlaneBytes);
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    countPlaneBytes(state);
 }
-BENCHMARK(BM_MemcpyPlane)->Args({0, 0});
 
-void BM_EncodeImage(benchmark::State& state) {
-    const Frame& frame = frameFor(state);
-    const ros::ImagePlane plane = imagePlane(frame);
-    std::vector<uint8_t> out(ros::imageMessageSize(kHeader, plane));
+void encodeImage(benchmark::State& state, bool fresh) {
+    const ros::ImagePlane plane = imagePlane(frameFor(state));
+    FrameOutput out(fresh, ros::imageMessageSize(kHeader, plane));
     for (auto _ : state) {
         const std::size_t size = ros::imageMessageSize(kHeader, plane);
-        if (ros::encodeImage(kHeader, plane, out.data(), size) != ros::MessageStatus::Ok)
+        if (ros::encodeImage(kHeader, plane, out.next(size), size) != ros::MessageStatus::Ok)
             state.SkipWithError("encoding failed");
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPixels * sizeof(float)));
+    countPlaneBytes(state);
 }
-BENCHMARK(BM_EncodeImage)->Args({0, 0});
 
-// A fresh, uninitialised allocation per frame: the page faults of a new
-// 1.2 MB block are part of what the Python binding pays.
-void BM_MemcpyPlaneFresh(benchmark::State& state) {
-    const Frame& frame = frameFor(state);
-    const std::size_t bytes = kPixels * sizeof(float);
+// BM_MemcpyPlane, BM_EncodeImage, then both again with the suffix Fresh: the
+// names message_bench_summary.py reads.
+const bool kImageBenchmarksRegistered = [] {
+    for (const bool fresh : {false, true}) {
+        const std::string suffix = fresh ? "Fresh" : "";
+        benchmark::RegisterBenchmark(("BM_MemcpyPlane" + suffix).c_str(), memcpyPlane, fresh)
+            ->Args({0, 0});
+        benchmark::RegisterBenchmark(("BM_EncodeImage" + suffix).c_str(), encodeImage, fresh)
+            ->Args({0, 0});
+    }
+    return true;
+}();
+
+// --- Radial depth to Z and back ---------------------------------------------
+
+const RayTable& vgaRays() {
+    static const RayTable rays(nominalIntrinsics(VGA, kWidth, kHeight));
+    return rays;
+}
+
+// The frame's depth in radial millimetres, 0 where it has none.
+std::vector<float> radialMillimetres(const Frame& frame) {
+    return std::vector<float>(frame.depth_mm16.begin(), frame.depth_mm16.end());
+}
+
+template <class Out, class Convert>
+void convertPlane(benchmark::State& state, const std::vector<float>& in, Convert conversion) {
+    std::vector<Out> out(kPixels);
     for (auto _ : state) {
-        std::unique_ptr<uint8_t[]> out(new uint8_t[bytes]);
-        std::memcpy(out.get(), frame.depth_m.data(), bytes);
-        benchmark::DoNotOptimize(out.get());
+        if (conversion(vgaRays(), in.data(), kPixels, out.data()) != ros::MessageStatus::Ok)
+            state.SkipWithError("conversion failed");
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    countPlaneBytes(state);
 }
-BENCHMARK(BM_MemcpyPlaneFresh)->Args({0, 0});
 
-void BM_EncodeImageFresh(benchmark::State& state) {
-    const Frame& frame = frameFor(state);
-    const ros::ImagePlane plane = imagePlane(frame);
-    for (auto _ : state) {
-        const std::size_t size = ros::imageMessageSize(kHeader, plane);
-        std::unique_ptr<uint8_t[]> out(new uint8_t[size]);
-        if (ros::encodeImage(kHeader, plane, out.get(), size) != ros::MessageStatus::Ok)
-            state.SkipWithError("encoding failed");
-        benchmark::DoNotOptimize(out.get());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPixels * sizeof(float)));
+void BM_OpticalDepthMetres(benchmark::State& state) {
+    convertPlane<float>(state, radialMillimetres(frameFor(state)), ros::opticalDepthMetres);
 }
-BENCHMARK(BM_EncodeImageFresh)->Args({0, 0});
+BENCHMARK(BM_OpticalDepthMetres)->Args({0, 1});
+
+void BM_OpticalDepthMillimetres(benchmark::State& state) {
+    convertPlane<uint16_t>(state, radialMillimetres(frameFor(state)), ros::opticalDepthMillimetres);
+}
+BENCHMARK(BM_OpticalDepthMillimetres)->Args({0, 1});
+
+void BM_RadialFromOpticalMetres(benchmark::State& state) {
+    convertPlane<float>(state, frameFor(state).depth_m, ros::radialDepthFromOpticalMetres);
+}
+BENCHMARK(BM_RadialFromOpticalMetres)->Args({0, 1});
 
 // --- Lossless depth compression ---------------------------------------------
 
@@ -180,39 +232,54 @@ void BM_RvlDecode(benchmark::State& state) {
 }
 BENCHMARK(BM_RvlDecode)->Apply(scenes);
 
+// One zstd context at kZstdLevel, reused for every frame as a publisher
+// would, with room for the compression of up to `input_limit` bytes.
+class ZstdCompressor {
+public:
+    explicit ZstdCompressor(std::size_t input_limit)
+        : context_(ZSTD_createCCtx()), out_(ZSTD_compressBound(input_limit)) {}
+    ~ZstdCompressor() { ZSTD_freeCCtx(context_); }
+    ZstdCompressor(const ZstdCompressor&) = delete;
+    ZstdCompressor& operator=(const ZstdCompressor&) = delete;
+
+    // The compressed size; a failure ends the benchmark with zstd's reason.
+    std::size_t compress(benchmark::State& state, const void* input, std::size_t size) {
+        const std::size_t compressed =
+            ZSTD_compressCCtx(context_, out_.data(), out_.size(), input, size, kZstdLevel);
+        if (ZSTD_isError(compressed))
+            state.SkipWithError(ZSTD_getErrorName(compressed));
+        return compressed;
+    }
+
+private:
+    ZSTD_CCtx* context_;
+    std::vector<uint8_t> out_;
+};
+
 void BM_RvlZstd(benchmark::State& state) {
     const Frame& frame = frameFor(state);
     const ros::DepthPlane plane{frame.depth_mm16.data(), kWidth, kHeight};
     std::vector<uint8_t> rvl(ros::compressedDepthDataSize(plane));
-    std::vector<uint8_t> out(ZSTD_compressBound(rvl.size()));
-    ZSTD_CCtx* context = ZSTD_createCCtx();
+    ZstdCompressor zstd(rvl.size());
     std::size_t size = 0;
     for (auto _ : state) {
         const std::size_t rvl_size = ros::compressedDepthDataSize(plane);
         ros::compressDepth(plane, rvl.data(), rvl_size);
-        size = ZSTD_compressCCtx(context, out.data(), out.size(), rvl.data(), rvl_size, kZstdLevel);
-        if (ZSTD_isError(size))
-            state.SkipWithError(ZSTD_getErrorName(size));
+        size = zstd.compress(state, rvl.data(), rvl_size);
         benchmark::ClobberMemory();
     }
-    ZSTD_freeCCtx(context);
     report(state, size);
 }
 BENCHMARK(BM_RvlZstd)->Apply(scenes);
 
 void BM_Zstd(benchmark::State& state) {
     const Frame& frame = frameFor(state);
-    std::vector<uint8_t> out(ZSTD_compressBound(kDepthBytes));
-    ZSTD_CCtx* context = ZSTD_createCCtx();
+    ZstdCompressor zstd(kDepthBytes);
     std::size_t size = 0;
     for (auto _ : state) {
-        size = ZSTD_compressCCtx(context, out.data(), out.size(), frame.depth_mm16.data(),
-                                 kDepthBytes, kZstdLevel);
-        if (ZSTD_isError(size))
-            state.SkipWithError(ZSTD_getErrorName(size));
+        size = zstd.compress(state, frame.depth_mm16.data(), kDepthBytes);
         benchmark::ClobberMemory();
     }
-    ZSTD_freeCCtx(context);
     report(state, size);
 }
 BENCHMARK(BM_Zstd)->Apply(scenes);

@@ -82,29 +82,18 @@ void init_frames(py::module_& m) {
             [](const RawFrameHandle& self) { return formatOf(self, FrameType::RAW); },
             "Get the information of this frame");
 
-    constexpr const char* kNoDepthPlanes =
-        "this frame has no depth planes; it is not a DepthData frame";
-    depth
-        .def(
-            "getDepthData",
-            [=](const FrameHandle& self) {
-                return copyPlane<float>(self, FrameType::DEPTH, FrameType::DEPTH, kNoDepthPlanes);
-            },
-            "Get depth data from the frame")
-        .def(
-            "getConfidenceData",
-            [=](const FrameHandle& self) {
-                return copyPlane<float>(self, FrameType::CONFIDENCE, FrameType::DEPTH,
-                                        kNoDepthPlanes);
-            },
-            "Get confidence data from the frame")
-        .def(
-            "getAmplitudeData",
-            [=](const FrameHandle& self) {
-                return copyPlane<float>(self, FrameType::AMPLITUDE, FrameType::DEPTH,
-                                        kNoDepthPlanes);
-            },
-            "Get amplitude data from the frame")
+    // The three planes of a depth frame, read alike.
+    auto depthPlane = [](FrameType plane) {
+        return [plane](const FrameHandle& self) {
+            return copyPlane<float>(self, plane, FrameType::DEPTH,
+                                    "this frame has no depth planes; it is not a DepthData frame");
+        };
+    };
+    depth.def("getDepthData", depthPlane(FrameType::DEPTH), "Get depth data from the frame")
+        .def("getConfidenceData", depthPlane(FrameType::CONFIDENCE),
+             "Get confidence data from the frame")
+        .def("getAmplitudeData", depthPlane(FrameType::AMPLITUDE),
+             "Get amplitude data from the frame")
         .def(
             "getFrameFormat",
             [](const DepthFrameHandle& self) { return formatOf(self, FrameType::DEPTH); },

@@ -9,6 +9,7 @@
 #include "frame_handle.h"
 #include "quorvan/frame_set_matcher.h"
 #include "quorvan/host_time.h"
+#include "record_repr.h"
 
 namespace Quorvan::python {
 
@@ -54,12 +55,7 @@ parts per million, and whether the mapping has finished warming up.)doc");
         .def_readonly("realtime_ns", &HostTime::realtime_ns)
         .def_readonly("drift_ppm", &HostTime::drift_ppm)
         .def_readonly("settled", &HostTime::settled)
-        .def("__repr__", [](const HostTime& t) {
-            return py::str(
-                       "QuorvanHostTime(monotonic_ns={}, realtime_ns={}, drift_ppm={}, "
-                       "settled={})")
-                .format(t.monotonic_ns, t.realtime_ns, t.drift_ppm, t.settled);
-        });
+        .def("__repr__", &propertiesRepr);
 
     auto frame = py::reinterpret_borrow<py::class_<FrameHandle>>(m.attr("QuorvanFrame"));
     frame

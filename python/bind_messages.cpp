@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bindings.h"
+#include "pinhole_rays.h"
 #include "quorvan/intrinsics.h"
 #include "quorvan/point_cloud.h"
 #include "ros/compressed_depth.h"
@@ -162,10 +163,7 @@ std::array<double, 9> matrix9(const std::vector<double>& values, const char* nam
 // depth and back.
 class OpticalDepth {
 public:
-    explicit OpticalDepth(const CameraIntrinsics& intrinsics) : rays_(intrinsics) {
-        if (rays_.pixelCount() == 0)
-            throw py::value_error("intrinsics are not a valid pinhole model");
-    }
+    explicit OpticalDepth(const CameraIntrinsics& intrinsics) : rays_(intrinsics) {}
 
     FloatArray metres(const FloatArray& radial_mm) const {
         return convert<float>(radial_mm, ros::opticalDepthMetres);
@@ -181,24 +179,19 @@ public:
 private:
     template <class Out, class Convert>
     py::array_t<Out> convert(const FloatArray& plane, Convert conversion) const {
-        const CameraIntrinsics& model = rays_.intrinsics();
-        if (plane.ndim() != 2 || plane.shape(0) != py::ssize_t{model.height} ||
-            plane.shape(1) != py::ssize_t{model.width})
-            throw py::value_error("depth must have the shape (height, width) of the intrinsics, (" +
-                                  std::to_string(model.height) + ", " +
-                                  std::to_string(model.width) + ")");
+        rays_.requireImageShape(plane);
         py::array_t<Out> out({plane.shape(0), plane.shape(1)});
         Out* target = out.mutable_data();
         ros::MessageStatus status;
         {
             py::gil_scoped_release unlocked;
-            status = conversion(rays_, plane.data(), rays_.pixelCount(), target);
+            status = conversion(rays_.table(), plane.data(), rays_.table().pixelCount(), target);
         }
         check(status);
         return out;
     }
 
-    RayTable rays_;
+    PinholeRays rays_;
 };
 
 }  // namespace

@@ -59,6 +59,19 @@ private:
     PythonCamera camera_;
 };
 
+// A method of the camera inside, as a method of the playback camera.
+template <typename Return, typename... Args>
+auto onCamera(Return (PythonCamera::*method)(Args...)) {
+    return
+        [method](PlaybackCamera& self, Args... args) { return (self.camera().*method)(args...); };
+}
+
+template <typename Return, typename... Args>
+auto onCamera(Return (PythonCamera::*method)(Args...) const) {
+    return
+        [method](PlaybackCamera& self, Args... args) { return (self.camera().*method)(args...); };
+}
+
 constexpr const char* kInitDoc =
     "A camera that plays recorded raw frames: width, height, bit_width and bpp are the "
     "recorded sensor's (QuorvanInfo of the recording camera).";
@@ -75,47 +88,20 @@ void init_playback(py::module_& m) {
         .def(py::init<uint32_t, uint32_t, uint32_t, uint32_t>(), "width"_a, "height"_a,
              "bit_width"_a, "bpp"_a, kInitDoc)
         .def("open", &PlaybackCamera::open, "Open the camera on the recorded sensor.")
-        .def(
-            "close", [](PlaybackCamera& self) { return self.camera().close(); },
-            "Close the camera.")
-        .def(
-            "start", [](PlaybackCamera& self, FrameType type) { return self.camera().start(type); },
-            "type"_a, "Start the stream and processing; frames come as raw frames are pushed.")
-        .def(
-            "stop", [](PlaybackCamera& self) { return self.camera().stop(); },
-            "Stop the stream; queued raw frames are dropped.")
-        .def(
-            "setControl",
-            [](PlaybackCamera& self, CameraCtrl control, int32_t value) {
-                return self.camera().setControl(control, value);
-            },
-            "ctrl"_a, "value"_a, "Set a camera parameter (as the recording camera had it).")
-        .def(
-            "getControl",
-            [](PlaybackCamera& self, CameraCtrl control) {
-                return self.camera().getControl(control);
-            },
-            "ctrl"_a, "Get a camera parameter.")
-        .def(
-            "getCameraInfo",
-            [](const PlaybackCamera& self) {
-                return const_cast<PlaybackCamera&>(self).camera().getCameraInfo();
-            },
-            "Get camera information.")
-        .def(
-            "requestFrame",
-            [](PlaybackCamera& self, int16_t timeout) {
-                return self.camera().requestFrame(timeout);
-            },
-            "timeout"_a,
-            "Request the next processed frame; None after timeout ms. Waits without the "
-            "interpreter lock.")
-        .def(
-            "releaseFrame",
-            [](PlaybackCamera& self, const FrameHandle* frame) {
-                return self.camera().releaseFrame(frame);
-            },
-            "frame"_a.none(true), "Free the memory space of the frame.")
+        .def("close", onCamera(&PythonCamera::close), "Close the camera.")
+        .def("start", onCamera(&PythonCamera::start), "type"_a,
+             "Start the stream and processing; frames come as raw frames are pushed.")
+        .def("stop", onCamera(&PythonCamera::stop),
+             "Stop the stream; queued raw frames are dropped.")
+        .def("setControl", onCamera(&PythonCamera::setControl), "ctrl"_a, "value"_a,
+             "Set a camera parameter (as the recording camera had it).")
+        .def("getControl", onCamera(&PythonCamera::getControl), "ctrl"_a, "Get a camera parameter.")
+        .def("getCameraInfo", onCamera(&PythonCamera::getCameraInfo), "Get camera information.")
+        .def("requestFrame", onCamera(&PythonCamera::requestFrame), "timeout"_a,
+             "Request the next processed frame; None after timeout ms. Waits without the "
+             "interpreter lock.")
+        .def("releaseFrame", onCamera(&PythonCamera::releaseFrame), "frame"_a.none(true),
+             "Free the memory space of the frame.")
         .def("pushRaw", &PlaybackCamera::pushRaw, "raw"_a, "timestamp"_a, "timeout"_a, kPushDoc)
         .def("setCaptureSize", &PlaybackCamera::setCaptureSize, "width"_a, "height"_a,
              "The raw capture size from the next start on (after a recorded layout change). "

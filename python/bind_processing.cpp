@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bindings.h"
+#include "pinhole_rays.h"
 #include "quorvan/intrinsics.h"
 #include "quorvan/point_cloud.h"
 #include "quorvan/tof_filters.h"
@@ -52,23 +53,17 @@ FloatArray copied(const FloatArray& plane) {
 // The ray table of one set of intrinsics, built once for every deprojection.
 class Deprojector {
 public:
-    explicit Deprojector(const CameraIntrinsics& intrinsics) : rays_(intrinsics) {
-        if (rays_.pixelCount() == 0)
-            throw py::value_error("intrinsics are not a valid pinhole model");
-    }
+    explicit Deprojector(const CameraIntrinsics& intrinsics) : rays_(intrinsics) {}
     FloatArray deproject(const FloatArray& depth) const {
-        requirePlane(depth, "depth");
-        const CameraIntrinsics& model = rays_.intrinsics();
-        if (depth.shape(0) != model.height || depth.shape(1) != model.width)
-            throw py::value_error("depth must have the shape (height, width) of the intrinsics");
+        rays_.requireImageShape(depth);
         FloatArray xyz({depth.shape(0), depth.shape(1), py::ssize_t{3}});
-        deprojectDepth(rays_, depth.data(), xyz.mutable_data());
+        deprojectDepth(rays_.table(), depth.data(), xyz.mutable_data());
         return xyz;
     }
     const CameraIntrinsics& intrinsics() const { return rays_.intrinsics(); }
 
 private:
-    RayTable rays_;
+    PinholeRays rays_;
 };
 
 class TemporalFilter {

@@ -5,6 +5,7 @@
 #include "bindings.h"
 #include "quorvan/frame_statistics.h"
 #include "quorvan/types.h"
+#include "record_repr.h"
 
 namespace Quorvan::python {
 
@@ -45,14 +46,7 @@ coming back, and the frames it would have delivered meanwhile.)doc");
         .def_readonly("disconnects", &FrameStatistics::disconnects)
         .def_readonly("reconnects", &FrameStatistics::reconnects)
         .def_readonly("lost_while_disconnected", &FrameStatistics::lost_while_disconnected)
-        .def("__repr__", [](const FrameStatistics& s) {
-            return py::str(
-                       "QuorvanStatistics(captured={}, delivered={}, overwritten={}, skipped={}, "
-                       "sensor_failures={}, queued={}, disconnects={}, reconnects={}, "
-                       "lost_while_disconnected={})")
-                .format(s.captured, s.delivered, s.overwritten, s.skipped, s.sensor_failures,
-                        s.queued, s.disconnects, s.reconnects, s.lost_while_disconnected);
-        });
+        .def("__repr__", &propertiesRepr);
 }
 
 }  // namespace Quorvan::python

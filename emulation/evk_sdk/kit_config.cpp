@@ -99,15 +99,20 @@ KeyHandler flag(std::function<void(KitConfig&, bool)> set) {
     };
 }
 
+// `what` names the value in the message for an empty one.
+KeyHandler nonEmptyText(const char* what, std::function<void(KitConfig&, const std::string&)> set) {
+    return [=](const std::string& text, KitConfig& config) -> std::string {
+        if (text.empty())
+            return std::string("expected ") + what;
+        set(config, text);
+        return "";
+    };
+}
+
 const std::map<std::string, KeyHandler>& keyHandlers() {
     static const std::map<std::string, KeyHandler> handlers = {
-        {"geometry",
-         [](const std::string& text, KitConfig& config) -> std::string {
-             if (text.empty())
-                 return "expected a geometry name";
-             config.geometry = text;
-             return "";
-         }},
+        {"geometry", nonEmptyText("a geometry name",
+                                  [](KitConfig& c, const std::string& v) { c.geometry = v; })},
         {"bits_per_pixel",
          [](const std::string& text, KitConfig& config) -> std::string {
              uint64_t bits = 0;
@@ -132,12 +137,7 @@ const std::map<std::string, KeyHandler>& keyHandlers() {
         {"subframe_interval_ms",
          unsignedIn(1, 50, [](KitConfig& c, uint64_t v) { c.subframe_interval_ms = uint32_t(v); })},
         {"scene",
-         [](const std::string& text, KitConfig& config) -> std::string {
-             if (text.empty())
-                 return "expected a scene name";
-             config.scene = text;
-             return "";
-         }},
+         nonEmptyText("a scene name", [](KitConfig& c, const std::string& v) { c.scene = v; })},
         {"horizontal_fov_deg",
          numberIn(10.0, 150.0, [](KitConfig& c, double v) { c.horizontal_fov_deg = v; })},
         {"signal_gain", numberIn(0.0, 1e6, [](KitConfig& c, double v) { c.signal_gain = v; })},
@@ -364,45 +364,37 @@ bool parseKitConfig(const std::string& text, KitConfig* config, std::string* err
     return parseKitConfig(input, config, error);
 }
 
-bool openKitFile(const std::string& path, std::ifstream* file, std::string* shown_path,
-                 std::string* error) {
+bool parseKitFile(const std::string& path,
+                  const std::function<bool(std::istream& input, std::string* problem)>& parse,
+                  std::string* error) {
     // A path is the caller's own text, shown whole unless it is absurdly long.
     bool cut = false;
-    *shown_path = escapeForMessage(path, 4 * kQuotedCharacters, &cut);
+    std::string shown_path = escapeForMessage(path, 4 * kQuotedCharacters, &cut);
     if (cut)
-        *shown_path += "...";
+        shown_path += "...";
+    std::string problem;
     struct stat status {};
+    std::ifstream file;
     if (::stat(path.c_str(), &status) != 0) {
-        if (error)
-            *error = *shown_path + ": cannot read the file (" + std::strerror(errno) + ")";
-        return false;
+        problem = std::string("cannot read the file (") + std::strerror(errno) + ")";
+    } else if (!S_ISREG(status.st_mode)) {
+        problem = "not a regular file";
+    } else {
+        file.open(path, std::ios::binary);
+        if (!file)
+            problem = std::string("cannot read the file (") + std::strerror(errno) + ")";
+        else if (!parse(file, &problem) && problem.empty())
+            problem = "cannot be parsed";
     }
-    if (!S_ISREG(status.st_mode)) {
-        if (error)
-            *error = *shown_path + ": not a regular file";
-        return false;
-    }
-    file->open(path, std::ios::binary);
-    if (!*file) {
-        if (error)
-            *error = *shown_path + ": cannot read the file (" + std::strerror(errno) + ")";
-        return false;
-    }
-    return true;
+    if (problem.empty())
+        return true;
+    if (error)
+        *error = shown_path + ": " + problem;
+    return false;
 }
 
 bool loadKitConfig(const std::string& path, KitConfig* config, std::string* error) {
-    std::ifstream file;
-    std::string shown_path;
-    if (!openKitFile(path, &file, &shown_path, error))
-        return false;
-    std::string problem;
-    if (!parseKitConfig(file, config, &problem)) {
-        if (error)
-            *error = shown_path + ": " + problem;
-        return false;
-    }
-    return true;
+    return parseKitFile(path, parseKitConfig, config, error);
 }
 
 }  // namespace evk

@@ -86,10 +86,22 @@ std::string quoteForMessage(const std::string& text);
 // line naming the file and the problem.
 bool loadKitConfig(const std::string& path, KitConfig* config, std::string* error);
 
-// Opens a configuration file for reading; on failure sets *error to one line
-// naming the file and the problem. *shown_path is the path as messages show it.
-bool openKitFile(const std::string& path, std::ifstream* file, std::string* shown_path,
-                 std::string* error);
+// Opens a configuration file and hands it to `parse`, which sets *problem
+// when it refuses the contents. On failure returns false and sets *error
+// (when given) to one line naming the file and the problem.
+bool parseKitFile(const std::string& path,
+                  const std::function<bool(std::istream& input, std::string* problem)>& parse,
+                  std::string* error);
+
+// The same for a parser of the form parseKitConfig(input, &config, &problem).
+template <typename Parsed>
+bool parseKitFile(const std::string& path, bool (*parse)(std::istream&, Parsed*, std::string*),
+                  Parsed* parsed, std::string* error) {
+    return parseKitFile(
+        path,
+        [&](std::istream& input, std::string* problem) { return parse(input, parsed, problem); },
+        error);
+}
 
 }  // namespace evk
 }  // namespace Quorvan

@@ -146,16 +146,7 @@ bool parseKitSet(const std::string& text, KitSet* set, std::string* error) {
 }
 
 bool loadKitSet(const std::string& path, KitSet* set, std::string* error) {
-    std::ifstream file;
-    std::string shown_path;
-    if (!openKitFile(path, &file, &shown_path, error))
-        return false;
-    std::string problem;
-    if (!parseKitSet(file, set, &problem)) {
-        *error = shown_path + ": " + problem;
-        return false;
-    }
-    return true;
+    return parseKitFile(path, parseKitSet, set, error);
 }
 
 bool loadBuiltInKitSet(KitSet* set, std::string* error) {

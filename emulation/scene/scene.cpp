@@ -210,5 +210,14 @@ GroundTruth renderGroundTruth(const Scene& scene, const PinholeCamera& camera) {
     return truth;
 }
 
+GroundTruth renderSceneView(const std::string& name, const SceneParameters& parameters, int width,
+                            int height) {
+    const auto scene = makeScene(name, parameters, nullptr);
+    if (!scene)
+        return {};
+    return renderGroundTruth(
+        *scene, PinholeCamera::withHorizontalFov(width, height, kDefaultHorizontalFovDeg));
+}
+
 }  // namespace emulation
 }  // namespace Quorvan

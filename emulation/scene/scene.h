@@ -136,5 +136,11 @@ struct GroundTruth {
 
 GroundTruth renderGroundTruth(const Scene& scene, const PinholeCamera& camera);
 
+// A named scene as a kit of `width` x `height` pixels sees it through its
+// default optics (kDefaultHorizontalFovDeg); an empty truth (width 0) when
+// makeScene refuses the name or the parameters.
+GroundTruth renderSceneView(const std::string& name, const SceneParameters& parameters, int width,
+                            int height);
+
 }  // namespace emulation
 }  // namespace Quorvan

@@ -72,5 +72,14 @@ void VgaRawRenderer::render(uint64_t frame_index, uint16_t* out) const {
     }
 }
 
+std::vector<uint8_t> littleEndianBytes(const std::vector<uint16_t>& words) {
+    std::vector<uint8_t> bytes(2 * words.size());
+    for (size_t i = 0; i < words.size(); ++i) {
+        bytes[2 * i] = static_cast<uint8_t>(words[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
+    }
+    return bytes;
+}
+
 }  // namespace emulation
 }  // namespace Quorvan

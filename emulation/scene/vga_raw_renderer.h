@@ -43,6 +43,10 @@ private:
     std::vector<uint16_t> gray_;
 };
 
+// A rendered capture as the depth library reads it from a kit's buffer: two
+// bytes per word, low byte first, whatever the host's byte order.
+std::vector<uint8_t> littleEndianBytes(const std::vector<uint16_t>& words);
+
 // Modulation frequency whose unambiguous range is `range_mm`.
 double modulationForRangeMm(double range_mm);
 

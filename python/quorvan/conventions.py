@@ -38,7 +38,7 @@ from __future__ import annotations
 import re
 from collections.abc import Callable
 from dataclasses import dataclass
-from typing import Any
+from typing import Any, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -102,6 +102,17 @@ METADATA_NAMESPACE = "quorvan.namespace"
 METADATA_DEVICE_TIME = "quorvan.device_time"
 DEVICE_TIME_IN_PUBLISH_TIME = "publish_time"
 
+# Each plane's topic below the camera's namespace, as image_pipeline names them.
+_PLANE_TOPICS = {
+    PLANE_RAW: "raw/image_raw",
+    PLANE_DEPTH: "depth/image_raw",
+    PLANE_AMPLITUDE: "amplitude/image_raw",
+    PLANE_CONFIDENCE: "confidence/image_raw",
+    PLANE_CAMERA_INFO: "depth/camera_info",
+    PLANE_COMPRESSED_DEPTH: "depth/image_raw/compressedDepth",
+    PLANE_POINTS: "points",
+}
+
 # The fixed topics of recordings made before cameras had namespaces.
 LEGACY_TOPICS = {
     PLANE_RAW: messages.TOPIC_RAW,
@@ -150,6 +161,20 @@ def name_token(text: str) -> str:
     return token if token and not token[0].isdigit() else f"cam_{token}".rstrip("_")
 
 
+class _PlaneTopic:
+    """A read-only attribute of :class:`CameraTopics`: the topic carrying one plane."""
+
+    def __init__(self, plane: str) -> None:
+        self._plane = plane
+
+    @overload
+    def __get__(self, topics: None, owner: type[CameraTopics]) -> _PlaneTopic: ...
+    @overload
+    def __get__(self, topics: CameraTopics, owner: type[CameraTopics]) -> str: ...
+    def __get__(self, topics: CameraTopics | None, owner: type[CameraTopics]) -> _PlaneTopic | str:
+        return self if topics is None else topics.for_plane(self._plane)
+
+
 @dataclass(frozen=True)
 class CameraTopics:
     """The topics and optical frame of one camera under its namespace."""
@@ -163,51 +188,19 @@ class CameraTopics:
         absolute = normalise_namespace(namespace)
         return cls(absolute, absolute.rsplit("/", 1)[-1] + "_optical_frame")
 
-    def _topic(self, relative: str) -> str:
-        return f"{self.namespace}/{relative}"
-
-    @property
-    def depth(self) -> str:
-        return self._topic("depth/image_raw")
-
-    @property
-    def depth_camera_info(self) -> str:
-        return self._topic("depth/camera_info")
-
-    @property
-    def compressed_depth(self) -> str:
-        return self._topic("depth/image_raw/compressedDepth")
-
-    @property
-    def amplitude(self) -> str:
-        return self._topic("amplitude/image_raw")
-
-    @property
-    def confidence(self) -> str:
-        return self._topic("confidence/image_raw")
-
-    @property
-    def points(self) -> str:
-        return self._topic("points")
-
-    @property
-    def raw(self) -> str:
-        return self._topic("raw/image_raw")
+    depth = _PlaneTopic(PLANE_DEPTH)
+    depth_camera_info = _PlaneTopic(PLANE_CAMERA_INFO)
+    compressed_depth = _PlaneTopic(PLANE_COMPRESSED_DEPTH)
+    amplitude = _PlaneTopic(PLANE_AMPLITUDE)
+    confidence = _PlaneTopic(PLANE_CONFIDENCE)
+    points = _PlaneTopic(PLANE_POINTS)
+    raw = _PlaneTopic(PLANE_RAW)
 
     def for_plane(self, plane: str) -> str:
         """The topic carrying ``plane`` (one of :data:`PLANES`)."""
-        topics = {
-            PLANE_RAW: self.raw,
-            PLANE_DEPTH: self.depth,
-            PLANE_AMPLITUDE: self.amplitude,
-            PLANE_CONFIDENCE: self.confidence,
-            PLANE_CAMERA_INFO: self.depth_camera_info,
-            PLANE_COMPRESSED_DEPTH: self.compressed_depth,
-            PLANE_POINTS: self.points,
-        }
-        if plane not in topics:
+        if plane not in _PLANE_TOPICS:
             raise ValueError(f"no topic for plane {plane!r}; planes are {', '.join(PLANES)}")
-        return topics[plane]
+        return f"{self.namespace}/{_PLANE_TOPICS[plane]}"
 
     def channel_metadata(self, plane: str) -> dict[str, str]:
         """Metadata of the channel carrying ``plane``, so readers need not parse topic names."""

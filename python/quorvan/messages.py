@@ -281,11 +281,18 @@ def encode_image(plane: npt.NDArray[Any], stamp_ms: int, frame_id: str = FRAME_I
 
 
 @dataclass(frozen=True)
-class DecodedImage:
-    """A decoded ``sensor_msgs/msg/Image``; ``pixels`` is a read-only view of the message."""
+class _DecodedHeader:
+    """The ``std_msgs/msg/Header`` every decoded message begins with: ``header.stamp``
+    in nanoseconds and the frame id."""
 
     stamp_ns: int
     frame_id: str
+
+
+@dataclass(frozen=True)
+class DecodedImage(_DecodedHeader):
+    """A decoded ``sensor_msgs/msg/Image``; ``pixels`` is a read-only view of the message."""
+
     encoding: str
     pixels: npt.NDArray[Any]
 
@@ -380,11 +387,9 @@ def encode_camera_info(intrinsics: Intrinsics, stamp_ms: int, frame_id: str = FR
 
 
 @dataclass(frozen=True)
-class DecodedCameraInfo:
+class DecodedCameraInfo(_DecodedHeader):
     """A decoded ``sensor_msgs/msg/CameraInfo``."""
 
-    stamp_ns: int
-    frame_id: str
     intrinsics: Intrinsics
 
 

@@ -81,6 +81,7 @@ from . import closing
 from .camera_like import CameraLike
 from .recording_file import (
     DamagedFrame,
+    PathLike,
     RawFrameReader,
     RecordingIndex,
     camera_format,
@@ -93,7 +94,6 @@ from .recording_file import (
 
 _log = logging.getLogger(__name__)
 
-PathLike = Union[str, pathlib.Path]
 Frame = Union[qdc.RawData, qdc.DepthData]
 
 # How long one push waits for room before the feeder looks at stop and seek.

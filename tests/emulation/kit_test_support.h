@@ -15,6 +15,7 @@
 
 #include "scene/scene.h"
 #include "scene/tof_capture.h"
+#include "support/error_spread.h"
 
 namespace Quorvan {
 namespace testing_support {
@@ -51,11 +52,33 @@ private:
 // Ground truth of a named scene as the 240x180 kit sees it by default.
 inline emulation::GroundTruth hqvgaGroundTruth(const std::string& scene_name = "default",
                                                const emulation::SceneParameters& parameters = {}) {
-    std::string error;
-    const auto scene = emulation::makeScene(scene_name, parameters, &error);
-    const auto camera =
-        emulation::PinholeCamera::withHorizontalFov(240, 180, emulation::kDefaultHorizontalFovDeg);
-    return scene ? emulation::renderGroundTruth(*scene, camera) : emulation::GroundTruth{};
+    return emulation::renderSceneView(scene_name, parameters, 240, 180);
+}
+
+// Shot noise on, drawn from `seed`; everything else as the kit's default.
+inline emulation::CaptureSettings noisySettings(uint64_t seed) {
+    emulation::CaptureSettings settings;
+    settings.shot_noise = true;
+    settings.seed = seed;
+    return settings;
+}
+
+// Pearson's correlation of two series of one length, e.g. the noise of two
+// images: near 0 when they are independent.
+inline double correlation(const std::vector<double>& a, const std::vector<double>& b) {
+    double sum_a = 0, sum_b = 0, sum_ab = 0, sum_aa = 0, sum_bb = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        sum_a += a[i];
+        sum_b += b[i];
+        sum_ab += a[i] * b[i];
+        sum_aa += a[i] * a[i];
+        sum_bb += b[i] * b[i];
+    }
+    const double n = static_cast<double>(a.size());
+    const double covariance = sum_ab / n - (sum_a / n) * (sum_b / n);
+    const double variance_a = sum_aa / n - (sum_a / n) * (sum_a / n);
+    const double variance_b = sum_bb / n - (sum_b / n) * (sum_b / n);
+    return covariance / std::sqrt(variance_a * variance_b);
 }
 
 // Distance between a measured and a true depth on a circle of the
@@ -82,14 +105,8 @@ inline DepthComparison compareDepth(const float* depth, const float* amplitude,
         if (amplitude[i] >= minimum_amplitude)
             errors.push_back(wrappedError(depth[i], truth.distance_mm[i], unambiguous_mm));
     }
-    DepthComparison result;
-    result.compared = errors.size();
-    if (errors.empty())
-        return result;
-    std::sort(errors.begin(), errors.end());
-    result.p99_error_mm = errors[(errors.size() - 1) * 99 / 100];
-    result.max_error_mm = errors.back();
-    return result;
+    const ErrorSpread<double> spread = errorSpread(errors);
+    return DepthComparison{errors.size(), spread.p99, spread.max};
 }
 
 }  // namespace testing_support

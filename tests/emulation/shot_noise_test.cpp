@@ -20,26 +20,12 @@ using emulation::CaptureSettings;
 using emulation::noiseFrameKey;
 using emulation::noiseSample;
 using emulation::ToFCaptureModel;
+using testing_support::correlation;
 using testing_support::hqvgaGroundTruth;
+using testing_support::noisySettings;
 
 constexpr int kWidth = 240;
 constexpr int kPixels = 240 * 180;
-
-double correlation(const std::vector<double>& a, const std::vector<double>& b) {
-    double sum_a = 0, sum_b = 0, sum_ab = 0, sum_aa = 0, sum_bb = 0;
-    for (size_t i = 0; i < a.size(); ++i) {
-        sum_a += a[i];
-        sum_b += b[i];
-        sum_ab += a[i] * b[i];
-        sum_aa += a[i] * a[i];
-        sum_bb += b[i] * b[i];
-    }
-    const double n = static_cast<double>(a.size());
-    const double covariance = sum_ab / n - (sum_a / n) * (sum_b / n);
-    const double variance_a = sum_aa / n - (sum_a / n) * (sum_a / n);
-    const double variance_b = sum_bb / n - (sum_b / n) * (sum_b / n);
-    return covariance / std::sqrt(variance_a * variance_b);
-}
 
 // Cumulative distribution of the sum of four uniforms on [0, 1) (Irwin-Hall,
 // n = 4) at s in [0, 4].
@@ -130,9 +116,7 @@ TEST(ShotNoise, VarianceFollowsTheSignalAndTheMeanIsTheCleanSample) {
     // amplitude and each group compared with sigma^2 = scale^2 (ambient + a)
     // plus the 1/12 of rounding.
     const auto truth = hqvgaGroundTruth();
-    CaptureSettings settings;
-    settings.shot_noise = true;
-    settings.seed = 11;
+    CaptureSettings settings = noisySettings(11);
     const ToFCaptureModel noisy(truth, settings);
     settings.shot_noise = false;
     const ToFCaptureModel clean(truth, settings);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "emulation/kit_test_support.h"
 #include "scene/scene.h"
 #include "scene/vga_raw_layout.h"
 #include "scene/vga_raw_renderer.h"
@@ -119,20 +120,12 @@ std::vector<uint8_t> calibrationBytes(int width, int height, float single_offset
 void expectDocumentedDepth(bool single, float single_offset, float near_offset, float far_offset) {
     constexpr int kWidth = 320;
     constexpr int kHeight = 240;
-    std::string error;
-    const auto scene = emulation::makeScene("default", {}, &error);
-    const auto truth = emulation::renderGroundTruth(
-        *scene, emulation::PinholeCamera::withHorizontalFov(kWidth, kHeight, 70.0));
-    emulation::CaptureSettings settings;
-    settings.shot_noise = true;
+    const auto truth = emulation::renderSceneView("default", {}, kWidth, kHeight);
+    const emulation::CaptureSettings settings = testing_support::noisySettings(1);
     const emulation::VgaRawRenderer renderer(truth, single, settings);
     std::vector<uint16_t> raw(renderer.sampleCount());
     renderer.render(3, raw.data());
-    std::vector<uint8_t> bytes(2 * raw.size());
-    for (size_t i = 0; i < raw.size(); ++i) {
-        bytes[2 * i] = static_cast<uint8_t>(raw[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<uint8_t>(raw[i] >> 8);
-    }
+    const std::vector<uint8_t> bytes = emulation::littleEndianBytes(raw);
 
     SiSDKHandle handle = nullptr;
     ASSERT_TRUE(SiSDKCreate(&handle));
@@ -201,12 +194,8 @@ TEST(Si4cDecoder, EveryInstructionSetBuildGivesTheSamePlanes) {
     // calibration table and limits, so every step runs) bit for bit alike.
     constexpr int kWidth = 320;
     constexpr int kHeight = 240;
-    std::string error;
-    const auto scene = emulation::makeScene("default", {}, &error);
-    const auto truth = emulation::renderGroundTruth(
-        *scene, emulation::PinholeCamera::withHorizontalFov(kWidth, kHeight, 70.0));
-    emulation::CaptureSettings settings;
-    settings.shot_noise = true;
+    const auto truth = emulation::renderSceneView("default", {}, kWidth, kHeight);
+    const emulation::CaptureSettings settings = testing_support::noisySettings(1);
     const size_t pixels = static_cast<size_t>(kWidth) * kHeight;
     si4c::Calibration calibration;
     calibration.single_phase_offset = 0.4f;

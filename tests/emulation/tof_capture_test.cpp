@@ -20,7 +20,9 @@ namespace {
 using emulation::CaptureSettings;
 using emulation::ToFCaptureModel;
 using testing_support::compareDepth;
+using testing_support::correlation;
 using testing_support::hqvgaGroundTruth;
+using testing_support::noisySettings;
 
 constexpr int kPixels = 240 * 180;
 
@@ -100,37 +102,34 @@ TEST(ToFCaptureModel, WrongPairingDoesNotDecode) {
     EXPECT_GT(result.p99_error_mm, 100.0);
 }
 
-TEST(ToFCaptureModel, BrightNearSurfacesSaturate) {
-    const auto truth = hqvgaGroundTruth("wall", {{"distance_mm", 200.0}, {"reflectivity", 1.0}});
-    const ToFCaptureModel model(truth, CaptureSettings{});
+// The centre pixel of a near, bright wall clips to the largest sample in
+// phase and to the smallest in antiphase.
+void expectCentreClipsBothWays(const ToFCaptureModel& model) {
     std::vector<int16_t> samples(kPixels);
     model.renderCorrelation(0.0, 0, 0, samples.data());
-    // a = 2800 / 0.04 is far beyond the 11-bit range.
     EXPECT_EQ(samples[90 * 240 + 120], emulation::kSampleMax);
     model.renderCorrelation(std::acos(-1.0), 0, 0, samples.data());
     EXPECT_EQ(samples[90 * 240 + 120], emulation::kSampleMin);
+}
+
+TEST(ToFCaptureModel, BrightNearSurfacesSaturate) {
+    // a = 2800 / 0.04 is far beyond the 11-bit range.
+    const auto truth = hqvgaGroundTruth("wall", {{"distance_mm", 200.0}, {"reflectivity", 1.0}});
+    expectCentreClipsBothWays(ToFCaptureModel(truth, CaptureSettings{}));
 }
 
 TEST(ToFCaptureModel, NoisySignalsFarBeyondTheRangeStillClip) {
     // a = 1e6 x 1 / 0.1^2: far beyond what single-precision rounding tricks
     // hold, so clipping must come first.
     const auto truth = hqvgaGroundTruth("wall", {{"distance_mm", 100.0}, {"reflectivity", 1.0}});
-    CaptureSettings settings;
+    CaptureSettings settings = noisySettings(1);
     settings.signal_gain = 1e6;
-    settings.shot_noise = true;
-    const ToFCaptureModel model(truth, settings);
-    std::vector<int16_t> samples(kPixels);
-    model.renderCorrelation(0.0, 0, 0, samples.data());
-    EXPECT_EQ(samples[90 * 240 + 120], emulation::kSampleMax);
-    model.renderCorrelation(std::acos(-1.0), 0, 0, samples.data());
-    EXPECT_EQ(samples[90 * 240 + 120], emulation::kSampleMin);
+    expectCentreClipsBothWays(ToFCaptureModel(truth, settings));
 }
 
 TEST(ToFCaptureModel, ShotNoiseIsSeededAndUnbiased) {
     const auto truth = hqvgaGroundTruth("wall", {{"distance_mm", 1500.0}});
-    CaptureSettings settings;
-    settings.shot_noise = true;
-    settings.seed = 7;
+    CaptureSettings settings = noisySettings(7);
     const ToFCaptureModel noisy(truth, settings);
     settings.seed = 8;
     const ToFCaptureModel other_seed(truth, settings);
@@ -201,9 +200,7 @@ TEST(ToFCaptureModel, NoisySamplesAreTheRoundedSignalPlusScaledNoise) {
     // sample may differ by one where the sum lies within a rounding error of
     // a half, and nowhere else.
     const auto truth = hqvgaGroundTruth();
-    CaptureSettings settings;
-    settings.shot_noise = true;
-    settings.seed = 21;
+    CaptureSettings settings = noisySettings(21);
     const ToFCaptureModel model(truth, settings);
     std::vector<int16_t> samples(kPixels);
     int differing = 0;
@@ -226,10 +223,7 @@ TEST(ToFCaptureModel, NoisySamplesAreTheRoundedSignalPlusScaledNoise) {
 TEST(VgaRawRenderer, NoiseIsIndependentBetweenBlocksAndTheGrayImageIsNoiseFree) {
     constexpr int kWidth = 320;
     constexpr int kHeight = 240;
-    std::string error;
-    const auto scene = emulation::makeScene("default", {}, &error);
-    const auto view = emulation::renderGroundTruth(
-        *scene, emulation::PinholeCamera::withHorizontalFov(kWidth, kHeight, 70.0));
+    const auto view = emulation::renderSceneView("default", {}, kWidth, kHeight);
     CaptureSettings settings;
     settings.shot_noise = true;
     const emulation::VgaRawRenderer noisy(view, false, settings);
@@ -248,19 +242,6 @@ TEST(VgaRawRenderer, NoiseIsIndependentBetweenBlocksAndTheGrayImageIsNoiseFree) 
         for (size_t i = 0; i < pixels; ++i)
             noise[i] = static_cast<double>(capture[first + i]) - exact[first + i];
         return noise;
-    };
-    auto correlation = [](const std::vector<double>& x, const std::vector<double>& y) {
-        double sx = 0, sy = 0, sxy = 0, sxx = 0, syy = 0;
-        for (size_t i = 0; i < x.size(); ++i) {
-            sx += x[i];
-            sy += y[i];
-            sxy += x[i] * y[i];
-            sxx += x[i] * x[i];
-            syy += y[i] * y[i];
-        }
-        const double n = static_cast<double>(x.size());
-        return (sxy / n - sx * sy / (n * n)) /
-               std::sqrt((sxx / n - sx * sx / (n * n)) * (syy / n - sy * sy / (n * n)));
     };
     // 76800 pairs: a correlation's standard error is under 0.004.
     const auto first = noiseOf(a, 0, 0);

@@ -41,10 +41,16 @@ FrameCheck checkNextFrame(QuorvanTOFCamera& camera, int range) {
     return check;
 }
 
-TEST(UsbDepthEndToEnd, NoiseFreeDepthMatchesGroundTruthAtBothRanges) {
-    TempConfigFile config("noise = off\n");
+// A camera, and a configuration of the built-in kit without shot noise,
+// whose depth matches the ground truth to within quantisation.
+class UsbDepthEndToEnd : public ::testing::Test {
+protected:
+    TempConfigFile noise_free{"noise = off\n"};
     QuorvanTOFCamera camera;
-    ASSERT_EQ(camera.openWithFile(config.c_str(), 0), QuorvanSuccess);
+};
+
+TEST_F(UsbDepthEndToEnd, NoiseFreeDepthMatchesGroundTruthAtBothRanges) {
+    ASSERT_EQ(camera.openWithFile(noise_free.c_str(), 0), QuorvanSuccess);
     const CameraInfo info = camera.getCameraInfo();
     ASSERT_EQ(info.width, 240u);
     ASSERT_EQ(info.height, 180u);
@@ -65,10 +71,8 @@ TEST(UsbDepthEndToEnd, NoiseFreeDepthMatchesGroundTruthAtBothRanges) {
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
-TEST(UsbDepthEndToEnd, RangeChangeWhileStreamingReachesTheKit) {
-    TempConfigFile config("noise = off\n");
-    QuorvanTOFCamera camera;
-    ASSERT_EQ(camera.openWithFile(config.c_str(), 0), QuorvanSuccess);
+TEST_F(UsbDepthEndToEnd, RangeChangeWhileStreamingReachesTheKit) {
+    ASSERT_EQ(camera.openWithFile(noise_free.c_str(), 0), QuorvanSuccess);
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
     ASSERT_LT(checkNextFrame(camera, 4000).comparison.p99_error_mm, 2.0);
     ASSERT_EQ(camera.setControl(CameraCtrl::RANGE, 2000), QuorvanSuccess);
@@ -83,8 +87,7 @@ TEST(UsbDepthEndToEnd, RangeChangeWhileStreamingReachesTheKit) {
     EXPECT_EQ(camera.stop(), QuorvanSuccess);
 }
 
-TEST(UsbDepthEndToEnd, BuiltInKitStreamsNoisyDepthNearTheTruth) {
-    QuorvanTOFCamera camera;
+TEST_F(UsbDepthEndToEnd, BuiltInKitStreamsNoisyDepthNearTheTruth) {
     ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
     ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
     for (int frame = 0; frame < 5; ++frame) {
@@ -99,9 +102,8 @@ TEST(UsbDepthEndToEnd, BuiltInKitStreamsNoisyDepthNearTheTruth) {
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
-TEST(UsbDepthEndToEnd, UnusableConfigurationFailsTheOpen) {
+TEST_F(UsbDepthEndToEnd, UnusableConfigurationFailsTheOpen) {
     TempConfigFile config("bits_per_pixel = 7\n");
-    QuorvanTOFCamera camera;
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(camera.openWithFile(config.c_str(), 0), QuorvanUnkownError);
     EXPECT_EQ(camera.openWithFile("/nonexistent/kit.cfg", 0), QuorvanUnkownError);

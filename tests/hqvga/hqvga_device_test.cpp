@@ -9,6 +9,7 @@
 
 #include "fakes/fake_sensor.h"
 #include "hqvga/hqvga_test_support.h"
+#include "support/plane_descriptors.h"
 
 namespace Quorvan {
 namespace {
@@ -110,12 +111,8 @@ TEST_F(HQVGADevice, DescribesItsPlanes) {
     EXPECT_EQ(device.getDeviceType(), HQVGA);
     PlaneDescriptor raw{}, depth{};
     device.getFrameFormats(raw, depth);
-    EXPECT_EQ(raw.kind, 2);
-    EXPECT_EQ(raw.width, 240);
-    EXPECT_EQ(raw.height, 720);
-    EXPECT_EQ(depth.kind, 2);
-    EXPECT_EQ(depth.width, 240);
-    EXPECT_EQ(depth.height, 180);
+    EXPECT_TRUE(testing_support::planeIs(raw, 2, 240, 720));
+    EXPECT_TRUE(testing_support::planeIs(depth, 2, 240, 180));
     for (auto call : {&QuorvanDevice::close, &QuorvanDevice::configureSensor,
                       &QuorvanDevice::startProcessing, &QuorvanDevice::stop}) {
         EXPECT_EQ((device.*call)(), QuorvanSuccess);

@@ -145,12 +145,7 @@ void splitDifference(int difference, Noise& noise, int& plus, int& minus) {
 }  // namespace
 
 std::vector<NamedDepthKernel> productionDepthKernels() {
-    std::vector<NamedDepthKernel> kernels;
-    const hqvga::KernelVariantList variants = hqvga::runnableKernelVariants();
-    for (int v = 0; v < variants.count; ++v)
-        kernels.push_back({variants.items[v].name, variants.items[v].depth});
-    kernels.push_back({"computeDepth", hqvga::computeDepth});
-    return kernels;
+    return runnableKernels(&hqvga::KernelVariant::depth, "computeDepth", hqvga::computeDepth);
 }
 
 DomainReport checkDifferenceDomain(const std::vector<NamedDepthKernel>& kernels,

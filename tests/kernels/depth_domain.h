@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/hqvga_kernels_variants.h"
+#include "kernels/named_kernels.h"
 
 namespace Quorvan {
 namespace kernel_check {
@@ -17,10 +18,7 @@ struct DepthConfiguration {
     uint8_t shift;
 };
 
-struct NamedDepthKernel {
-    std::string name;
-    hqvga::DepthKernel kernel;
-};
+using NamedDepthKernel = NamedKernel<hqvga::DepthKernel>;
 
 struct KernelOutcome {
     std::string name;

@@ -8,6 +8,7 @@
 
 #include "device/hqvga_kernels.h"
 #include "device/hqvga_kernels_variants.h"
+#include "kernels/named_kernels.h"
 #include "reference/hqvga_reference.h"
 
 namespace Quorvan {
@@ -17,18 +18,11 @@ constexpr int kRawSamples = 4 * hqvga::kPixels;
 constexpr int16_t kSentinel = 0x5A5A;
 constexpr int kGuardSamples = 64;
 
-struct NamedUnpack {
-    const char* name;
-    hqvga::UnpackKernel unpack;
-};
+using NamedUnpack = kernel_check::NamedKernel<hqvga::UnpackKernel>;
 
 std::vector<NamedUnpack> unpackKernels() {
-    std::vector<NamedUnpack> kernels;
-    const hqvga::KernelVariantList variants = hqvga::runnableKernelVariants();
-    for (int v = 0; v < variants.count; ++v)
-        kernels.push_back({variants.items[v].name, variants.items[v].unpack});
-    kernels.push_back({"unpackRaw", hqvga::unpackRaw});
-    return kernels;
+    return kernel_check::runnableKernels(&hqvga::KernelVariant::unpack, "unpackRaw",
+                                         hqvga::unpackRaw);
 }
 
 // Frame `frame` of two: together they give every plane every 16-bit value
@@ -51,7 +45,7 @@ TEST(RawUnpack, EveryValueEveryPlaneMatchesReference) {
             for (const std::vector<uint16_t>& cache : frames) {
                 reference::unpackHqvgaRaw(cache.data(), expected.data(), shift);
                 std::fill(got.begin(), got.end(), kSentinel);
-                kernel.unpack(cache.data(), got.data(), shift);
+                kernel.kernel(cache.data(), got.data(), shift);
                 int mismatches = 0;
                 for (int i = 0; i < kRawSamples; ++i)
                     mismatches += got[i] != expected[i];
@@ -79,7 +73,7 @@ TEST(RawUnpack, EveryOutputAlignmentMatchesReference) {
         for (int offset = 0; offset < 16; ++offset) {
             std::fill(storage.begin(), storage.end(), kSentinel);
             int16_t* const raw = aligned + offset;
-            kernel.unpack(cache.data(), raw, 0);
+            kernel.kernel(cache.data(), raw, 0);
             int mismatches = 0;
             for (int i = 0; i < kRawSamples; ++i)
                 mismatches += raw[i] != expected[i];

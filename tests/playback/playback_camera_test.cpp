@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "emulation/kit_test_support.h"
@@ -168,11 +169,18 @@ bool frameFromOneCapture(QuorvanTOFCamera& camera, PlaybackBackendFactory& playb
     return true;
 }
 
-TEST(PlaybackSensor, AFeedThatPausesIsNotReportedAsFailingCaptures) {
+// A camera opened on a playback of the 240x180 kit's raw format.
+class PlaybackSensor : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess); }
+
+    std::shared_ptr<PlaybackBackendFactory> playback =
+        std::make_shared<PlaybackBackendFactory>(PlaybackFormat{240, 180, 12, 2});
+    QuorvanTOFCamera camera{playback};
+};
+
+TEST_F(PlaybackSensor, AFeedThatPausesIsNotReportedAsFailingCaptures) {
     const testing_support::RecordedLog log;
-    auto playback = std::make_shared<PlaybackBackendFactory>(PlaybackFormat{240, 180, 12, 2});
-    QuorvanTOFCamera camera(playback);
-    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
     ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
     // Longer than the silence after which a failing stream is reported.
     EXPECT_EQ(camera.requestFrame(3500), nullptr);
@@ -183,10 +191,7 @@ TEST(PlaybackSensor, AFeedThatPausesIsNotReportedAsFailingCaptures) {
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
-TEST(PlaybackSensor, TheCaptureSizeChangesOnlyBetweenStreams) {
-    auto playback = std::make_shared<PlaybackBackendFactory>(PlaybackFormat{240, 180, 12, 2});
-    QuorvanTOFCamera camera(playback);
-    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
+TEST_F(PlaybackSensor, TheCaptureSizeChangesOnlyBetweenStreams) {
     EXPECT_EQ(playback->setCaptureSize(0, 180), QuorvanInvalidParameter);
     ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
     EXPECT_EQ(playback->setCaptureSize(240, 90), QuorvanUnkownError)
@@ -203,7 +208,7 @@ TEST(PlaybackSensor, TheCaptureSizeChangesOnlyBetweenStreams) {
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
-TEST(PlaybackSensor, RefusesAnImpossibleRecordedFormat) {
+TEST(PlaybackSensorFormat, RefusesAnImpossibleRecordedFormat) {
     auto playback = std::make_shared<PlaybackBackendFactory>(PlaybackFormat{240, 180, 12, 3});
     QuorvanTOFCamera camera(playback);
     EXPECT_EQ(camera.open(Connection::USB, 0), QuorvanInvalidParameter);

@@ -1,6 +1,7 @@
 """Host time on frames, against the emulated kit's own clock model, and
 frame sets of several cameras (quorvan.framesets over the native matcher)."""
 
+import contextlib
 import threading
 import time
 
@@ -43,8 +44,9 @@ def stream_host_times(camera, seconds, out):
 
 
 def test_two_kits_with_their_own_clocks_map_to_host_time_and_pair_up(tmp_path):
-    cameras = []
-    try:
+    # Leaving the with stops and closes every camera opened so far.
+    with contextlib.ExitStack() as open_cameras:
+        cameras = []
         for index, (offset_ms, drift_ppm) in enumerate(KIT_CLOCKS):
             config = tmp_path / f"kit{index}.cfg"
             config.write_text(
@@ -52,7 +54,7 @@ def test_two_kits_with_their_own_clocks_map_to_host_time_and_pair_up(tmp_path):
                 f"clock_offset_ms = {offset_ms}\nclock_drift_ppm = {drift_ppm}\n"
                 "delivery_jitter_ms = 6\n"
             )
-            camera = qdc.QuorvanCamera()
+            camera = open_cameras.enter_context(qdc.QuorvanCamera())
             assert camera.openWithFile(str(config), 0) == qdc.TOFErrorCode.QuorvanSuccess
             cameras.append(camera)
         for camera in cameras:
@@ -66,11 +68,6 @@ def test_two_kits_with_their_own_clocks_map_to_host_time_and_pair_up(tmp_path):
             thread.start()
         for thread in threads:
             thread.join()
-        for camera in cameras:
-            camera.stop()
-    finally:
-        for camera in cameras:
-            camera.close()
 
     timeline = []
     for index, ((offset_ms, drift_ppm), frames) in enumerate(zip(KIT_CLOCKS, results)):
@@ -130,6 +127,27 @@ def test_host_time_of_a_released_frame_raises():
         camera.stop()
     finally:
         camera.close()
+
+
+def test_records_of_a_stream_show_every_field_in_their_repr():
+    with qdc.QuorvanCamera() as camera:
+        assert camera.openWithFile(kit_config("unpaced.cfg"), 0) == qdc.TOFErrorCode.QuorvanSuccess
+        camera.start(qdc.TOFOutput.DEPTH)
+        frame = camera.requestFrame(FRAME_TIMEOUT_MS)
+        assert frame is not None
+        host_time = frame.getHostTime()
+        camera.releaseFrame(frame)
+        statistics = camera.getStatistics()
+    assert repr(host_time) == (
+        f"QuorvanHostTime(monotonic_ns={host_time.monotonic_ns}, "
+        f"realtime_ns={host_time.realtime_ns}, drift_ppm={host_time.drift_ppm!r}, "
+        f"settled={host_time.settled})"
+    )
+    fields = ("captured", "delivered", "overwritten", "skipped", "sensor_failures", "queued",
+              "disconnects", "reconnects", "lost_while_disconnected")
+    assert statistics.delivered >= 1
+    assert repr(statistics) == "QuorvanStatistics({})".format(
+        ", ".join(f"{name}={getattr(statistics, name)}" for name in fields))
 
 
 PERIOD_NS = 33_333_333

@@ -35,8 +35,10 @@ def error_lines(errors):
 @pytest.mark.parametrize("command", [
     ["-m", "quorvan.viewer", "--port", "99999"],
     ["-m", "quorvan.viewer", "--port", "-1"],
+    ["-m", "quorvan.viewer", "--port", "eighty"],
     ["-m", "quorvan.foxglove_live", "--port", "99999"],
     ["examples/python/replay.py", "recording.mcap", "--loop", "0"],
+    ["examples/python/replay.py", "recording.mcap", "--loop", "twice"],
 ])
 def test_bad_arguments_give_one_error_line(command):
     code, errors = run(*command)

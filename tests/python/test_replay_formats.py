@@ -27,20 +27,11 @@ def kit(tmp_path_factory):
     config = pathlib.Path(kit_config("unpaced.cfg")).read_text() + "\nnoise = on\n"
     folder = tmp_path_factory.mktemp("kit")
     (folder / "kit.cfg").write_text(config)
-    camera = qdc.QuorvanCamera()
-    assert camera.openWithFile(str(folder / "kit.cfg"), 0) == SUCCESS
-    try:
-        assert camera.start(qdc.TOFOutput.RAW) == SUCCESS
-        planes = []
-        while len(planes) < FRAMES:
-            frame = camera.requestFrame(FRAME_TIMEOUT_MS)
-            assert frame is not None
-            planes.append(frame.getRawData().copy())
-            camera.releaseFrame(frame)
+    with qdc.QuorvanCamera() as camera:
+        assert camera.openWithFile(str(folder / "kit.cfg"), 0) == SUCCESS
+        planes = stream_frames(camera, qdc.TOFOutput.RAW, FRAMES,
+                               lambda frame: frame.getRawData().copy())
         info = camera.getCameraInfo()
-        camera.stop()
-    finally:
-        camera.close()
     metadata = {name: str(getattr(info, name)) for name in ("index", "width", "height",
                                                              "bit_width", "bpp")}
     metadata.update(connect=info.connect.name, device_type=info.device_type.name,

@@ -32,6 +32,31 @@ MessageStatus encodeGuarded(std::size_t capacity, Encode encode, std::vector<uin
     return status;
 }
 
+// The size one message takes and the encoder that writes it. The encoder
+// refers to the fields it is made from (the frame id, the samples), which
+// must outlive it.
+struct Encoding {
+    std::size_t size;
+    std::function<MessageStatus(uint8_t*, std::size_t)> encode;
+};
+
+Encoding imageEncoding(const MessageHeader& header, const ImagePlane& plane) {
+    return {imageMessageSize(header, plane), [header, plane](uint8_t* out, std::size_t n) {
+                return encodeImage(header, plane, out, n);
+            }};
+}
+
+Encoding cameraInfoEncoding(const MessageHeader& header, const CameraInfoFields& info) {
+    return {cameraInfoMessageSize(header, info), [header, info](uint8_t* out, std::size_t n) {
+                return encodeCameraInfo(header, info, out, n);
+            }};
+}
+
+// The whole message into exactly its size, checked not to write past it.
+MessageStatus encodeWhole(const Encoding& encoding, std::vector<uint8_t>* message) {
+    return encodeGuarded(encoding.size, encoding.encode, message);
+}
+
 std::size_t find(const std::vector<uint8_t>& bytes, const void* pattern, std::size_t size) {
     for (std::size_t at = 0; at + size <= bytes.size(); ++at)
         if (std::memcmp(bytes.data() + at, pattern, size) == 0)
@@ -61,14 +86,10 @@ TEST(CdrImage, SmallFloatImageHasTheHandLaidOutBytes) {
     expected.resize(data_at + sizeof(samples));
     std::memcpy(expected.data() + data_at, samples, sizeof(samples));
 
-    ASSERT_EQ(imageMessageSize(header, plane), expected.size());
+    const Encoding image = imageEncoding(header, plane);
+    ASSERT_EQ(image.size, expected.size());
     std::vector<uint8_t> message;
-    EXPECT_EQ(
-        encodeGuarded(
-            expected.size(),
-            [&](uint8_t* out, std::size_t size) { return encodeImage(header, plane, out, size); },
-            &message),
-        MessageStatus::Ok);
+    EXPECT_EQ(encodeWhole(image, &message), MessageStatus::Ok);
     EXPECT_EQ(message, expected);
 }
 
@@ -80,15 +101,10 @@ TEST(CdrImage, DataFollowsStepAndEndsTheMessageForEveryFrameIdLength) {
             const uint32_t width = type == SampleType::Float32 ? 1 : 3;
             const ImagePlane plane{samples.data(), type, width, 5};
             const MessageHeader header{-5, 7, frame_id};
-            const std::size_t size = imageMessageSize(header, plane);
+            const Encoding image = imageEncoding(header, plane);
+            const std::size_t size = image.size;
             std::vector<uint8_t> message;
-            ASSERT_EQ(encodeGuarded(
-                          size,
-                          [&](uint8_t* out, std::size_t capacity) {
-                              return encodeImage(header, plane, out, capacity);
-                          },
-                          &message),
-                      MessageStatus::Ok);
+            ASSERT_EQ(encodeWhole(image, &message), MessageStatus::Ok);
             const std::size_t data_size = width * sampleSize(type) * 5;
             const std::size_t count_at = size - data_size - 4;
             EXPECT_EQ((count_at - kEncapsulationSize) % 4, 0u);
@@ -117,15 +133,10 @@ TEST(CdrCameraInfo, MatricesAreEightByteAlignedAfterTheHeaderWhateverPrecedesThe
                 info.k.fill(1234.5678);
                 info.roi.do_rectify = true;
                 const MessageHeader header{0, 0, frame_id};
-                const std::size_t size = cameraInfoMessageSize(header, info);
+                const Encoding camera_info = cameraInfoEncoding(header, info);
+                const std::size_t size = camera_info.size;
                 std::vector<uint8_t> message;
-                ASSERT_EQ(encodeGuarded(
-                              size,
-                              [&](uint8_t* out, std::size_t capacity) {
-                                  return encodeCameraInfo(header, info, out, capacity);
-                              },
-                              &message),
-                          MessageStatus::Ok);
+                ASSERT_EQ(encodeWhole(camera_info, &message), MessageStatus::Ok);
                 const std::size_t k_at = find(message, &info.k[0], 8);
                 ASSERT_NE(k_at, std::string::npos);
                 EXPECT_EQ((k_at - kEncapsulationSize) % 8, 0u) << frame_length << model_length;
@@ -148,15 +159,9 @@ TEST(CdrMessages, EveryEncoderRefusesABufferOneByteShortWithoutWritingPastIt) {
         const PointCloudPlane cloud{xyz.data(), 7, 3, true};
         const DepthPlane depth_plane{depth.data(), 7, 3};
         CameraInfoFields info;
-        struct Case {
-            std::size_t size;
-            std::function<MessageStatus(uint8_t*, std::size_t)> encode;
-        };
-        const Case cases[] = {
-            {imageMessageSize(header, plane),
-             [&](uint8_t* out, std::size_t n) { return encodeImage(header, plane, out, n); }},
-            {cameraInfoMessageSize(header, info),
-             [&](uint8_t* out, std::size_t n) { return encodeCameraInfo(header, info, out, n); }},
+        const Encoding cases[] = {
+            imageEncoding(header, plane),
+            cameraInfoEncoding(header, info),
             {compressedImageMessageSize(header, "png", data.size()),
              [&](uint8_t* out, std::size_t n) {
                  return encodeCompressedImage(header, "png", data.data(), data.size(), out, n);
@@ -168,7 +173,7 @@ TEST(CdrMessages, EveryEncoderRefusesABufferOneByteShortWithoutWritingPastIt) {
             {pointCloudMessageSize(header, cloud),
              [&](uint8_t* out, std::size_t n) { return encodePointCloud(header, cloud, out, n); }},
         };
-        for (const Case& message : cases) {
+        for (const Encoding& message : cases) {
             ASSERT_GT(message.size, kEncapsulationSize);
             EXPECT_EQ(encodeGuarded(message.size, message.encode, nullptr), MessageStatus::Ok);
             EXPECT_EQ(encodeGuarded(message.size - 1, message.encode, nullptr),

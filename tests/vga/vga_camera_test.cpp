@@ -46,10 +46,41 @@ struct VgaKit {
     FakeVgaSensor* sensor = nullptr;  // owned by the camera
 };
 
-TEST(VgaCamera, FrameRateBoundFollowsTheDevice) {
-    VgaKit kit(640, 2405);
-    QuorvanTOFCamera camera(kit.factory);
-    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
+// Releases the frame, then stops and closes the camera; each must succeed.
+void finishStream(QuorvanTOFCamera& camera, QuorvanFrameBuffer* frame) {
+    EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
+    EXPECT_EQ(camera.stop(), QuorvanSuccess);
+    EXPECT_EQ(camera.close(), QuorvanSuccess);
+}
+
+// A camera opened on a VgaKit with the 640 x 2405 single-mode capture, in a
+// scratch working directory for whatever the device writes.
+class VgaCamera : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(directory.ready());
+        ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
+    }
+
+    // Scripts a whole capture of distinct 12-bit words, `step` apart.
+    void scriptCapture(size_t step) {
+        kit.sensor->capture.resize(640 * 2405);
+        for (size_t i = 0; i < kit.sensor->capture.size(); ++i)
+            kit.sensor->capture[i] = static_cast<uint16_t>((i * step) & 0xFFF);
+    }
+
+    // True when the frame's raw plane is the scripted capture, word for word.
+    bool carriesTheCapture(QuorvanFrameBuffer& frame) const {
+        const std::vector<uint16_t>& capture = kit.sensor->capture;
+        return std::memcmp(frame.getData(FrameType::RAW), capture.data(), capture.size() * 2) == 0;
+    }
+
+    ScopedWorkingDirectory directory;
+    VgaKit kit{640, 2405};
+    QuorvanTOFCamera camera{kit.factory};
+};
+
+TEST_F(VgaCamera, FrameRateBoundFollowsTheDevice) {
     EXPECT_EQ(camera.getCameraInfo().device_type, VGA);
     int32_t value = 0;
     ASSERT_EQ(camera.getControl(CameraCtrl::FRAME_RATE, &value), QuorvanSuccess);
@@ -70,17 +101,8 @@ TEST(VgaCamera, FrameRateBoundFollowsTheDevice) {
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
-TEST(VgaCamera, RawFramesCarryTheWholeCapture) {
-    ScopedWorkingDirectory directory;
-    ASSERT_TRUE(directory.ready());
-    VgaKit kit(640, 2405);
-    QuorvanTOFCamera camera(kit.factory);
-    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
-    FakeVgaSensor& sensor = *kit.sensor;
-    sensor.capture.resize(640 * 2405);
-    for (size_t i = 0; i < sensor.capture.size(); ++i) {
-        sensor.capture[i] = static_cast<uint16_t>((i * 13) & 0xFFF);
-    }
+TEST_F(VgaCamera, RawFramesCarryTheWholeCapture) {
+    scriptCapture(13);
     ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
     QuorvanFrameBuffer* frame = camera.requestFrame(kFrameTimeoutMs);
     ASSERT_NE(frame, nullptr);
@@ -88,25 +110,12 @@ TEST(VgaCamera, RawFramesCarryTheWholeCapture) {
     ASSERT_EQ(frame->getFormat(FrameType::RAW, format), QuorvanSuccess);
     EXPECT_EQ(format.width, 640u);
     EXPECT_EQ(format.height, 2405u);
-    EXPECT_EQ(std::memcmp(frame->getData(FrameType::RAW), sensor.capture.data(),
-                          sensor.capture.size() * 2),
-              0);
-    EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
-    EXPECT_EQ(camera.stop(), QuorvanSuccess);
-    EXPECT_EQ(camera.close(), QuorvanSuccess);
+    EXPECT_TRUE(carriesTheCapture(*frame));
+    finishStream(camera, frame);
 }
 
-TEST(VgaCamera, SizeAndModeChangesWhileStreamingKeepTheSizeInForce) {
-    ScopedWorkingDirectory directory;
-    ASSERT_TRUE(directory.ready());
-    VgaKit kit(640, 2405);
-    QuorvanTOFCamera camera(kit.factory);
-    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
-    FakeVgaSensor& sensor = *kit.sensor;
-    sensor.capture.resize(640 * 2405);
-    for (size_t i = 0; i < sensor.capture.size(); ++i) {
-        sensor.capture[i] = static_cast<uint16_t>((i * 29) & 0xFFF);
-    }
+TEST_F(VgaCamera, SizeAndModeChangesWhileStreamingKeepTheSizeInForce) {
+    scriptCapture(29);
     ASSERT_EQ(camera.start(FrameType::RAW), QuorvanSuccess);
     // The cache and planes were sized for 640 x 2405 at start; changes made
     // now take effect at the next start and must not reach the frames.
@@ -121,9 +130,7 @@ TEST(VgaCamera, SizeAndModeChangesWhileStreamingKeepTheSizeInForce) {
         EXPECT_EQ(range, turn % 2 ? 4500 : 1250);
         QuorvanFrameBuffer* frame = camera.requestFrame(kFrameTimeoutMs);
         ASSERT_NE(frame, nullptr);
-        EXPECT_EQ(std::memcmp(frame->getData(FrameType::RAW), sensor.capture.data(),
-                              sensor.capture.size() * 2),
-                  0);
+        EXPECT_TRUE(carriesTheCapture(*frame));
         EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
     }
     EXPECT_EQ(camera.stop(), QuorvanSuccess);
@@ -157,12 +164,7 @@ DepthAccuracy streamDepth(QuorvanTOFCamera& camera, const emulation::GroundTruth
     return accuracy;
 }
 
-TEST(VgaCamera, DoubleModeDepthFromAScriptedSensor) {
-    ScopedWorkingDirectory directory;
-    ASSERT_TRUE(directory.ready());
-    VgaKit kit(640, 2405);
-    QuorvanTOFCamera camera(kit.factory);
-    ASSERT_EQ(camera.open(Connection::USB, 0), QuorvanSuccess);
+TEST_F(VgaCamera, DoubleModeDepthFromAScriptedSensor) {
     ASSERT_EQ(camera.setControl(CameraCtrl::MODE, 1), QuorvanSuccess);
     const testing_support::RenderedCapture capture =
         testing_support::renderCapture("default", {}, false);
@@ -174,14 +176,37 @@ TEST(VgaCamera, DoubleModeDepthFromAScriptedSensor) {
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
+// The shipped example kit configuration `file`.
+std::string exampleConfig(const char* file) {
+    return std::string(QUORVAN_KIT_CONFIG_DIR) + "/" + file;
+}
+
+float centreDepth(QuorvanFrameBuffer& frame, int32_t width, int32_t height) {
+    const auto* depth = static_cast<const float*>(frame.getData(FrameType::DEPTH));
+    return depth[(height / 2) * width + width / 2];
+}
+
+void expectControl(QuorvanTOFCamera& camera, CameraCtrl control, int32_t expected) {
+    int32_t value = 0;
+    EXPECT_EQ(camera.getControl(control, &value), QuorvanSuccess);
+    EXPECT_EQ(value, expected) << "control " << static_cast<int>(control);
+}
+
 std::string writeKitConfig(const std::string& name, const std::string& text) {
     std::ofstream(name) << text;
     return (std::filesystem::current_path() / name).string();
 }
 
-TEST(VgaEmulatedKit, SingleModeDepthMatchesTheScene) {
+// The emulated kit behind a plain camera, in a scratch working directory
+// for the configurations a test writes and whatever the device writes.
+class VgaEmulatedKit : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(directory.ready()); }
+
     ScopedWorkingDirectory directory;
-    ASSERT_TRUE(directory.ready());
+};
+
+TEST_F(VgaEmulatedKit, SingleModeDepthMatchesTheScene) {
     // A tilted wall whose distances sweep most of the single-mode range.
     const std::string path = writeKitConfig(
         "kit.cfg",
@@ -190,7 +215,7 @@ TEST(VgaEmulatedKit, SingleModeDepthMatchesTheScene) {
     QuorvanTOFCamera camera;
     ASSERT_EQ(camera.openWithFile(path.c_str(), 0), QuorvanSuccess);
     EXPECT_EQ(camera.getCameraInfo().device_type, VGA);
-    const emulation::GroundTruth truth = testing_support::renderTruth(
+    const emulation::GroundTruth truth = emulation::renderSceneView(
         "wall", {{"distance_mm", 700.0}, {"tilt_deg", 30.0}, {"reflectivity", 0.3}}, 640, 480);
     const DepthAccuracy accuracy = streamDepth(camera, truth, 1250.0f, 20.0f);
     EXPECT_GT(accuracy.compared, 200000u);
@@ -199,96 +224,72 @@ TEST(VgaEmulatedKit, SingleModeDepthMatchesTheScene) {
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
-TEST(VgaEmulatedKit, DoubleModeDepthWithShotNoise) {
-    ScopedWorkingDirectory directory;
-    ASSERT_TRUE(directory.ready());
+TEST_F(VgaEmulatedKit, DoubleModeDepthWithShotNoise) {
     const std::string path = writeKitConfig(
         "kit.cfg", "geometry = 640x4810\nframe_rate = 10\nscene = default\nnoise = on\nseed = 3\n");
     QuorvanTOFCamera camera;
     ASSERT_EQ(camera.openWithFile(path.c_str(), 0), QuorvanSuccess);
     ASSERT_EQ(camera.setControl(CameraCtrl::MODE, 1), QuorvanSuccess);
-    const emulation::GroundTruth truth = testing_support::renderTruth("default", {}, 640, 480);
+    const emulation::GroundTruth truth = emulation::renderSceneView("default", {}, 640, 480);
     const DepthAccuracy accuracy = streamDepth(camera, truth, 4500.0f, 40.0f);
     EXPECT_GT(accuracy.compared, 150000u);
     EXPECT_LT(accuracy.p99_error_mm, 40.0f);
     EXPECT_EQ(camera.close(), QuorvanSuccess);
 }
 
-TEST(VgaEmulatedKit, ExampleConfigurationsStreamDepth) {
-    ScopedWorkingDirectory directory;
-    ASSERT_TRUE(directory.ready());
-    struct Example {
-        const char* file;
-        int32_t mode;
-        int32_t width;
-        int32_t height;
-        float centre_mm;  // what the example's scene shows in the middle
-    };
-    for (const Example& example : {Example{"vga640_single.cfg", 0, 640, 480, 800.0f},
-                                   Example{"vga640_double.cfg", 1, 640, 480, 0.0f},
-                                   Example{"vga320_single.cfg", 0, 320, 240, 1000.0f}}) {
+// The shipped 640x480-sensor example configurations and what each streams.
+struct ShippedExample {
+    const char* file;
+    int32_t mode, width, height, range;
+    float centre_mm;  // what the example's scene shows in the middle; 0: some depth
+};
+constexpr ShippedExample kShippedExamples[] = {
+    {"vga640_single.cfg", 0, 640, 480, 1250, 800.0f},
+    {"vga640_double.cfg", 1, 640, 480, 4500, 0.0f},
+    {"vga320_single.cfg", 0, 320, 240, 1250, 1000.0f},
+};
+
+TEST_F(VgaEmulatedKit, ExampleConfigurationsStreamDepth) {
+    for (const ShippedExample& example : kShippedExamples) {
         SCOPED_TRACE(example.file);
-        const std::string path = std::string(QUORVAN_KIT_CONFIG_DIR) + "/" + example.file;
         QuorvanTOFCamera camera;
-        ASSERT_EQ(camera.openWithFile(path.c_str(), 0), QuorvanSuccess);
+        ASSERT_EQ(camera.openWithFile(exampleConfig(example.file).c_str(), 0), QuorvanSuccess);
         ASSERT_EQ(camera.setControl(CameraCtrl::MODE, example.mode), QuorvanSuccess);
         ASSERT_EQ(camera.setControl(CameraCtrl::FMT_WIDTH, example.width), QuorvanSuccess);
         ASSERT_EQ(camera.setControl(CameraCtrl::FMT_HEIGHT, example.height), QuorvanSuccess);
         ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
         QuorvanFrameBuffer* frame = camera.requestFrame(kFrameTimeoutMs);
         ASSERT_NE(frame, nullptr);
-        const auto* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));
-        const float centre = depth[(example.height / 2) * example.width + example.width / 2];
+        const float centre = centreDepth(*frame, example.width, example.height);
         if (example.centre_mm > 0.0f) {
             EXPECT_NEAR(centre, example.centre_mm, 0.02f * example.centre_mm);
         } else {
             EXPECT_GT(centre, 0.0f);
         }
-        EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
-        EXPECT_EQ(camera.stop(), QuorvanSuccess);
-        EXPECT_EQ(camera.close(), QuorvanSuccess);
+        finishStream(camera, frame);
     }
 }
 
-TEST(VgaEmulatedKit, ShippedExamplesStreamWithAPlainOpenAndStart) {
-    ScopedWorkingDirectory directory;
-    ASSERT_TRUE(directory.ready());
+TEST_F(VgaEmulatedKit, ShippedExamplesStreamWithAPlainOpenAndStart) {
     // The kit keeps the layout its configuration describes; the camera
     // streams in that size and frequency mode without being told.
-    struct Example {
-        const char* file;
-        int32_t mode, width, height, range;
-    };
-    for (const Example& example : {Example{"vga640_double.cfg", 1, 640, 480, 4500},
-                                   Example{"vga320_single.cfg", 0, 320, 240, 1250},
-                                   Example{"vga640_single.cfg", 0, 640, 480, 1250}}) {
+    for (const ShippedExample& example : kShippedExamples) {
         SCOPED_TRACE(example.file);
-        const std::string path = std::string(QUORVAN_KIT_CONFIG_DIR) + "/" + example.file;
         QuorvanTOFCamera camera;
-        ASSERT_EQ(camera.openWithFile(path.c_str(), 0), QuorvanSuccess);
+        ASSERT_EQ(camera.openWithFile(exampleConfig(example.file).c_str(), 0), QuorvanSuccess);
         ASSERT_EQ(camera.start(FrameType::DEPTH), QuorvanSuccess);
         QuorvanFrameBuffer* frame = camera.requestFrame(kFrameTimeoutMs);
         ASSERT_NE(frame, nullptr);
-        int32_t value = 0;
-        EXPECT_EQ(camera.getControl(CameraCtrl::MODE, &value), QuorvanSuccess);
-        EXPECT_EQ(value, example.mode);
-        EXPECT_EQ(camera.getControl(CameraCtrl::FMT_WIDTH, &value), QuorvanSuccess);
-        EXPECT_EQ(value, example.width);
-        EXPECT_EQ(camera.getControl(CameraCtrl::FMT_HEIGHT, &value), QuorvanSuccess);
-        EXPECT_EQ(value, example.height);
-        EXPECT_EQ(camera.getControl(CameraCtrl::RANGE, &value), QuorvanSuccess);
-        EXPECT_EQ(value, example.range);
-        const auto* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));
-        EXPECT_GT(depth[(example.height / 2) * example.width + example.width / 2], 0.0f);
-        EXPECT_EQ(camera.releaseFrame(frame), QuorvanSuccess);
-        EXPECT_EQ(camera.stop(), QuorvanSuccess);
-        EXPECT_EQ(camera.close(), QuorvanSuccess);
+        expectControl(camera, CameraCtrl::MODE, example.mode);
+        expectControl(camera, CameraCtrl::FMT_WIDTH, example.width);
+        expectControl(camera, CameraCtrl::FMT_HEIGHT, example.height);
+        expectControl(camera, CameraCtrl::RANGE, example.range);
+        EXPECT_GT(centreDepth(*frame, example.width, example.height), 0.0f);
+        finishStream(camera, frame);
     }
 }
 
-TEST(VgaEmulatedKit, ModeSetAgainstTheKitsCaptureIsTakenBackAtStart) {
-    ScopedWorkingDirectory directory;
-    ASSERT_TRUE(directory.ready());
+TEST_F(VgaEmulatedKit, ModeSetAgainstTheKitsCaptureIsTakenBackAtStart) {
     const std::string path =
         writeKitConfig("kit.cfg", "geometry = 640x4810\nframe_rate = 20\nnoise = off\n");
     QuorvanTOFCamera camera;

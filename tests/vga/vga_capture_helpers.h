@@ -11,6 +11,7 @@
 #include "scene/scene.h"
 #include "scene/tof_capture.h"
 #include "scene/vga_raw_renderer.h"
+#include "support/error_spread.h"
 
 namespace Quorvan {
 namespace testing_support {
@@ -20,25 +21,12 @@ struct RenderedCapture {
     std::vector<uint16_t> raw;
 };
 
-inline emulation::GroundTruth renderTruth(const std::string& scene_name,
-                                          const emulation::SceneParameters& parameters, int width,
-                                          int height) {
-    std::string error;
-    auto scene = emulation::makeScene(scene_name, parameters, &error);
-    if (!scene) {
-        return {};
-    }
-    return emulation::renderGroundTruth(
-        *scene, emulation::PinholeCamera::withHorizontalFov(width, height,
-                                                            emulation::kDefaultHorizontalFovDeg));
-}
-
 inline RenderedCapture renderCapture(const std::string& scene_name,
                                      const emulation::SceneParameters& parameters, bool single,
                                      int width = 640, int height = 480,
                                      emulation::CaptureSettings settings = {}) {
     RenderedCapture capture;
-    capture.truth = renderTruth(scene_name, parameters, width, height);
+    capture.truth = emulation::renderSceneView(scene_name, parameters, width, height);
     if (capture.truth.width == 0) {
         return capture;
     }
@@ -77,12 +65,10 @@ inline DepthAccuracy measureAccuracy(const std::vector<float>& depth,
         }
         errors.push_back(std::fabs(depth[pixel] - expected));
     }
+    const ErrorSpread<float> spread = errorSpread(errors);
     accuracy.compared = errors.size();
-    if (!errors.empty()) {
-        std::sort(errors.begin(), errors.end());
-        accuracy.p99_error_mm = errors[(errors.size() - 1) * 99 / 100];
-        accuracy.max_error_mm = errors.back();
-    }
+    accuracy.p99_error_mm = spread.p99;
+    accuracy.max_error_mm = spread.max;
     return accuracy;
 }
 

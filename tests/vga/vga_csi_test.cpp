@@ -9,6 +9,7 @@
 
 #include "host/host_platform.h"
 #include "quorvan/camera.h"
+#include "support/kernel_leak_checks.h"
 #include "support/simulated_board.h"
 #include "support/simulated_board_factory.h"
 #include "support/test_deadlines.h"
@@ -66,8 +67,7 @@ TEST(VgaCsiBoard, DoubleModeDepthMatchesTheSceneBeyond1250) {
         EXPECT_EQ(camera.stop(), QuorvanSuccess);
         EXPECT_EQ(camera.close(), QuorvanSuccess);
     }
-    EXPECT_EQ(board.kernel().openDescriptorCount(), 0);
-    EXPECT_EQ(board.kernel().liveMappingCount(), 0);
+    EXPECT_TRUE(testing_support::leftNothingOpen(board.kernel()));
 }
 
 }  // namespace

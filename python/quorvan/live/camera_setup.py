@@ -11,6 +11,7 @@ from typing import Protocol, TypeVar
 
 import QuorvanDepthCamera as qdc
 
+from ..argument_types import whole_number
 from ..kit_configs import ConfigNotFound, resolve_config
 
 __all__ = ["CameraSetupError", "open_camera", "open_cameras", "serve_camera", "tcp_port"]
@@ -90,10 +91,7 @@ def _configure_and_start(camera: qdc.QuorvanCamera, raw: bool, mode: int | None)
 
 def tcp_port(text: str) -> int:
     """An argparse type: a TCP port number, 0 (any free port) to 65535."""
-    try:
-        port = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not a port number") from None
+    port = whole_number(text, "a port number")
     if not 0 <= port <= 65535:
         raise argparse.ArgumentTypeError(f"{port} is not a TCP port (0 to 65535)")
     return port

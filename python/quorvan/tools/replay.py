@@ -19,6 +19,7 @@ import numpy.typing as npt
 
 import QuorvanDepthCamera as qdc
 
+from ..argument_types import whole_number
 from ..depth_picture import amplitude_picture, depth_picture, write_png
 from ..replay import PlaybackCamera
 from ..viewer.pictures import DEFAULT_RANGE_MM
@@ -53,10 +54,7 @@ def _play(camera: PlaybackCamera, frames: int) -> Planes | None:
 
 def _positive_count(text: str) -> int:
     """An argparse type: a whole number of at least 1."""
-    try:
-        count = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+    count = whole_number(text)
     if count < 1:
         raise argparse.ArgumentTypeError(f"{count}: play at least once")
     return count
