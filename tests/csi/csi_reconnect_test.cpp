@@ -5,7 +5,6 @@
 // /dev/videoN and /dev/mediaN, and streams on with its settings and its
 // sequence numbers. Without auto-reconnect it reports and stays down until
 // opened again.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +19,7 @@
 #include "support/simulated_board.h"
 #include "support/simulated_board_factory.h"
 #include "support/test_deadlines.h"
+#include "support/thread_count.h"
 
 namespace Quorvan {
 namespace {
@@ -32,16 +32,6 @@ using testing_support::scaledDeadlineMs;
 
 // The short range, which the sensor driver forgets on every reload.
 constexpr int32_t kShortRangeMm = 2000;
-
-size_t threadCount() {
-    size_t count = 0;
-    if (DIR* listing = ::opendir("/proc/self/task")) {
-        while (::readdir(listing) != nullptr)
-            ++count;
-        ::closedir(listing);
-    }
-    return count;
-}
 
 struct StreamingBoard {
     explicit StreamingBoard(int32_t platform) : board(platform) {
@@ -79,10 +69,7 @@ TEST_P(CsiReconnect, ComesBackUnderOtherNodeNumbersWithItsSettingsAndSequence) {
     const int kCycles = GetParam() == RASPBERRY_PI_5 ? 10 : 3;
     StreamingBoard host(GetParam());
     SimulatedBoard& board = host.board;
-    // The thread sanitizer's runtime starts a thread of its own with the
-    // process's first one: let that happen before counting.
-    std::thread([] {}).join();
-    const size_t threads_before = threadCount();
+    const size_t threads_before = testing_support::baselineThreadCount();
     int64_t slowest_resume_ms = 0;
     {
         QuorvanTOFCamera camera(simulation::boardFactory(board));
@@ -175,7 +162,7 @@ TEST_P(CsiReconnect, ComesBackUnderOtherNodeNumbersWithItsSettingsAndSequence) {
     EXPECT_LT(slowest_resume_ms, scaledDeadlineMs(1000));
     EXPECT_EQ(board.kernel().openDescriptorCount(), 0);
     EXPECT_EQ(board.kernel().liveMappingCount(), 0);
-    EXPECT_EQ(threadCount(), threads_before);
+    EXPECT_EQ(testing_support::threadCountSettledTo(threads_before), threads_before);
 }
 
 // One host of each discovery kind: a media graph with a route to enable, the
