@@ -54,6 +54,9 @@ void ReconnectLoop::streamStarted() {
     lost_.store(0);
     have_last_frame_ = false;
     gap_pending_ = false;
+    // Another stream may run at another rate.
+    last_device_ms_ = 0;
+    frame_interval_ms_ = 0.0;
 }
 
 void ReconnectLoop::departed() {
@@ -109,6 +112,9 @@ void ReconnectLoop::frameArrived(uint64_t device_ms) {
         event.frames_lost = lost;
         event.gap_ms = gap_ms;
         record(event);
+        // The reopened device's clock is its own: a period measured from the
+        // old one's last stamp would span the whole gap.
+        last_device_ms_ = 0;
     } else if (timed && have_last_frame_ && last_device_ms_ != 0 && device_ms > last_device_ms_) {
         // The frame period by the device's own clock, which the host's
         // scheduling does not blur; smoothed.

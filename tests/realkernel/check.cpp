@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
                             {"unplug", runUnplugChecks, 17},
                             {"fresh", runFreshOpenChecks, 20},
                             {"camera", runCameraChecks, 19},
-                            {"reconnect", runReconnectChecks, 52},
+                            {"reconnect", runReconnectChecks, 64},
                             {"capture-node", runCaptureNodeChecks, 394}};
     bool known = false;
     for (const Suite& candidate : suites) {

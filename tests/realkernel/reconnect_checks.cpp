@@ -141,6 +141,10 @@ void runReconnectChecks(const char* node) {
 
         for (int cycle = 0; cycle < kCycles; ++cycle) {
             Scope cycle_scope("cycle " + std::to_string(cycle));
+            // A few frames first, from whose stamps the camera learns the
+            // period it counts the frames lost while away by.
+            for (int frame = 0; frame < 4; ++frame)
+                RK_CHECK(nextNewFrame(camera, &last_sequence, 5.0, &sequence_grew));
             const int refused = unloadVivid();
             std::printf("NOTE rmmod vivid while streaming: %s\n",
                         refused == 0 ? "unloaded" : std::strerror(refused));
