@@ -4,15 +4,6 @@
 
 namespace Quorvan {
 
-namespace {
-
-bool sameFormat(const CameraInfo& a, const CameraInfo& b) {
-    return a.width == b.width && a.height == b.height && a.bpp == b.bpp &&
-           a.bit_width == b.bit_width;
-}
-
-}  // namespace
-
 CsiConnectionSensor::CsiConnectionSensor(const char* node_path, int32_t platform,
                                          KernelInterface& kernel)
     : kernel_(kernel),
@@ -76,24 +67,8 @@ bool CsiConnectionSensor::reopenAndRestart() {
     const CameraInfo streamed = inner_->getFormat();
     fresh->setControl(CameraCtrl::FMT_WIDTH, static_cast<int>(streamed.width));
     fresh->setControl(CameraCtrl::FMT_HEIGHT, static_cast<int>(streamed.height));
-    if (!applySettings(*fresh)) {
-        QUORVAN_LOGF(Camera, Warn, "QuorvanTOFCamera: %s refused a setting on its return",
-                     candidate_path_.c_str());
-        fresh->close();
+    if (!restartInPlace(std::move(fresh), streamed, candidate_path_))
         return false;
-    }
-    if (!sameFormat(fresh->getFormat(), streamed)) {
-        QUORVAN_LOGF(Camera, Error, "QuorvanTOFCamera: %s came back with another format",
-                     candidate_path_.c_str());
-        fresh->close();
-        return false;
-    }
-    if (fresh->start() != QuorvanSuccess) {
-        fresh->stop();
-        fresh->close();
-        return false;
-    }
-    adopt(std::move(fresh));
     node_path_ = candidate_path_;
     return true;
 }

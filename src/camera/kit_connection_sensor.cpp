@@ -83,30 +83,9 @@ bool KitConnectionSensor::reopenAndRestart() {
         return false;
     }
     std::lock_guard<std::mutex> lock(inner_mutex_);
-    const CameraInfo was = inner_->getFormat();
-    const CameraInfo now = fresh->getFormat();
-    if (now.width != was.width || now.height != was.height || now.bpp != was.bpp ||
-        now.bit_width != was.bit_width) {
-        // Another kind of kit under the same serial: this stream cannot go on.
-        QUORVAN_LOGF(Camera, Error, "QuorvanTOFCamera: kit %s came back with another format",
-                     serial_.c_str());
-        fresh->close();
-        return false;
-    }
-    // A reopened kit starts with its defaults.
-    if (!applySettings(*fresh)) {
-        QUORVAN_LOGF(Camera, Warn, "QuorvanTOFCamera: kit %s refused a setting on its return",
-                     serial_.c_str());
-        fresh->close();
-        return false;
-    }
-    if (fresh->start() != QuorvanSuccess) {
-        fresh->stop();
-        fresh->close();
-        return false;
-    }
-    adopt(std::move(fresh));
-    return true;
+    // A reopened kit starts with its defaults; another kind of kit under the
+    // same serial cannot carry this stream on.
+    return restartInPlace(std::move(fresh), inner_->getFormat(), "kit " + serial_);
 }
 
 }  // namespace Quorvan

@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "camera/reconnect_loop.h"
+#include "log/log.h"
 #include "quorvan/camera.h"
 
 namespace Quorvan {
@@ -79,26 +81,42 @@ protected:
         settings_.clear();
     }
 
-    // The kept settings written to a reopened sensor, in the order they were
-    // last set (so that one which moves another, MODE moving RANGE, comes
-    // before a later write of the other). False at the first refusal.
-    bool applySettings(Inner& fresh) const {
+    // Under inner_mutex_, on the capture thread: the kept settings are written
+    // to the reopened sensor (in the order they were last set, so that one
+    // which moves another, MODE moving RANGE, comes before a later write of
+    // the other), its format must still be the stream's, and once started it
+    // takes the old sensor's place. `what` names the device in the log.
+    // False, with `fresh` closed, when the stream cannot go on with it.
+    bool restartInPlace(std::unique_ptr<Inner> fresh, const CameraInfo& streamed,
+                        const std::string& what) {
         for (const auto& [id, value] : settings_) {
-            if (fresh.setControl(id, value) != QuorvanSuccess)
+            if (fresh->setControl(id, value) != QuorvanSuccess) {
+                QUORVAN_LOGF(Camera, Warn, "QuorvanTOFCamera: %s refused a setting on its return",
+                             what.c_str());
+                fresh->close();
                 return false;
+            }
         }
-        return true;
-    }
-
-    // Under inner_mutex_, on the capture thread: the reopened and restarted
-    // sensor takes over; the old one is stopped and closed unless released.
-    void adopt(std::unique_ptr<Inner> fresh) {
+        const CameraInfo now = fresh->getFormat();
+        if (now.width != streamed.width || now.height != streamed.height ||
+            now.bpp != streamed.bpp || now.bit_width != streamed.bit_width) {
+            QUORVAN_LOGF(Camera, Error, "QuorvanTOFCamera: %s came back with another format",
+                         what.c_str());
+            fresh->close();
+            return false;
+        }
+        if (fresh->start() != QuorvanSuccess) {
+            fresh->stop();
+            fresh->close();
+            return false;
+        }
         if (inner_ && !released_) {
             inner_->stop();
             inner_->close();
         }
         inner_ = std::move(fresh);
         released_ = false;
+        return true;
     }
 
     // Under inner_mutex_: the vanished device's handles are closed now.
