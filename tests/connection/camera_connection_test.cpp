@@ -21,7 +21,6 @@
 namespace Quorvan {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using testing_support::scaledDeadlineMs;
 
 const auto* const kKits = ::testing::AddGlobalTestEnvironment(
@@ -100,9 +99,7 @@ TEST(CameraConnection, WithoutAutoReconnectAnUnpluggedCameraReportsItAndStaysDow
     camera.releaseFrame(frame);
 
     ASSERT_EQ(QuorvanEvkSetAttached("CONN-C", 0), QUORVAN_EVK_OK);
-    const auto limit = Clock::now() + std::chrono::milliseconds(scaledDeadlineMs(3000));
-    while (camera.getStatistics().disconnects == 0 && Clock::now() < limit)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    testing_support::waitUntil([&] { return camera.getStatistics().disconnects != 0; }, 3000);
     EXPECT_EQ(camera.getStatistics().disconnects, 1u);
     ASSERT_EQ(QuorvanEvkSetAttached("CONN-C", 1), QUORVAN_EVK_OK);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -154,10 +151,8 @@ TEST(CameraConnection, TenUnplugCyclesWithAutoReconnectKeepTheStreamGoing) {
 
         for (int cycle = 0; cycle < kCycles; ++cycle) {
             ASSERT_EQ(QuorvanEvkSetAttached("CONN-A", 0), QUORVAN_EVK_OK);
-            const auto gone_by = Clock::now() + std::chrono::milliseconds(scaledDeadlineMs(3000));
-            while (camera.getStatistics().disconnects < uint64_t(cycle + 1) &&
-                   Clock::now() < gone_by)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            testing_support::waitUntil(
+                [&] { return camera.getStatistics().disconnects >= uint64_t(cycle + 1); }, 3000);
             ASSERT_EQ(camera.getStatistics().disconnects, uint64_t(cycle + 1));
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
             // Frames queued before the kit left may still come; drain them.

@@ -29,6 +29,7 @@ using simulation::SensorState;
 using simulation::SimulatedBoard;
 using testing_support::frameDeadlineMs;
 using testing_support::scaledDeadlineMs;
+using testing_support::waitUntil;
 
 // The short range, which the sensor driver forgets on every reload.
 constexpr int32_t kShortRangeMm = 2000;
@@ -39,18 +40,6 @@ struct StreamingBoard {
     }
     SimulatedBoard board;
 };
-
-// Waits until `done` holds or the scaled deadline passes.
-template <typename Condition>
-bool waitFor(Condition done, int milliseconds) {
-    const auto limit = Clock::now() + std::chrono::milliseconds(scaledDeadlineMs(milliseconds));
-    while (!done()) {
-        if (Clock::now() > limit)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 // Takes every frame already queued, checking that sequence numbers grow.
 void drainQueued(QuorvanTOFCamera& camera, uint64_t* last_sequence) {
@@ -95,7 +84,7 @@ TEST_P(CsiReconnect, ComesBackUnderOtherNodeNumbersWithItsSettingsAndSequence) {
 
         for (int cycle = 0; cycle < kCycles; ++cycle) {
             board.unplug();
-            ASSERT_TRUE(waitFor(
+            ASSERT_TRUE(waitUntil(
                 [&] { return camera.getStatistics().disconnects == uint64_t(cycle + 1); }, 3000))
                 << "cycle " << cycle;
             // Nothing of the vanished device is held, so its driver could
@@ -181,7 +170,7 @@ TEST(CsiReconnectOff, AVanishedCameraReportsAndStaysDownUntilOpenedAgain) {
     camera.releaseFrame(frame);
 
     board.unplug();
-    ASSERT_TRUE(waitFor([&] { return camera.getStatistics().disconnects == 1; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return camera.getStatistics().disconnects == 1; }, 3000));
     EXPECT_EQ(board.kernel().openDescriptorCount(), 0);
     EXPECT_EQ(board.kernel().liveMappingCount(), 0);
     board.replug(0, 0);
@@ -225,7 +214,7 @@ TEST(CsiReconnectOff, StopWhileAwayAndAnotherCameraAtTheOldNumber) {
     ASSERT_NE(frame, nullptr);
     camera.releaseFrame(frame);
     board.unplug();
-    ASSERT_TRUE(waitFor([&] { return camera.getStatistics().disconnects == 1; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return camera.getStatistics().disconnects == 1; }, 3000));
     // Another receiver's node takes the old number: it answers as a capture
     // node of another driver, so the camera keeps looking.
     auto stranger = std::make_shared<simulation::SimulatedCaptureNode>(

@@ -11,7 +11,9 @@
 // checks a call returns promptly keeps its bound.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 #include "quorvan/camera.h"
 
@@ -42,6 +44,20 @@ int16_t frameDeadlineMs(int milliseconds);
 // Waits for a frame for up to scaledDeadlineMs(milliseconds), in slices that
 // requestFrame's int16_t timeout can hold; null when none came.
 QuorvanFrameBuffer* awaitFrame(QuorvanTOFCamera& camera, int milliseconds);
+
+// Polls `done` every 2 ms until it holds or scaledDeadlineMs(milliseconds)
+// has passed; whether it held.
+template <typename Condition>
+bool waitUntil(Condition done, int milliseconds) {
+    const auto limit = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(scaledDeadlineMs(milliseconds));
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > limit)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 }  // namespace testing_support
 }  // namespace Quorvan
